@@ -1,0 +1,33 @@
+// The catalogue: one entry per library file the server publishes, in list-row order,
+// and the main window's state that the retrievals and install passes share.
+#pragma once
+#include "catalogue/field_list.h"
+
+enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = 40960 };
+
+#define INSTALL_FOLDER "C:\\TervalenWyndale\\"
+#define INSTALL_FOLDER_TEXT "C:\\TervalenWyndale"
+
+struct catalogue_entry {
+    char *name;
+    char *crc;
+    char *size;
+    char *time_low;
+    char *time_high;   // any of the five may be absent for a short record
+};
+
+extern catalogue_entry *g_catalogue;
+extern int g_catalogue_count;
+extern char *g_receive_buffer;        // 40960 bytes, owned by the main window
+extern int g_protocol_preference;     // nonzero: text first; mirrors "IsPlimo"; starts at 1
+extern int g_installed_count;         // files installed in this run of the program
+
+// Cuts each record at "^|" and copies its first five fields into a new catalogue
+// (entries of their own). Releases any previous catalogue first.
+void build_catalogue(field_list *records);
+void release_catalogue();
+
+// Text retrieval over the open channel socket: 1 on success (1 to 15 records).
+int fetch_catalogue_text(field_list *records);
+// Framed retrieval through a new current framed session: 1 on success (2 to 15 records).
+int fetch_catalogue_framed(field_list *records);

@@ -1,0 +1,10 @@
+// Comparing a catalogue entry with the file of that name in the install folder.
+#pragma once
+
+extern const char STATUS_NEW[];      // "★신규"
+extern const char STATUS_CHANGED[];  // "☆변경"
+extern const char STATUS_MATCH[];    // "=일치="
+
+// current_size (>= 16 bytes) and status (>= 7 bytes) may each be absent.
+void compare_local_file(const char *name, const char *crc_text, const char *size_text,
+                        char *current_size, char *status);

@@ -1,0 +1,22 @@
+// One library file over the framed file service (TCP), and the install folder helpers.
+#pragma once
+#include <winsock2.h>
+#include <cstdint>
+
+#define FRAMED_INSTALL_FOLDER "c:\\TervalenWyndale\\"
+
+// What the caller expects of the file; checked before the target is replaced.
+struct transfer_check {
+    int check_size;      // compare the received size with size
+    uint32_t size;
+    int check_crc;       // compare the CRC-32 of the received bytes with crc
+    uint32_t crc;
+};
+
+// 1 installed (accepted, complete, checked, replaced); 0 refused, broken, damaged, in use,
+// or could not start; -1 no connection. *failure (when given) says why on 0 / -1.
+int download_file_framed(const char *name, const sockaddr_in *server, int port, int chunk_size,
+                         const transfer_check *check = nullptr, int *failure = nullptr);
+void install_path(char *dest, const char *name);  // dest holds at least 260 bytes
+int is_directory(const char *path);
+int ensure_directory(const char *path);

@@ -1,0 +1,34 @@
+// Receiving a file beside its target and replacing the target only when it is complete
+// and checked, so a failed transfer never leaves a damaged file in place of a good one.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+// Why a file was not installed; the install passes report these to the user.
+enum install_failure {
+    INSTALL_OK = 0,
+    INSTALL_BAD_NAME,       // the name could reach outside the install folder, or is too long
+    INSTALL_NO_CONNECTION,  // no connection to the server
+    INSTALL_REFUSED,        // the server refused the file
+    INSTALL_BROKEN,         // the transfer broke off (closed, error, time-out)
+    INSTALL_DAMAGED,        // size or CRC-32 differ from the catalogue
+    INSTALL_IN_USE,         // the target is held open by another program
+    INSTALL_LOCAL_ERROR,    // the temporary file could not be made or written
+};
+
+struct staged_file {
+    HANDLE handle;
+    char temp_path[MAX_PATH];
+    char target_path[MAX_PATH];
+    uint32_t crc;            // CRC-32 of the bytes written so far
+    uint64_t size;           // bytes written so far
+};
+
+// Creates a hidden temporary file in the target's folder. 1 on success.
+int staged_file_begin(staged_file *f, const char *target_path);
+int staged_file_write(staged_file *f, const void *data, uint32_t length);  // 1 on success
+// Closes and moves the temporary file over the target (MoveFileExA, replace-existing).
+// INSTALL_OK, INSTALL_IN_USE (sharing/access violation on the target) or INSTALL_LOCAL_ERROR;
+// on failure the temporary file is removed and the target is untouched.
+int staged_file_commit(staged_file *f);
+void staged_file_abort(staged_file *f);  // closes and deletes the temporary file

@@ -1,0 +1,103 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "net_peer.h"
+#include "catalogue/file_checksum.h"
+#include "net/framed/staged_file.h"
+
+namespace {
+
+int count_files(const std::string &folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    int count = 0;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            count++;
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return count;
+}
+
+// A private folder under the system's temporary folder, removed afterwards.
+class StagedFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        folder_ = std::string(temp) + "pavoset_staged_" + std::to_string(GetCurrentProcessId()) + "\\";
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        target_ = folder_ + "lib.dll";
+        write_file(target_, "old content");
+    }
+    void TearDown() override
+    {
+        DeleteFileA(target_.c_str());
+        RemoveDirectoryA(folder_.c_str());
+    }
+    std::string folder_, target_;
+};
+
+TEST_F(StagedFile, CommitReplacesTheTargetWithTheCheckedBytes)
+{
+    staged_file f;
+    ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
+    EXPECT_EQ(2, count_files(folder_));       // target and its staging file side by side
+    EXPECT_EQ("old content", read_file(target_));  // untouched while receiving
+    ASSERT_EQ(1, staged_file_write(&f, "new ", 4));
+    ASSERT_EQ(1, staged_file_write(&f, "bytes", 5));
+    ASSERT_EQ(1, staged_file_write(&f, "", 0));
+    EXPECT_EQ(9u, f.size);
+    EXPECT_EQ(crc32_update(0, "new bytes", 9), f.crc);
+    EXPECT_EQ(INSTALL_OK, staged_file_commit(&f));
+    EXPECT_EQ("new bytes", read_file(target_));
+    EXPECT_EQ(1, count_files(folder_));
+    DWORD attributes = GetFileAttributesA(target_.c_str());
+    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_HIDDEN);
+    staged_file_abort(&f);  // after the end: harmless, the installed file stays
+    EXPECT_EQ("new bytes", read_file(target_));
+}
+
+TEST_F(StagedFile, AbortLeavesTheTargetAsItWas)
+{
+    staged_file f;
+    ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
+    staged_file_write(&f, "partial", 7);
+    staged_file_abort(&f);
+    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ(1, count_files(folder_));
+    EXPECT_EQ(INSTALL_LOCAL_ERROR, staged_file_commit(&f));
+    EXPECT_EQ(0, staged_file_write(&f, "x", 1));
+    EXPECT_EQ("old content", read_file(target_));
+}
+
+TEST_F(StagedFile, TargetHeldOpenIsReportedInUse)
+{
+    HANDLE held = CreateFileA(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    staged_file f;
+    ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
+    staged_file_write(&f, "new", 3);
+    EXPECT_EQ(INSTALL_IN_USE, staged_file_commit(&f));
+    CloseHandle(held);
+    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ(1, count_files(folder_));
+}
+
+TEST_F(StagedFile, UnusableTargetsAreRefused)
+{
+    staged_file f;
+    EXPECT_EQ(0, staged_file_begin(&f, (folder_ + "missing\\lib.dll").c_str()));
+    EXPECT_EQ(0, staged_file_begin(&f, (folder_ + std::string(300, 'a')).c_str()));
+    EXPECT_EQ(0, staged_file_begin(&f, ""));
+    EXPECT_EQ(0, staged_file_begin(&f, nullptr));
+    EXPECT_EQ(1, count_files(folder_));
+}
+
+}  // namespace

@@ -117,7 +117,8 @@ TEST_F(AgainstServer, EverySampleFileArrivesIntact)
     // The sample folder as Wine sees the host's file system.
     std::string sample;
     if (const char *dir = std::getenv("PAVOSET_SAMPLE_DIR")) {
-        sample = std::string("Z:") + dir;
+        // A host path gets Wine's drive for "/"; a Windows path is taken as it is.
+        sample = (dir[0] && dir[1] == ':') ? std::string(dir) : std::string("Z:") + dir;
         for (char &c : sample)
             if (c == '/')
                 c = '\\';

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Install benchmark: the client (under Wine) installs the sample library scaled to 15 files
+# of about 256 MiB from pavoset-server on loopback, over the text and then the framed
+# protocol, fresh and then as a no-change refresh (every file compared by size and CRC-32).
+# As the anchor, curl fetches the same files from a stock web server on loopback into files.
+# Prints figures and ratios; asserts nothing. Everything stays on 127.0.0.1.
+#   PAVOSET_BENCH_INSTALL_MB      library size in MiB (default 256)
+#   PAVOSET_SERVER_BIN            folder holding pavoset-server (default build/native-release/server)
+#   PAVOSET_INSTALL_BENCH_CLIENT  install_bench_client.exe (default: built in build/windows-release)
+set -u
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server}
+MB=${PAVOSET_BENCH_INSTALL_MB:-256}
+CLIENT=${PAVOSET_INSTALL_BENCH_CLIENT:-$ROOT/build/windows-release/tests/win/catalogue/install_bench_client.exe}
+FILES=15
+ANCHOR_PORT=20581
+
+if [ ! -x "$BIN/pavoset-server" ]; then
+    echo "install_bench: build first (./run bench builds build/native-release)" >&2
+    exit 1
+fi
+if [ ! -f "$CLIENT" ]; then
+    (cd "$ROOT" && cmake --preset windows-release >/dev/null &&
+        cmake --build build/windows-release --target install_bench_client -j 2 >/dev/null) ||
+        { echo "install_bench: could not build install_bench_client.exe" >&2; exit 1; }
+fi
+
+WORK=$(mktemp -d /tmp/pavoset-install-bench.XXXXXX)
+SERVER_PID=
+ANCHOR_PID=
+OWN_PREFIX=
+cleanup() {
+    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null
+    [ -n "$ANCHOR_PID" ] && kill "$ANCHOR_PID" 2>/dev/null && wait "$ANCHOR_PID" 2>/dev/null
+    if [ -n "$OWN_PREFIX" ]; then wine_prefix_down; xvfb_down; fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+chmod 755 "$WORK"
+
+"$BIN/pavoset-server" --make-sample "$WORK/lib" --scale-mb "$MB" --files "$FILES" >/dev/null || exit 1
+chmod 755 "$WORK/lib"
+LIB_BYTES=$(cat "$WORK"/lib/* | wc -c)
+echo "library: $FILES files, $LIB_BYTES bytes"
+
+"$BIN/pavoset-server" --root "$WORK/lib" --port 0 --file-port 0 --port-file "$WORK/ports" \
+    --log-level warn 2>"$WORK/server.log" &
+SERVER_PID=$!
+for _ in $(seq 100); do grep -q '^file ' "$WORK/ports" 2>/dev/null && break; sleep 0.1; done
+PORT=$(sed -n 's/^text //p' "$WORK/ports" 2>/dev/null)
+if [ -z "$PORT" ]; then
+    echo "install_bench: server did not start" >&2
+    cat "$WORK/server.log" >&2
+    exit 1
+fi
+
+if [ -z "${WINEPREFIX:-}" ]; then
+    . "$ROOT/tools/wine/env.sh"
+    OWN_PREFIX=1
+    wine_prefix_up "$WORK/wine"
+    xvfb_up || exit 1
+fi
+(cd "$(dirname "$CLIENT")" && LC_ALL=ko_KR.UTF-8 timeout 900 wine "$(basename "$CLIENT")" "$PORT") \
+    2>/dev/null | tr -d '\r' | tee "$WORK/client.txt"
+CLIENT_RC=${PIPESTATUS[0]}
+kill -TERM "$SERVER_PID"
+wait "$SERVER_PID" 2>/dev/null
+SERVER_PID=
+
+# ---- anchor: a stock web server, curl fetching the same files one after another into files
+mkdir -p "$WORK/nginx" "$WORK/curl"
+if command -v nginx >/dev/null; then
+    cat >"$WORK/nginx/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $WORK/nginx/nginx.pid;
+error_log $WORK/nginx/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    sendfile on;
+    client_body_temp_path $WORK/nginx;
+    proxy_temp_path $WORK/nginx;
+    fastcgi_temp_path $WORK/nginx;
+    uwsgi_temp_path $WORK/nginx;
+    scgi_temp_path $WORK/nginx;
+    server { listen 127.0.0.1:$ANCHOR_PORT; root $WORK/lib; }
+}
+CONF
+    nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" 2>/dev/null &
+    ANCHOR_PID=$!
+    ANCHOR_NAME="nginx"
+else
+    (cd "$WORK/lib" && exec python3 -m http.server "$ANCHOR_PORT" --bind 127.0.0.1 >/dev/null 2>&1) &
+    ANCHOR_PID=$!
+    ANCHOR_NAME="python3 -m http.server"
+fi
+first=$(basename "$(ls "$WORK"/lib/* | head -1)")
+for _ in $(seq 50); do
+    curl -s -o /dev/null "http://127.0.0.1:$ANCHOR_PORT/$first" && break
+    sleep 0.1
+done
+: >"$WORK/curl.cfg"
+for f in "$WORK"/lib/*; do
+    printf 'url = "http://127.0.0.1:%s/%s"\noutput = "%s/curl/%s"\n' "$ANCHOR_PORT" \
+        "$(basename "$f")" "$WORK" "$(basename "$f")" >>"$WORK/curl.cfg"
+done
+START=$(date +%s.%N)
+timeout 600 curl -s --fail -K "$WORK/curl.cfg"
+CURL_RC=$?
+END=$(date +%s.%N)
+awk -v b="$LIB_BYTES" -v s="$START" -v e="$END" -v name="$ANCHOR_NAME" -v rc="$CURL_RC" \
+    'BEGIN { t = e - s; printf "anchor: curl from %s into files: %.1f MB in %.2f s = %.1f MB/s (curl exit %d)\n", name, b / 1e6, t, b / 1e6 / t, rc }' \
+    | tee -a "$WORK/client.txt"
+awk '{ for (i = 2; i <= NF; i++) if ($i == "MB/s") {
+           if ($0 ~ /^anchor:/) a = $(i - 1);
+           else if ($0 ~ /fresh install/) f[$1] = $(i - 1);
+           else if ($0 ~ /refresh/) r[$1] = $(i - 1) } }
+     END { if (a > 0) printf "ratio to anchor (fresh install): text %.2f, framed %.2f\n", f["text:"] / a, f["framed:"] / a;
+           printf "no-change refresh: text %s MB/s, framed %s MB/s (compare with bench_crc32)\n", r["text:"], r["framed:"] }' \
+    "$WORK/client.txt"
+exit "$CLIENT_RC"

@@ -1,0 +1,200 @@
+// The client side of bench/install_bench.sh: installs the library that a server on
+// 127.0.0.1 publishes into an empty install folder, over the text and then the framed
+// protocol, and times each fresh install and the no-change refresh that follows (every file
+// compared by size and CRC-32). Prints figures only.
+//   install_bench_client PORT
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include "catalogue/catalogue.h"
+#include "catalogue/decimal_text.h"
+#include "catalogue/framed_install.h"
+#include "catalogue/local_comparison.h"
+#include "catalogue/text_install.h"
+#include "net/framed/framed_session.h"
+#include "net/text/text_channel.h"
+#include "settings/server_address.h"
+
+struct bench_window {
+    HWND main;
+    HWND list;
+};
+
+static bench_window create_window()
+{
+    bench_window w;
+    w.main = CreateWindowExA(0, "STATIC", "install bench", WS_OVERLAPPEDWINDOW, 0, 0, 600, 300,
+                             nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    w.list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 500, 200, w.main,
+                             (HMENU)1000, nullptr, nullptr);
+    CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)1003, nullptr, nullptr);
+    CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)1001, nullptr,
+                    nullptr);
+    for (int c = 0; c < 6; ++c) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_TEXT;
+        column.pszText = const_cast<char *>("");
+        SendMessageA(w.list, LVM_INSERTCOLUMNA, c, (LPARAM)&column);
+    }
+    return w;
+}
+
+static void set_cell(HWND list, int row, int column, const char *text)
+{
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = const_cast<char *>(text ? text : "");
+    SendMessageA(list, LVM_SETITEMTEXTA, row, (LPARAM)&item);
+}
+
+// The main window's refresh steps 8 and 9; the number of rows that compare as Match.
+static int fill_rows(HWND list)
+{
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    int matching = 0;
+    for (int i = 0; i < g_catalogue_count; ++i) {
+        const catalogue_entry &e = g_catalogue[i];
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = i;
+        item.pszText = const_cast<char *>("");
+        SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+        set_cell(list, i, 1, e.name);
+        set_cell(list, i, 2, e.crc);
+        set_cell(list, i, 3, e.size);
+        char size[16], status[7];
+        compare_local_file(e.name, e.crc, e.size, size, status);
+        set_cell(list, i, 4, size);
+        set_cell(list, i, 5, status);
+        if (strcmp(status, STATUS_MATCH) == 0)
+            ++matching;
+    }
+    return matching;
+}
+
+static int retrieve(int text)
+{
+    field_list records;
+    if (text) {
+        if (open_text_channel() != 1234 || !fetch_catalogue_text(&records))
+            return 0;
+    } else if (!fetch_catalogue_framed(&records)) {
+        return 0;
+    }
+    build_catalogue(&records);
+    return 1;
+}
+
+struct pass_call {
+    bench_window *w;
+    int text;
+    int installed;
+};
+
+static DWORD WINAPI run_install(void *context)
+{
+    pass_call *call = static_cast<pass_call *>(context);
+    call->installed = call->text
+        ? install_over_text(call->w->main, INSTALL_FOLDER_TEXT, call->w->list)
+        : install_over_framed(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
+    return 0;
+}
+
+// The pass runs on a thread of its own, as the install worker does; this thread answers the
+// list view's messages meanwhile.
+static int install(bench_window *w, int text)
+{
+    pass_call call = {w, text, 0};
+    HANDLE thread = CreateThread(nullptr, 0, run_install, &call, 0, nullptr);
+    for (;;) {
+        DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (woke == WAIT_OBJECT_0)
+            break;
+    }
+    CloseHandle(thread);
+    return call.installed;
+}
+
+static void empty_install_folder()
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(INSTALL_FOLDER "*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            char path[MAX_PATH];
+            snprintf(path, sizeof path, INSTALL_FOLDER "%s", found.cFileName);
+            DeleteFileA(path);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+static double seconds_since(LARGE_INTEGER start)
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (double)(now.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
+}
+
+static int bench_protocol(bench_window *w, int text)
+{
+    const char *label = text ? "text" : "framed";
+    empty_install_folder();
+    if (!retrieve(text)) {
+        printf("%s: catalogue retrieval failed\n", label);
+        return 0;
+    }
+    double bytes = 0;
+    for (int i = 0; i < g_catalogue_count; ++i)
+        bytes += (double)(uint32_t)parse_i32_saturated(g_catalogue[i].size);
+    fill_rows(w->list);
+
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    int installed = install(w, text);
+    double fresh = seconds_since(start);
+    printf("%s: fresh install of %d/%d files, %.1f MB in %.2f s = %.1f MB/s\n", label, installed,
+           g_catalogue_count, bytes / 1e6, fresh, bytes / 1e6 / fresh);
+
+    QueryPerformanceCounter(&start);
+    int matching = fill_rows(w->list);
+    double refresh = seconds_since(start);
+    printf("%s: no-change refresh (size and CRC-32 of every file), %d/%d Match, %.1f MB in %.2f s "
+           "= %.1f MB/s\n", label, matching, g_catalogue_count, bytes / 1e6, refresh,
+           bytes / 1e6 / refresh);
+    return installed == g_catalogue_count && matching == g_catalogue_count;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        fprintf(stderr, "usage: install_bench_client PORT\n");
+        return 2;
+    }
+    WSADATA data;
+    WSAStartup(MAKEWORD(1, 1), &data);
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    g_socket_mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    g_receive_buffer = (char *)calloc(RECEIVE_BUFFER_SIZE, 1);
+    strcpy(g_server_address.host, "127.0.0.1");
+    g_server_address.port = (unsigned short)atoi(argv[1]);
+    CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr);
+
+    bench_window w = create_window();
+    int ok = bench_protocol(&w, 1);
+    close_text_channel();
+    ok = bench_protocol(&w, 0) && ok;
+    empty_install_folder();
+    fflush(stdout);
+    return ok ? 0 : 1;
+}

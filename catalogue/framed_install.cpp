@@ -1,0 +1,71 @@
+#include "catalogue/framed_install.h"
+#include <winsock2.h>
+#include <cstdio>
+#include <cstring>
+#include "catalogue/catalogue.h"
+#include "catalogue/install_steps.h"
+#include "catalogue/ledger.h"
+#include "catalogue/library_name.h"
+#include "catalogue/list_rows.h"
+#include "catalogue/local_comparison.h"
+#include "net/framed/framed_session.h"
+#include "net/framed/framed_transfer.h"
+#include "net/framed/staged_file.h"
+
+enum { FRAMED_CHUNK_SIZE = 1024 };
+
+static void show_failure(HWND main_window, const char *name)
+{
+    char text[400];
+    snprintf(text, sizeof text, "다운로드에 실패하였습니다. [%s]", name);
+    MessageBoxA(main_window, text, "다운로드 실패", MB_OK);
+}
+
+int install_over_framed(HWND main_window, const char *folder, HWND list_view,
+                        install_report *report)
+{
+    report_begin(report);
+    if (!folder || !folder[0] || !list_view)
+        return 0;
+    int rows = list_row_count(list_view);
+    if (rows == 0)
+        return 0;
+    framed_session *session = g_framed_session;
+    int port = session ? request_port(session) : 0;
+    int installed = 0;
+    for (int row = 0; row < rows; ++row) {
+        char status[260], name[260];
+        read_cell(list_view, row, COLUMN_STATUS, status, sizeof status);
+        if (strcmp(status, STATUS_MATCH) == 0)
+            continue;
+        read_cell(list_view, row, COLUMN_NAME, name, sizeof name);
+        SetDlgItemTextA(main_window, MAIN_CURRENT_FILE, name);
+
+        int failure = INSTALL_OK;
+        int result = 0;
+        if (!library_name_is_safe(name)) {
+            failure = INSTALL_BAD_NAME;
+        } else if (!session || port <= 0) {
+            failure = INSTALL_NO_CONNECTION;
+        } else {
+            transfer_check check;
+            make_transfer_check(entry_for_row(row), name, &check);
+            result = download_file_framed(name, &session->server, port, FRAMED_CHUNK_SIZE,
+                                          &check, &failure);
+            if (result <= 0 && failure == INSTALL_OK)
+                failure = result < 0 ? INSTALL_NO_CONNECTION : INSTALL_LOCAL_ERROR;
+        }
+        if (result <= 0) {
+            report_failure(report, name, failure);
+            show_failure(main_window, name);
+            continue;
+        }
+        ++installed;
+        report_installed(report);
+        char path[MAX_PATH];
+        install_path(path, name);
+        mark_row_installed(list_view, row, path);
+    }
+    write_ledger(list_view);
+    return installed;
+}

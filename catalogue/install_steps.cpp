@@ -1,0 +1,57 @@
+#include "catalogue/install_steps.h"
+#include <cstring>
+#include "catalogue/decimal_text.h"
+#include "catalogue/field_split.h"
+#include "catalogue/file_time.h"
+#include "catalogue/list_rows.h"
+#include "catalogue/local_comparison.h"
+
+const catalogue_entry *entry_for_row(int row)
+{
+    if (!g_catalogue || row < 0 || row >= g_catalogue_count)
+        return nullptr;
+    return &g_catalogue[row];
+}
+
+void make_transfer_check(const catalogue_entry *entry, const char *name, transfer_check *check)
+{
+    // A row without its entry, or an entry without size or CRC, checks against 0 as the
+    // comparison reads those texts: such a download is refused rather than trusted.
+    check->check_size = 1;
+    check->size = (uint32_t)parse_i32_saturated(entry ? entry->size : nullptr);
+    int exempt = ends_with(name, "xla") == 0 || ends_with(name, "xls") == 0;
+    check->check_crc = exempt ? 0 : 1;
+    check->crc = parse_u32_saturated(entry ? entry->crc : nullptr);
+}
+
+void report_begin(install_report *report)
+{
+    if (report)
+        memset(report, 0, sizeof *report);
+}
+
+void report_installed(install_report *report)
+{
+    if (report)
+        ++report->installed;
+}
+
+void report_failure(install_report *report, const char *name, int reason)
+{
+    if (!report)
+        return;
+    // A list holds at most 15 rows; the cap only keeps readers of the arrays in bounds.
+    if (report->failed >= INSTALL_REPORT_MAX)
+        return;
+    lstrcpynA(report->failed_names[report->failed], name ? name : "",
+              sizeof report->failed_names[0]);
+    report->failed_reasons[report->failed] = reason;
+    ++report->failed;
+}
+
+void mark_row_installed(HWND list_view, int row, const char *path)
+{
+    write_cell(list_view, row, COLUMN_STATUS, STATUS_MATCH);
+    set_file_time_from_entry(path, entry_for_row(row));
+    InterlockedIncrement((volatile LONG *)&g_installed_count);
+}

@@ -1,0 +1,22 @@
+// Steps shared by the text and the framed install passes.
+#pragma once
+#include <windows.h>
+#include "catalogue/catalogue.h"
+#include "catalogue/install_report.h"
+#include "net/framed/framed_transfer.h"
+
+enum { MAIN_PROGRESS_BAR = 1001, MAIN_CURRENT_FILE = 1003 };
+
+// The catalogue entry of list row i, or null when the catalogue has no such entry.
+const catalogue_entry *entry_for_row(int row);
+
+// What a download must match before it replaces the installed file: the catalogue's size
+// always, its CRC-32 unless the name ends in lower-case "xla" or "xls" (as the comparison).
+void make_transfer_check(const catalogue_entry *entry, const char *name, transfer_check *check);
+
+void report_begin(install_report *report);
+void report_installed(install_report *report);
+void report_failure(install_report *report, const char *name, int reason);
+
+// Marks row i installed: status Match, the file's time from the catalogue, the counters.
+void mark_row_installed(HWND list_view, int row, const char *path);

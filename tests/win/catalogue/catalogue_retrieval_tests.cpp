@@ -1,0 +1,204 @@
+// Catalogue retrieval over both protocols, its record limits, the protocol preference, and
+// building catalogue entries from the records.
+#include <gtest/gtest.h>
+#include <cstring>
+#include "catalogue/catalogue.h"
+#include "catalogue/field_split.h"
+#include "framed_peer.h"
+#include "net/framed/framed_session.h"
+#include "net/text/text_channel.h"
+#include "settings/server_address.h"
+#include "test_support.h"
+
+namespace {
+
+std::string records(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        if (i)
+            text += "~|";
+        text += "file" + std::to_string(i) + ".dll^|" + std::to_string(1000 + i) + "^|10^|5^|6";
+    }
+    return text;
+}
+
+// Answers each "#REQ:UPDATELIST" with the next of the given answers, sent exactly as given.
+std::function<void(SOCKET, text_peer *)> answers_in_turn(std::vector<std::string> answers)
+{
+    return [answers](SOCKET s, text_peer *) {
+        std::string request;
+        size_t next = 0;
+        while (next < answers.size() && read_request(s, &request))
+            send_all(s, answers[next].data(), answers[next].size()), ++next;
+        // Keep the connection until the client closes it.
+        while (read_request(s, &request)) {
+        }
+    };
+}
+
+std::string is_plimo()
+{
+    std::string bytes;
+    DWORD type = 0;
+    if (!raw_setting("IsPlimo", &bytes, &type))
+        return "<absent>";
+    return bytes;
+}
+
+struct TextRetrieval : testing::Test {
+    text_peer peer;
+    void connect(std::vector<std::string> answers)
+    {
+        delete_settings_tree();
+        start_text_peer(&peer, answers_in_turn(answers));
+        point_client_at(peer.port);
+        ASSERT_EQ(open_text_channel(), 1234);
+    }
+    void TearDown() override
+    {
+        close_text_channel();
+        stop_text_peer(&peer);
+        release_catalogue();
+        g_protocol_preference = 1;
+    }
+};
+
+TEST_F(TextRetrieval, OneRecordSucceedsAndRecordsTheTextProtocol)
+{
+    connect({"#EXL: OK:" + records(1)});
+    g_protocol_preference = 0;
+    field_list list;
+    ASSERT_EQ(fetch_catalogue_text(&list), 1);
+    EXPECT_EQ(list.count, 1);
+    EXPECT_EQ(g_protocol_preference, 1);
+    EXPECT_EQ(is_plimo(), std::string("1\0", 2));
+
+    build_catalogue(&list);
+    ASSERT_EQ(g_catalogue_count, 1);
+    EXPECT_STREQ(g_catalogue[0].name, "file0.dll");
+    EXPECT_STREQ(g_catalogue[0].crc, "1000");
+    EXPECT_STREQ(g_catalogue[0].size, "10");
+    EXPECT_STREQ(g_catalogue[0].time_low, "5");
+    EXPECT_STREQ(g_catalogue[0].time_high, "6");
+}
+
+TEST_F(TextRetrieval, AnswersOutsideTheLimitsFailWithoutTouchingThePreference)
+{
+    connect({std::string("#EXL: OK:\0", 10), "#EXL: OK:" + records(16), "#EXL:ERR:busy",
+             "#EXL:OK:" + records(2), "#EXL: OK:" + records(15)});
+    g_protocol_preference = 0;
+    field_list list;
+    EXPECT_EQ(fetch_catalogue_text(&list), 0) << "no record";
+    EXPECT_EQ(fetch_catalogue_text(&list), 0) << "16 records";
+    EXPECT_EQ(fetch_catalogue_text(&list), 0) << "error answer";
+    EXPECT_EQ(fetch_catalogue_text(&list), 0) << "prefix without its blank";
+    EXPECT_EQ(g_protocol_preference, 0);
+    EXPECT_EQ(is_plimo(), "<absent>");
+    EXPECT_EQ(fetch_catalogue_text(&list), 1) << "15 records";
+    EXPECT_EQ(list.count, 15);
+}
+
+TEST_F(TextRetrieval, AShorterAnswerReadsOnlyItsOwnBytes)
+{
+    std::string longer = "#EXL: OK:" + records(3);
+    std::string shorter = "#EXL: OK:x.dll^|1^|2^|3^|4";  // no terminator of its own
+    connect({longer, shorter});
+    field_list list;
+    ASSERT_EQ(fetch_catalogue_text(&list), 1);
+    EXPECT_EQ(list.count, 3);
+    Sleep(50);
+    ASSERT_EQ(fetch_catalogue_text(&list), 1);
+    ASSERT_EQ(list.count, 1);
+    build_catalogue(&list);
+    ASSERT_EQ(g_catalogue_count, 1);
+    EXPECT_STREQ(g_catalogue[0].time_high, "4");
+}
+
+TEST_F(TextRetrieval, ASilentServerFails)
+{
+    connect({});
+    field_list list;
+    EXPECT_EQ(fetch_catalogue_text(&list), 0);
+}
+
+struct FramedRetrieval : testing::Test {
+    framed_peer peer;
+    void start(const std::string &body)
+    {
+        delete_settings_tree();
+        peer.catalogue_body = body;
+        start_framed_peer(&peer);
+        point_client_at(peer.datagram_port);
+    }
+    void TearDown() override
+    {
+        stop_framed_peer(&peer);
+        release_catalogue();
+        g_protocol_preference = 1;
+    }
+};
+
+TEST_F(FramedRetrieval, ASingleRecordIsBelowTheLimitButARecordAndSeparatorIsTwo)
+{
+    start(records(1));
+    field_list list;
+    EXPECT_EQ(fetch_catalogue_framed(&list), 0);
+    EXPECT_EQ(g_protocol_preference, 1);
+    EXPECT_EQ(is_plimo(), "<absent>");
+
+    peer.catalogue_body = records(1) + "~|";
+    ASSERT_EQ(fetch_catalogue_framed(&list), 1);
+    EXPECT_EQ(list.count, 2);
+    EXPECT_EQ(g_protocol_preference, 0);
+    EXPECT_EQ(is_plimo(), std::string("0\0", 2));
+    // The empty record after the final separator gives no entry (and no row).
+    build_catalogue(&list);
+    ASSERT_EQ(g_catalogue_count, 1);
+    EXPECT_STREQ(g_catalogue[0].name, "file0.dll");
+    EXPECT_NE(g_framed_session, nullptr);
+}
+
+TEST_F(FramedRetrieval, RefusalsWrongValuesAndTooManyRecordsFail)
+{
+    start(records(16));
+    field_list list;
+    EXPECT_EQ(fetch_catalogue_framed(&list), 0) << "16 records";
+    peer.catalogue_body = records(3);
+    peer.catalogue_value = 999;
+    EXPECT_EQ(fetch_catalogue_framed(&list), 0) << "value 999";
+    peer.refuse_catalogue = true;
+    EXPECT_EQ(fetch_catalogue_framed(&list), 0) << "refusal";
+    EXPECT_EQ(g_protocol_preference, 1);
+    EXPECT_EQ(is_plimo(), "<absent>");
+    peer.refuse_catalogue = false;
+    peer.catalogue_value = 1000;
+    EXPECT_EQ(fetch_catalogue_framed(&list), 1);
+    EXPECT_EQ(list.count, 3);
+}
+
+TEST(BuildCatalogue, ShortRecordsLongRecordsAndCopiesOfTheirOwn)
+{
+    std::string text = "a.dll^|1~|b.dll^|2^|3^|4^|5^|extra^|more~|~|c.xla^|7^|8^|9^|10";
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back(0);
+    field_list list;
+    split_records(&list, buffer.data());
+    build_catalogue(&list);
+    memset(buffer.data(), 'Z', buffer.size() - 1);  // entries must not point into the answer
+
+    ASSERT_EQ(g_catalogue_count, 3);
+    EXPECT_STREQ(g_catalogue[0].name, "a.dll");
+    EXPECT_STREQ(g_catalogue[0].crc, "1");
+    EXPECT_EQ(g_catalogue[0].size, nullptr);
+    EXPECT_EQ(g_catalogue[0].time_high, nullptr);
+    EXPECT_STREQ(g_catalogue[1].time_high, "5");
+    EXPECT_STREQ(g_catalogue[2].name, "c.xla");
+    EXPECT_STREQ(g_catalogue[2].time_high, "10");
+
+    build_catalogue(nullptr);  // a rebuild releases the old entries
+    EXPECT_EQ(g_catalogue_count, 0);
+    EXPECT_EQ(g_catalogue, nullptr);
+}
+
+}  // namespace

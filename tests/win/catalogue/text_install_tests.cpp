@@ -1,0 +1,252 @@
+// Installation over the text channel against scripted servers, and the ledger it writes.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstring>
+#include "catalogue/catalogue.h"
+#include "catalogue/install_report.h"
+#include "catalogue/local_comparison.h"
+#include "catalogue/text_install.h"
+#include "net/framed/staged_file.h"
+#include "net/text/text_channel.h"
+#include "test_support.h"
+
+namespace {
+
+struct TextInstall : testing::Test {
+    test_window window = {};
+    text_peer peer;
+    install_report report = {};
+
+    void SetUp() override
+    {
+        reset_install_folder();
+        window = create_test_window();
+    }
+    void TearDown() override
+    {
+        close_text_channel();
+        stop_text_peer(&peer);
+        destroy_test_window(&window);
+        release_catalogue();
+        reset_install_folder();
+    }
+    // Serves rules, lists catalogue, connects the channel and fills the rows.
+    void prepare(const std::string &catalogue, std::vector<text_file_rule> rules)
+    {
+        start_text_peer(&peer, text_file_server("", rules));
+        point_client_at(peer.port);
+        ASSERT_EQ(open_text_channel(), 1234);
+        load_catalogue(catalogue);
+        fill_rows(window);
+    }
+    int install()
+    {
+        int installed = -1;
+        run_pass([&]() { installed = install_over_text(window.main, INSTALL_FOLDER_TEXT,
+                                                       window.list, &report); });
+        return installed;
+    }
+    std::vector<std::string> file_requests()
+    {
+        std::lock_guard<std::mutex> hold(peer.lock);
+        std::vector<std::string> names;
+        for (auto &r : peer.requests)
+            names.push_back(r.substr(strlen("#REQ:FTP_RCV:")));
+        return names;
+    }
+    // Every name in the folder is one of these (no temporary file is left behind).
+    void expect_folder_holds(std::vector<std::string> names)
+    {
+        auto found = install_folder_names();
+        std::sort(found.begin(), found.end());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(found, names);
+    }
+};
+
+std::string path_of(const std::string &name)
+{
+    return INSTALL_FOLDER + name;
+}
+
+TEST_F(TextInstall, FreshInstallWritesEveryFileItsTimeTheRowsAndTheLedger)
+{
+    std::string dll = make_bytes(100000, 1), xla = make_bytes(2500, 2), small = make_bytes(10, 3);
+    std::string catalogue = record_for("Stickrow64.dll", dll, "-1294967296", "30000000") + "~|" +
+                            record_for("PlimoExcel.xla", xla, "3000000000", "29000000") + "~|" +
+                            record_for("설정.dat", small, "12345", "31000000");
+    prepare(catalogue, {{"Stickrow64.dll", dll, text_file_rule::SERVE},
+                        {"PlimoExcel.xla", xla, text_file_rule::SERVE},
+                        {"설정.dat", small, text_file_rule::SERVE}});
+    int before = g_installed_count;
+    EXPECT_EQ(install(), 3);
+    EXPECT_EQ(g_installed_count, before + 3);
+    EXPECT_EQ(report.installed, 3);
+    EXPECT_EQ(report.failed, 0);
+
+    EXPECT_EQ(read_whole_file(path_of("Stickrow64.dll").c_str()), dll);
+    EXPECT_EQ(read_whole_file(path_of("PlimoExcel.xla").c_str()), xla);
+    EXPECT_EQ(read_whole_file(path_of("설정.dat").c_str()), small);
+    // A low half written in its negative form keeps its bits; one beyond the signed range
+    // saturates.
+    EXPECT_EQ(last_write_time(path_of("Stickrow64.dll").c_str()),
+              (30000000ull << 32) | 3000000000ull);
+    EXPECT_EQ(last_write_time(path_of("PlimoExcel.xla").c_str()), (29000000ull << 32) | 0x7FFFFFFFull);
+    EXPECT_EQ(last_write_time(path_of("설정.dat").c_str()), (31000000ull << 32) | 12345ull);
+
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(cell(window, row, 5), STATUS_MATCH);
+    EXPECT_EQ(cell(window, 0, 4), "100000");
+    EXPECT_EQ(cell(window, 2, 4), "10");
+    EXPECT_EQ(SendMessageA(window.progress, PBM_GETPOS, 0, 0), 0);
+
+    std::string expected_ledger =
+        "Stickrow64.dll^|" + std::to_string(crc_of(dll)) + "^|100000^|-1294967296^|30000000\r\n" +
+        "PlimoExcel.xla^|" + std::to_string(crc_of(xla)) + "^|2500^|3000000000^|29000000\r\n" +
+        "설정.dat^|" + std::to_string(crc_of(small)) + "^|10^|12345^|31000000\r\n";
+    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"), expected_ledger);
+    expect_folder_holds({"Stickrow64.dll", "PlimoExcel.xla", "설정.dat", "EXCELLIBINFO.DAT"});
+}
+
+TEST_F(TextInstall, UpgradeRequestsOnlyTheChangedFile)
+{
+    std::string same = make_bytes(3000, 4), old_bytes = make_bytes(3000, 5),
+                new_bytes = make_bytes(3500, 6);
+    write_whole_file(path_of("same.dll").c_str(), same);
+    write_whole_file(path_of("changed.dll").c_str(), old_bytes);
+    prepare(record_for("same.dll", same) + "~|" + record_for("changed.dll", new_bytes),
+            {{"same.dll", same, text_file_rule::SERVE},
+             {"changed.dll", new_bytes, text_file_rule::SERVE}});
+    EXPECT_EQ(cell(window, 0, 5), STATUS_MATCH);
+    EXPECT_EQ(cell(window, 1, 5), STATUS_CHANGED);
+    EXPECT_EQ(install(), 1);
+    EXPECT_EQ(file_requests(), std::vector<std::string>{"changed.dll"});
+    EXPECT_EQ(read_whole_file(path_of("changed.dll").c_str()), new_bytes);
+    EXPECT_EQ(cell(window, 1, 4), "3500");
+}
+
+TEST_F(TextInstall, FailedFilesKeepTheOldFileAndLaterFilesStillInstall)
+{
+    std::string good = make_bytes(5000, 7);
+    std::string wanted = make_bytes(6000, 8);
+    std::string old_bytes = "previous version";
+    std::string wrong_crc = wanted;
+    wrong_crc[100] ^= 1;
+    const char *names[] = {"refused.dll", "two.dll", "short.dll", "crc.dll", "broken.dll"};
+    std::string catalogue;
+    for (const char *name : names) {
+        write_whole_file(path_of(name).c_str(), old_bytes);
+        catalogue += record_for(name, wanted) + "~|";
+    }
+    catalogue += record_for("good.dll", good);
+    prepare(catalogue, {{"refused.dll", wanted, text_file_rule::REFUSE},
+                        {"two.dll", wanted, text_file_rule::TWO_FIELDS},
+                        {"short.dll", wanted.substr(0, 5999), text_file_rule::SERVE},
+                        {"crc.dll", wrong_crc, text_file_rule::SERVE},
+                        {"broken.dll", wanted, text_file_rule::CLOSE_HALFWAY},
+                        {"good.dll", good, text_file_rule::SERVE}});
+    EXPECT_EQ(install(), 1);
+    for (int row = 0; row < 5; ++row) {
+        EXPECT_EQ(read_whole_file(path_of(names[row]).c_str()), old_bytes) << names[row];
+        EXPECT_EQ(cell(window, row, 5), STATUS_CHANGED) << names[row];
+        EXPECT_EQ(cell(window, row, 4), std::to_string(old_bytes.size())) << names[row];
+    }
+    // The broken transfer cost the connection; the channel was opened anew for the next file.
+    EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
+    EXPECT_EQ(cell(window, 5, 5), STATUS_MATCH);
+    EXPECT_EQ(peer.accepted, 2);
+    ASSERT_EQ(report.failed, 5);
+    int reasons[] = {INSTALL_REFUSED, INSTALL_REFUSED, INSTALL_DAMAGED, INSTALL_DAMAGED,
+                     INSTALL_BROKEN};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_STREQ(report.failed_names[i], names[i]);
+        EXPECT_EQ(report.failed_reasons[i], reasons[i]) << names[i];
+    }
+    expect_folder_holds({"refused.dll", "two.dll", "short.dll", "crc.dll", "broken.dll", "good.dll",
+                         "EXCELLIBINFO.DAT"});
+}
+
+TEST_F(TextInstall, NamesReachingOutsideTheFolderAreNeverRequestedOrWritten)
+{
+    std::string bytes = make_bytes(200, 9);
+    remove_tree("C:\\evil.dll");
+    prepare(record_for("..\\evil.dll", bytes) + "~|" + record_for("ok.dll", bytes),
+            {{"..\\evil.dll", bytes, text_file_rule::SERVE}, {"ok.dll", bytes, text_file_rule::SERVE}});
+    EXPECT_EQ(cell(window, 0, 5), STATUS_NEW);
+    EXPECT_EQ(install(), 1);
+    EXPECT_FALSE(path_exists("C:\\evil.dll"));
+    EXPECT_EQ(file_requests(), std::vector<std::string>{"ok.dll"});
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_BAD_NAME);
+    EXPECT_STREQ(report.failed_names[0], "..\\evil.dll");
+}
+
+TEST_F(TextInstall, ATargetHeldOpenIsReportedInUseAndKept)
+{
+    std::string bytes = make_bytes(4000, 10);
+    write_whole_file(path_of("held.xla").c_str(), "old");
+    prepare(record_for("held.xla", bytes), {{"held.xla", bytes, text_file_rule::SERVE}});
+    HANDLE held = CreateFileA(path_of("held.xla").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(install(), 0);
+    CloseHandle(held);
+    EXPECT_EQ(read_whole_file(path_of("held.xla").c_str()), "old");
+    EXPECT_EQ(cell(window, 0, 5), STATUS_CHANGED);
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_IN_USE);
+    expect_folder_holds({"held.xla", "EXCELLIBINFO.DAT"});
+}
+
+TEST_F(TextInstall, AnAllMatchListTransfersNothingButRewritesTheLedger)
+{
+    std::string a = make_bytes(700, 11);
+    write_whole_file(path_of("a.dll").c_str(), a);
+    write_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT", "stale ledger that is longer than the new");
+    // The second record lacks its time fields: they are written as empty texts.
+    std::string b = make_bytes(20, 12);
+    write_whole_file(path_of("b.dll").c_str(), b);
+    std::string short_record = "b.dll^|" + std::to_string(crc_of(b)) + "^|20";
+    prepare(record_for("a.dll", a, "1", "2") + "~|" + short_record, {});
+    EXPECT_EQ(install(), 0);
+    EXPECT_TRUE(file_requests().empty());
+    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"),
+              "a.dll^|" + std::to_string(crc_of(a)) + "^|700^|1^|2\r\n" + short_record + "^|^|\r\n");
+}
+
+TEST_F(TextInstall, NothingHappensWithoutAChannelOrRows)
+{
+    write_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT", "kept");
+    load_catalogue(record_for("a.dll", "x"));
+    fill_rows(window);
+    close_text_channel();
+    EXPECT_EQ(install(), 0);
+    SendMessageA(window.list, LVM_DELETEALLITEMS, 0, 0);
+    start_text_peer(&peer, text_file_server("", {}));
+    point_client_at(peer.port);
+    ASSERT_EQ(open_text_channel(), 1234);
+    EXPECT_EQ(install(), 0);
+    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"), "kept");
+}
+
+TEST_F(TextInstall, AFileThatCannotBeWrittenIsReadPastSoTheNextAnswerIsInStep)
+{
+    std::string first = make_bytes(9000, 13), second = make_bytes(3000, 14);
+    prepare(record_for("first.dll", first),
+            {{"first.dll", first, text_file_rule::SERVE}, {"second.dll", second, text_file_rule::SERVE}});
+    // A folder text naming a plain file: nothing can be staged there.
+    write_whole_file(INSTALL_FOLDER "plain", "x");
+    int failure = INSTALL_OK;
+    EXPECT_EQ(download_file_text(g_channel_socket, INSTALL_FOLDER "plain", "first.dll", nullptr,
+                                 nullptr, &failure), 0);
+    EXPECT_EQ(failure, INSTALL_LOCAL_ERROR);
+    transfer_check check = {1, 3000, 1, crc_of(second)};
+    EXPECT_EQ(download_file_text(g_channel_socket, INSTALL_FOLDER_TEXT, "second.dll", nullptr,
+                                 &check, &failure), 3000);
+    EXPECT_EQ(read_whole_file(path_of("second.dll").c_str()), second);
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#include "app/install_worker.h"
+
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/completion_message.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/framed_install.h"
+#include "catalogue/text_install.h"
+
+enum { ID_DOWNLOAD = 1, ID_LIST = 1000, ID_FOLDER = 1002, ID_MESSAGE = 1004 };
+
+DWORD WINAPI install_worker(LPVOID parameter)
+{
+    HWND main_window = (HWND)parameter;
+    EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD), FALSE);
+    HWND list_view = GetDlgItem(main_window, ID_LIST);
+
+    char folder[261] = {0};
+    GetDlgItemTextA(main_window, ID_FOLDER, folder, 260);
+    CreateDirectoryA(folder, nullptr);  // an existing folder is the normal case
+
+    install_report report;
+    memset(&report, 0, sizeof report);
+    int installed = 0;
+    if (g_protocol_preference)
+        installed = install_over_text(main_window, folder, list_view, &report);
+    else if (main_window)
+        installed = install_over_framed(main_window, folder, list_view, &report);
+
+    char message[COMPLETION_MESSAGE_SIZE];
+    if (format_completion_message(installed, &report, message, sizeof message))
+        SetDlgItemTextA(main_window, ID_MESSAGE, message);
+    else
+        MessageBoxA(main_window, NOTHING_TO_UPGRADE, "Pavoset.exe", MB_OK);
+
+    // Done with the catalogue and the channel: Download, refresh and closing may go on.
+    InterlockedExchange(&g_worker_running, 0);
+    EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD), TRUE);
+    PostMessageA(main_window, WM_WORKER_DONE, 0, 0);
+    return 1;
+}

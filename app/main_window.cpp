@@ -1,0 +1,349 @@
+#include "app/main_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/install_worker.h"
+#include "app/ip_option.h"
+#include "app/server_resolution.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/field_split.h"
+#include "catalogue/list_rows.h"
+#include "catalogue/local_comparison.h"
+#include "net/framed/framed_session.h"
+#include "net/text/text_channel.h"
+#include "settings/registry_store.h"
+#ifdef PAVOSET_HAVE_SETTINGS_UI
+#include "settings/settings_dialog.h"
+#endif
+
+static const char LIST_HEADER[] =
+    "순서%TervalenWyndale 서버파일 목록%체크용CRC%최신버전크기%현재버전크기%상태";
+static const char CLOSING_CAPTION[] = "♧ Pavoset.EXE 플러그인 설치";
+static const char CLOSING_QUESTION[] =
+    "본 프로그램은 최초 설치후 Excel 메뉴에 플러그인 설치작업을 하여야 합니다!\r\n\r\n"
+    "지금 바로 설치화면으로 넘어가시겠습니까?";
+static const char STILL_INSTALLING[] = "설치가 진행 중입니다. 설치가 끝난 후 창을 닫아 주십시오.";
+
+static HWND g_list_view = nullptr;
+
+enum { COLUMN_MARGIN = 16 };  // header text padding on both sides
+
+// ---------------------------------------------------------------- list
+
+void setup_list_columns(HWND list)
+{
+    while (SendMessageA(list, LVM_DELETECOLUMN, 0, 0))
+        ;
+
+    char *header = strdup(LIST_HEADER);
+    if (!header)
+        return;
+    static field_list fields;
+    memset(&fields, 0, sizeof fields);
+    int count = split_fields(&fields, header, "%", FIELD_LIST_CAPACITY);
+    terminate_fields(&fields);
+    for (int i = 0; i < count; ++i) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_FMT | LVCF_TEXT;
+        column.fmt = LVCFMT_LEFT;
+        column.pszText = fields.starts[i];
+        SendMessageA(list, LVM_INSERTCOLUMNA, i, (LPARAM)&column);
+    }
+    // Widths after all columns exist: the last one then takes the remaining room. Some
+    // list views size a header by another font than the one it is drawn in; the measured
+    // caption plus its margins is the floor, so no caption is shown cut.
+    for (int i = 0; i < count; ++i) {
+        SendMessageA(list, LVM_SETCOLUMNWIDTH, i, LVSCW_AUTOSIZE_USEHEADER);
+        if (i == count - 1)
+            break;
+        int caption = (int)SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, (LPARAM)fields.starts[i]);
+        int width = (int)SendMessageA(list, LVM_GETCOLUMNWIDTH, i, 0);
+        if (caption > 0 && width < caption + COLUMN_MARGIN)
+            SendMessageA(list, LVM_SETCOLUMNWIDTH, i, caption + COLUMN_MARGIN);
+    }
+    free(header);
+}
+
+// ---------------------------------------------------------------- refresh
+
+void pump_pending_messages(HWND window)
+{
+    MSG message;
+    while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+static int fetch_over_text(field_list *records)
+{
+    open_text_channel();
+    if (g_channel_socket == 0)
+        return 0;
+    return fetch_catalogue_text(records);
+}
+
+static int retrieve_records(field_list *records)
+{
+    if (g_protocol_preference)
+        return fetch_over_text(records) || fetch_catalogue_framed(records);
+    return fetch_catalogue_framed(records) || fetch_over_text(records);
+}
+
+static void fill_rows(HWND list)
+{
+    for (int i = 0; i < g_catalogue_count; ++i) {
+        const catalogue_entry *entry = &g_catalogue[i];
+        char number[16];
+        snprintf(number, sizeof number, "%d", i + 1);
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = i;
+        item.pszText = number;
+        int row = (int)SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
+        if (row < 0)
+            continue;
+        write_cell(list, row, COLUMN_NAME, entry->name);
+        write_cell(list, row, COLUMN_CRC, entry->crc);
+        write_cell(list, row, COLUMN_SIZE, entry->size);
+
+        char current_size[32] = {0};
+        char status[16] = {0};
+        compare_local_file(entry->name, entry->crc, entry->size, current_size, status);
+        write_cell(list, row, COLUMN_LOCAL_SIZE, current_size);
+        write_cell(list, row, COLUMN_STATUS, status);
+    }
+}
+
+static int first_install_marker(HWND list)
+{
+    int rows = list_row_count(list);
+    if (rows <= 0)
+        return 0;  // nothing listed is no first installation
+    for (int i = 0; i < rows; ++i) {
+        char status[260];
+        read_cell(list, i, COLUMN_STATUS, status, sizeof status);
+        if (strcmp(status, STATUS_NEW) != 0)
+            return 0;
+    }
+    return FIRST_INSTALL_MARK;
+}
+
+void refresh_catalogue(HWND window)
+{
+    KillTimer(window, REFRESH_TIMER_ID);
+    pump_pending_messages(window);
+    if (!IsWindow(window))
+        return;
+    // Messages handled just now may have started an installation; it owns the catalogue
+    // and the channel until it ends, so try again afterwards.
+    if (g_worker_running) {
+        SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
+        return;
+    }
+    if (g_channel_socket != 0)
+        close_text_channel();
+
+    SendMessageA(g_list_view, LVM_DELETEALLITEMS, 0, 0);
+    release_catalogue();
+
+    char preference[4] = {0};
+    if (read_setting("IsPlimo", preference, sizeof preference)) {
+        preference[sizeof preference - 1] = 0;
+        g_protocol_preference = atoi(preference);
+    }
+
+    static field_list records;
+    memset(&records, 0, sizeof records);
+    if (!retrieve_records(&records)) {
+        MessageBoxA(window, "엑셀 서버와 통신 실패.", "오류", MB_OK);
+        return;
+    }
+    build_catalogue(&records);
+    fill_rows(g_list_view);
+    g_first_install_marker = first_install_marker(g_list_view);
+}
+
+// ---------------------------------------------------------------- creation
+
+static void create_menu(HWND window)
+{
+    HMENU bar = CreateMenu();
+    if (!bar)
+        return;
+    HMENU popup = CreatePopupMenu();
+    if (!popup) {
+        DestroyMenu(bar);
+        return;
+    }
+    AppendMenuA(popup, MF_STRING, ID_MENU_SERVER_SETTINGS, "서버 IP 수동 설정");
+    AppendMenuA(bar, MF_POPUP, (UINT_PTR)popup, "환경 설정");
+
+    // The menu bar takes its height from the client area; grow the window by as much so
+    // the bottom row of the layout (the progress bar) stays inside it.
+    RECT before, after;
+    GetClientRect(window, &before);
+    if (!SetMenu(window, bar)) {
+        DestroyMenu(bar);
+        return;
+    }
+    GetClientRect(window, &after);
+    int grow = (before.bottom - before.top) - (after.bottom - after.top);
+    if (grow > 0) {
+        RECT frame;
+        GetWindowRect(window, &frame);
+        SetWindowPos(window, nullptr, frame.left, frame.top - grow / 2,
+                     frame.right - frame.left, frame.bottom - frame.top + grow,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+static void set_settings_menu_enabled(HWND window, int enabled)
+{
+    HMENU bar = GetMenu(window);
+    if (!bar)
+        return;
+    EnableMenuItem(bar, ID_MENU_SERVER_SETTINGS, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    DrawMenuBar(window);
+}
+
+static void on_create(HWND window)
+{
+    HICON icon = LoadIconA(g_instance, MAKEINTRESOURCEA(MAIN_ICON_ID));
+    SendMessageA(window, WM_SETICON, ICON_BIG, (LPARAM)icon);
+    HICON small_icon = (HICON)LoadImageA(g_instance, MAKEINTRESOURCEA(MAIN_ICON_ID), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), 0);
+    if (small_icon)
+        SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)small_icon);
+
+    g_list_view = GetDlgItem(window, ID_LIBRARY_LIST);
+    free(g_receive_buffer);
+    g_receive_buffer = (char *)calloc(RECEIVE_BUFFER_SIZE, 1);
+    setup_list_columns(g_list_view);
+    SendMessageA(g_list_view, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+
+    if (g_cmdline_address_flag) {
+        char title[261 + SERVER_HOST_SIZE + 2] = {0};
+        GetWindowTextA(window, title, 261);
+        append_host_to_title(title, sizeof title, g_cmdline_host);
+        SetWindowTextA(window, title);
+    }
+    create_menu(window);
+    resolve_server_address(&g_server_address,
+                           g_cmdline_address_flag ? g_cmdline_host : nullptr);
+    SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
+}
+
+// ---------------------------------------------------------------- commands
+
+static void start_install(HWND window)
+{
+    // One installation at a time, however the command arrives (button, Enter key).
+    if (InterlockedCompareExchange(&g_worker_running, 1, 0) != 0)
+        return;
+    EnableWindow(GetDlgItem(window, ID_DOWNLOAD_BUTTON), FALSE);
+    set_settings_menu_enabled(window, 0);
+    HANDLE thread = CreateThread(nullptr, 0, install_worker, window, 0, nullptr);
+    if (!thread) {
+        InterlockedExchange(&g_worker_running, 0);
+        EnableWindow(GetDlgItem(window, ID_DOWNLOAD_BUTTON), TRUE);
+        set_settings_menu_enabled(window, 1);
+        return;
+    }
+    CloseHandle(thread);
+}
+
+static void open_server_settings(HWND window)
+{
+    // A refresh would free the catalogue a running installation reads.
+    if (g_worker_running)
+        return;
+#ifdef PAVOSET_HAVE_SETTINGS_UI
+    if (run_settings_dialog(window) == 1)
+        SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
+#endif
+}
+
+static void on_command(HWND window, WPARAM wparam)
+{
+    if (HIWORD(wparam) != 0)
+        return;
+    switch (LOWORD(wparam)) {
+    case ID_DOWNLOAD_BUTTON:
+        start_install(window);
+        break;
+    case ID_MENU_SERVER_SETTINGS:
+        open_server_settings(window);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- closing
+
+static void on_close(HWND window)
+{
+    // The worker uses the catalogue, the channel and this window's controls; letting the
+    // window go now would pull them from under it.
+    if (g_worker_running) {
+        MessageBoxA(window, STILL_INSTALLING, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    if (g_first_install_marker != 0 && g_installed_count != 0) {
+        if (MessageBoxA(window, CLOSING_QUESTION, CLOSING_CAPTION, MB_YESNO) == IDYES)
+            ShellExecuteA(nullptr, "Open", "Excel.exe", INSTALL_FOLDER "Kickoff.xls", nullptr,
+                          SW_SHOWNORMAL);
+    }
+    release_catalogue();
+    DestroyWindow(window);  // ends the dialog's loop in start-up
+}
+
+static void on_destroy(HWND window)
+{
+    if (g_channel_socket != 0)
+        close_text_channel();
+    free(g_receive_buffer);
+    g_receive_buffer = nullptr;
+    if (g_framed_session) {
+        release_session(g_framed_session);
+        g_framed_session = nullptr;
+    }
+    g_list_view = nullptr;
+}
+
+INT_PTR CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        on_create(window);
+        return FALSE;
+    case WM_TIMER:
+        // Deferred while an installation runs; the armed timer brings it back afterwards.
+        if (wparam == REFRESH_TIMER_ID && !g_worker_running)
+            refresh_catalogue(window);
+        return FALSE;
+    case WM_COMMAND:
+        on_command(window, wparam);
+        return FALSE;
+    case WM_WORKER_DONE:
+        if (!g_worker_running)
+            set_settings_menu_enabled(window, 1);
+        return TRUE;
+    case WM_CLOSE:
+        on_close(window);
+        return FALSE;
+    case WM_DESTROY:
+        on_destroy(window);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}

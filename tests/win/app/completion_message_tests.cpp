@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/completion_message.h"
+#include "net/framed/staged_file.h"
+
+static install_report report_with(std::initializer_list<std::pair<const char *, int>> failures)
+{
+    install_report report;
+    memset(&report, 0, sizeof report);
+    for (auto &f : failures) {
+        strcpy(report.failed_names[report.failed], f.first);
+        report.failed_reasons[report.failed] = f.second;
+        ++report.failed;
+    }
+    return report;
+}
+
+TEST(CompletionMessage, SuccessAndNothingToDo)
+{
+    char line[COMPLETION_MESSAGE_SIZE];
+    install_report none = report_with({});
+    ASSERT_EQ(1, format_completion_message(3, &none, line, sizeof line));
+    EXPECT_STREQ(COMPLETION_TEXT, line);
+    EXPECT_EQ(0, format_completion_message(0, &none, line, sizeof line));
+    EXPECT_EQ(0, format_completion_message(0, nullptr, line, sizeof line));
+}
+
+TEST(CompletionMessage, FailuresAreNamedWithTheirReasons)
+{
+    char line[COMPLETION_MESSAGE_SIZE];
+    install_report report = report_with({{"PlimoExcel.xla", INSTALL_IN_USE},
+                                         {"Stickrow64.dll", INSTALL_REFUSED},
+                                         {"Kickoff.xls", INSTALL_DAMAGED}});
+    ASSERT_EQ(1, format_completion_message(2, &report, line, sizeof line));
+    EXPECT_STREQ(" ♧ 2개 설치, 3개 실패: PlimoExcel.xla(사용 중), Stickrow64.dll(서버 거부), "
+                 "Kickoff.xls(손상됨)",
+                 line);
+
+    // Nothing installed but something failed: still a report, never the "nothing to do" box.
+    install_report one = report_with({{"a.dll", INSTALL_NO_CONNECTION}});
+    ASSERT_EQ(1, format_completion_message(0, &one, line, sizeof line));
+    EXPECT_STREQ(" ♧ 0개 설치, 1개 실패: a.dll(연결 실패)", line);
+    EXPECT_EQ(nullptr, strstr(line, "완료"));
+}
+
+TEST(CompletionMessage, CutsAtWholeItemsWithinTheBuffer)
+{
+    install_report report = report_with({});
+    for (int i = 0; i < INSTALL_REPORT_MAX; ++i) {
+        std::string name = "LongLibraryFileName" + std::to_string(i) + std::string(200, 'x');
+        strcpy(report.failed_names[i], name.c_str());
+        report.failed_reasons[i] = INSTALL_BROKEN;
+        ++report.failed;
+    }
+    struct {
+        char line[300];
+        char guard[16];
+    } area;
+    memset(&area, 'G', sizeof area);
+    ASSERT_EQ(1, format_completion_message(0, &report, area.line, sizeof area.line));
+    std::string line = area.line;
+    EXPECT_LT(line.size(), sizeof area.line);
+    EXPECT_NE(std::string::npos, line.find("LongLibraryFileName0"));
+    EXPECT_EQ(std::string::npos, line.find("LongLibraryFileName1"));
+    EXPECT_EQ(" ...", line.substr(line.size() - 4));
+    for (char c : area.guard)
+        ASSERT_EQ('G', c);
+}

@@ -1,0 +1,500 @@
+// The main window and its install worker, run in this process against a scripted text
+// server on 127.0.0.1. Message boxes are read and answered by a watcher thread.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/file_checksum.h"
+#include "catalogue/local_comparison.h"
+#include "net/net_timeouts.h"
+#include "net/text/text_channel.h"
+#include "registry_guard.h"
+#include "settings/registry_store.h"
+#include "settings/server_address.h"
+
+namespace {
+
+const char COMPLETION[] =
+    " ♧ 설치(Upgrade)가 완료되었습니다. 창을 닫고, 엑셀 실행 후 로그인 해 주십시오.";
+const char FOLDER[] = "C:\\TervalenWyndale\\";
+
+// ---------------------------------------------------------------- scripted text server
+
+struct text_server {
+    SOCKET listener = INVALID_SOCKET;
+    unsigned short port = 0;
+    std::thread acceptor;
+    std::vector<std::thread> connections;
+    std::vector<SOCKET> sockets;
+    std::mutex lock;
+    std::map<std::string, std::string> files;  // name -> bytes, in catalogue order by name
+    std::set<std::string> refused;
+    int data_delay_ms = 0;
+    std::atomic<bool> stopping{false};
+    ~text_server();
+};
+
+bool send_all(SOCKET s, const char *data, size_t length)
+{
+    while (length > 0) {
+        int sent = send(s, data, (int)length, 0);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        length -= (size_t)sent;
+    }
+    return true;
+}
+
+std::string catalogue_answer(text_server *server)
+{
+    std::lock_guard<std::mutex> hold(server->lock);
+    std::string answer = "#EXL: OK:";
+    bool first = true;
+    for (auto &file : server->files) {
+        if (!first)
+            answer += "~|";
+        first = false;
+        uint32_t crc = crc32_update(0, file.second.data(), file.second.size());
+        answer += file.first + "^|" + std::to_string(crc) + "^|" +
+                  std::to_string(file.second.size()) + "^|100^|30000000";
+    }
+    return answer;
+}
+
+void serve_connection(text_server *server, SOCKET s)
+{
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        int got = recv(s, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            return;
+        pending.append(buffer, (size_t)got);
+        size_t end;
+        while ((end = pending.find('\0')) != std::string::npos) {
+            std::string request = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (request == "#REQ:UPDATELIST") {
+                std::string answer = catalogue_answer(server);
+                send_all(s, answer.c_str(), answer.size() + 1);
+                continue;
+            }
+            std::string name = request.substr(strlen("#REQ:FTP_RCV:"));
+            std::string bytes;
+            bool refuse;
+            int delay;
+            {
+                std::lock_guard<std::mutex> hold(server->lock);
+                refuse = server->refused.count(name) || !server->files.count(name);
+                if (!refuse)
+                    bytes = server->files[name];
+                delay = server->data_delay_ms;
+            }
+            if (refuse) {
+                send_all(s, "#EXL:ERR:refused", 17);
+                continue;
+            }
+            std::string answer =
+                "#EXL: OK:" + name + "~|4096~|" + std::to_string(bytes.size());
+            send_all(s, answer.c_str(), answer.size() + 1);
+            // The client reads the answer with one receive; data must not join it.
+            Sleep(60 + delay);
+            for (size_t at = 0; at < bytes.size(); at += 4096)
+                send_all(s, bytes.data() + at, std::min<size_t>(4096, bytes.size() - at));
+        }
+    }
+}
+
+void start_server(text_server *server)
+{
+    server->listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(server->listener, (sockaddr *)&address, sizeof address);
+    int length = sizeof address;
+    getsockname(server->listener, (sockaddr *)&address, &length);
+    server->port = ntohs(address.sin_port);
+    listen(server->listener, 4);
+    server->acceptor = std::thread([server] {
+        for (;;) {
+            SOCKET s = accept(server->listener, nullptr, nullptr);
+            if (s == INVALID_SOCKET || server->stopping)
+                return;
+            std::lock_guard<std::mutex> hold(server->lock);
+            server->sockets.push_back(s);
+            server->connections.emplace_back(serve_connection, server, s);
+        }
+    });
+}
+
+void stop_server(text_server *server)
+{
+    if (server->stopping)
+        return;
+    server->stopping = true;
+    closesocket(server->listener);
+    if (server->acceptor.joinable())
+        server->acceptor.join();
+    for (SOCKET s : server->sockets)
+        closesocket(s);
+    for (auto &t : server->connections)
+        t.join();
+}
+
+text_server::~text_server()
+{
+    stop_server(this);
+}
+
+// A loopback port that nothing listens on.
+unsigned short closed_port()
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, (sockaddr *)&address, sizeof address);
+    int length = sizeof address;
+    getsockname(s, (sockaddr *)&address, &length);
+    closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+// ---------------------------------------------------------------- message box watcher
+
+struct seen_box {
+    std::string caption;
+    std::string text;
+};
+
+struct box_watcher {
+    HWND main = nullptr;
+    int yes_no_answer = IDNO;
+    std::atomic<bool> stopping{false};
+    std::mutex lock;
+    std::vector<seen_box> seen;
+    std::thread thread;
+};
+
+struct box_search {
+    box_watcher *watcher;
+    HWND found;
+};
+
+BOOL CALLBACK find_box(HWND window, LPARAM param)
+{
+    box_search *search = (box_search *)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char cls[32] = {0};
+    GetClassNameA(window, cls, sizeof cls);
+    if (pid == GetCurrentProcessId() && window != search->watcher->main &&
+        strcmp(cls, "#32770") == 0 && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void watch_boxes(box_watcher *watcher)
+{
+    HWND answered = nullptr;
+    while (!watcher->stopping) {
+        box_search search = {watcher, nullptr};
+        EnumWindows(find_box, (LPARAM)&search);
+        HWND box = search.found;
+        if (box && box != answered) {
+            char caption[260] = {0}, text[1024] = {0};
+            GetWindowTextA(box, caption, sizeof caption);
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            {
+                std::lock_guard<std::mutex> hold(watcher->lock);
+                watcher->seen.push_back({caption, text});
+            }
+            int id = GetDlgItem(box, IDYES) ? watcher->yes_no_answer : IDOK;
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+            answered = box;
+        } else if (!box) {
+            answered = nullptr;
+        }
+        Sleep(30);
+    }
+}
+
+// ---------------------------------------------------------------- window helpers
+
+bool pump_until(HWND main, const std::function<bool()> &done, int timeout_ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (!IsWindow(main) || !IsDialogMessageA(main, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+        if (done())
+            return true;
+        if ((int)(GetTickCount() - start) > timeout_ms)
+            return false;
+        Sleep(10);
+    }
+}
+
+std::string cell(HWND main, int row, int column)
+{
+    char text[260] = {0};
+    LVITEMA item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(GetDlgItem(main, ID_LIBRARY_LIST), LVM_GETITEMTEXTA, row, (LPARAM)&item);
+    return text;
+}
+
+int rows(HWND main)
+{
+    return (int)SendMessageA(GetDlgItem(main, ID_LIBRARY_LIST), LVM_GETITEMCOUNT, 0, 0);
+}
+
+std::string control_text(HWND main, int id)
+{
+    char text[1024] = {0};
+    GetDlgItemTextA(main, id, text, sizeof text);
+    return text;
+}
+
+bool settings_item_enabled(HWND main)
+{
+    UINT state = GetMenuState(GetMenu(main), ID_MENU_SERVER_SETTINGS, MF_BYCOMMAND);
+    return state != (UINT)-1 && !(state & (MF_GRAYED | MF_DISABLED));
+}
+
+std::string installed(const char *name)
+{
+    std::ifstream file(std::string(FOLDER) + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string pattern(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (char &c : bytes)
+        c = (char)((seed = seed * 1103515245u + 12345u) >> 16);
+    return bytes;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    registry_guard guard;
+    box_watcher watcher;
+    HWND main = nullptr;
+    std::vector<std::string> created;
+    std::string ledger_before;
+
+    void SetUp() override
+    {
+        WSADATA winsock;
+        ASSERT_EQ(0, WSAStartup(0x0101, &winsock));
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&controls);
+        g_instance = GetModuleHandleA(nullptr);
+        g_net_timeouts.text_ms = 1000;
+        g_net_timeouts.connect_retry_ms = 50;
+        g_net_timeouts.datagram_ms = 200;
+        g_net_timeouts.datagram_tries = 2;
+        g_cmdline_address_flag = 0;
+        g_cmdline_host[0] = 0;
+        g_first_install_marker = 0;
+        g_installed_count = 0;
+        g_protocol_preference = 1;
+        write_setting("IsPlimo", "1");
+        CreateDirectoryA(FOLDER, nullptr);
+        ledger_before = installed("EXCELLIBINFO.DAT");
+        watcher.thread = std::thread(watch_boxes, &watcher);
+    }
+
+    void TearDown() override
+    {
+        if (main && IsWindow(main))
+            DestroyWindow(main);
+        watcher.stopping = true;
+        watcher.thread.join();
+        for (auto &name : created)
+            DeleteFileA((FOLDER + name).c_str());
+        std::string ledger = std::string(FOLDER) + "EXCELLIBINFO.DAT";
+        if (ledger_before.empty()) {
+            DeleteFileA(ledger.c_str());
+        } else {
+            std::ofstream(ledger, std::ios::binary) << ledger_before;
+        }
+        WSACleanup();
+    }
+
+    void open_window(unsigned short port)
+    {
+        main = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(MAIN_DIALOG_ID), nullptr,
+                                  main_window_proc, 0);
+        ASSERT_NE(nullptr, main);
+        watcher.main = main;
+        // Creation resolved the address from this machine's settings; the refresh has not
+        // run yet (it waits for the timer), so point it at the scripted server now.
+        strcpy(g_server_address.host, "127.0.0.1");
+        g_server_address.port = port;
+    }
+
+    std::vector<seen_box> boxes()
+    {
+        std::lock_guard<std::mutex> hold(watcher.lock);
+        return watcher.seen;
+    }
+
+    bool press_download_and_wait()
+    {
+        SendMessageA(main, WM_COMMAND, MAKEWPARAM(ID_DOWNLOAD_BUTTON, BN_CLICKED), 0);
+        return pump_until(main, [&] { return !g_worker_running && settings_item_enabled(main); },
+                          20000);
+    }
+};
+
+TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
+{
+    text_server server;
+    server.files["AppTestA.xla"] = pattern(3000, 1);
+    server.files["AppTestB.dll"] = pattern(70000, 2);
+    server.files["AppTestC.xls"] = pattern(5000, 3);
+    server.refused.insert("AppTestC.xls");
+    server.data_delay_ms = 400;  // long enough to act while the worker runs
+    created = {"AppTestA.xla", "AppTestB.dll", "AppTestC.xls"};
+    for (auto &name : created)
+        DeleteFileA((FOLDER + name).c_str());
+    start_server(&server);
+    open_window(server.port);
+
+    // The refresh fills one row per file, all New: a first installation.
+    ASSERT_TRUE(pump_until(main, [&] { return rows(main) == 3; }, 10000));
+    EXPECT_EQ("1", cell(main, 0, 0));
+    EXPECT_EQ("AppTestA.xla", cell(main, 0, 1));
+    EXPECT_EQ("AppTestC.xls", cell(main, 2, 1));
+    EXPECT_EQ("3000", cell(main, 0, 3));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(STATUS_NEW, cell(main, i, 5));
+    EXPECT_EQ(FIRST_INSTALL_MARK, g_first_install_marker);
+    EXPECT_TRUE(settings_item_enabled(main));
+
+    // While the worker runs: Download and the settings item are off, closing is refused.
+    SendMessageA(main, WM_COMMAND, MAKEWPARAM(ID_DOWNLOAD_BUTTON, BN_CLICKED), 0);
+    EXPECT_EQ(1, g_worker_running);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
+    EXPECT_FALSE(settings_item_enabled(main));
+    SendMessageA(main, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(main));
+    ASSERT_TRUE(pump_until(main, [&] { return !g_worker_running && settings_item_enabled(main); },
+                           20000));
+    auto seen = boxes();
+    ASSERT_GE(seen.size(), 1u);
+    EXPECT_EQ("Pavoset.exe", seen[0].caption);
+    EXPECT_EQ("설치가 진행 중입니다. 설치가 끝난 후 창을 닫아 주십시오.", seen[0].text);
+
+    // A refused file is named with its reason; the others are installed whole.
+    EXPECT_EQ(" ♧ 2개 설치, 1개 실패: AppTestC.xls(서버 거부)", control_text(main, ID_MESSAGE_LINE));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
+    EXPECT_EQ(server.files["AppTestA.xla"], installed("AppTestA.xla"));
+    EXPECT_EQ(server.files["AppTestB.dll"], installed("AppTestB.dll"));
+    EXPECT_EQ(STATUS_MATCH, cell(main, 1, 5));
+    EXPECT_EQ(STATUS_NEW, cell(main, 2, 5));
+    EXPECT_EQ(2, g_installed_count);
+
+    // Once the server serves it, the next run installs only that one and claims success.
+    {
+        std::lock_guard<std::mutex> hold(server.lock);
+        server.refused.clear();
+        server.data_delay_ms = 0;
+    }
+    ASSERT_TRUE(press_download_and_wait());
+    EXPECT_EQ(COMPLETION, control_text(main, ID_MESSAGE_LINE));
+    EXPECT_EQ(server.files["AppTestC.xls"], installed("AppTestC.xls"));
+    EXPECT_EQ(3, g_installed_count);
+
+    // Nothing left: the box, and the message line keeps its text.
+    size_t before = boxes().size();
+    ASSERT_TRUE(press_download_and_wait());
+    ASSERT_TRUE(pump_until(main, [&] { return boxes().size() > before; }, 5000));
+    EXPECT_EQ("Upgrade할 대상이 없습니다!", boxes()[before].text);
+    EXPECT_EQ("Pavoset.exe", boxes()[before].caption);
+    EXPECT_EQ(COMPLETION, control_text(main, ID_MESSAGE_LINE));
+
+    // Closing after a first installation asks about the workbook (answered No here).
+    before = boxes().size();
+    SendMessageA(main, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pump_until(main, [&] { return !IsWindow(main); }, 5000));
+    ASSERT_EQ(before + 1, boxes().size());
+    EXPECT_EQ("♧ Pavoset.EXE 플러그인 설치", boxes()[before].caption);
+    EXPECT_NE(std::string::npos, boxes()[before].text.find("지금 바로 설치화면으로 넘어가시겠습니까?"));
+    EXPECT_EQ((SOCKET)0, g_channel_socket);
+    EXPECT_EQ(nullptr, g_receive_buffer);
+}
+
+TEST_F(MainWindow, NoServerLeavesAnEmptyListAndAsksNothingOnClosing)
+{
+    open_window(closed_port());
+    ASSERT_TRUE(pump_until(main, [&] { return !boxes().empty(); }, 20000));
+    EXPECT_EQ("오류", boxes()[0].caption);
+    EXPECT_EQ("엑셀 서버와 통신 실패.", boxes()[0].text);
+    EXPECT_EQ(0, rows(main));
+    EXPECT_EQ(0, g_catalogue_count);
+
+    // Download on an empty list finds nothing to do; closing asks nothing.
+    SendMessageA(main, WM_COMMAND, MAKEWPARAM(ID_DOWNLOAD_BUTTON, BN_CLICKED), 0);
+    ASSERT_TRUE(pump_until(main, [&] { return !g_worker_running && boxes().size() == 2; }, 10000));
+    EXPECT_EQ("Upgrade할 대상이 없습니다!", boxes()[1].text);
+    SendMessageA(main, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pump_until(main, [&] { return !IsWindow(main); }, 5000));
+    EXPECT_EQ(2u, boxes().size());
+}
+
+TEST_F(MainWindow, IpOptionShowsInTheTitleAndNamesTheHost)
+{
+    write_setting("ip", "10.20.30.40");
+    write_setting("port", "6222");
+    g_cmdline_address_flag = 1;
+    strcpy(g_cmdline_host, " 127.0.0.1");
+    main = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(MAIN_DIALOG_ID), nullptr,
+                              main_window_proc, 0);
+    ASSERT_NE(nullptr, main);
+    watcher.main = main;
+    char title[512] = {0};
+    GetWindowTextA(main, title, sizeof title);
+    std::string shown = title;
+    EXPECT_EQ("♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램( 127.0.0.1)",
+              shown);
+    EXPECT_STREQ("127.0.0.1", g_server_address.host);
+    EXPECT_EQ(6222, g_server_address.port);
+    // Gone before its refresh timer fires: no exchange with whatever listens there.
+    DestroyWindow(main);
+    main = nullptr;
+    g_cmdline_address_flag = 0;
+}
+
+}  // namespace

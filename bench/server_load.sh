@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Load benchmark of pavoset-server on loopback: CLIENTS concurrent clients (default 500) each
+# fetch the catalogue and every file over the text protocol, then over the framed protocol,
+# checking every CRC-32. Prints MB/s, per-file p50/p99, errors and the server's peak RSS, and
+# as the anchor the same files fetched by curl from a stock web server on loopback.
+# Everything stays on 127.0.0.1 and every step is bounded in time.
+#   PAVOSET_BENCH_CLIENTS  clients (default 500)
+#   PAVOSET_BENCH_MB       library size in MiB (default 8, spread over 15 files)
+#   PAVOSET_BENCH_GAP_MS   the server's --answer-gap-ms (default 100: with hundreds of client
+#                          threads sharing the server's cores, a client may not get to its first
+#                          receive within the usual 30 ms, and would then lose file bytes)
+#   PAVOSET_SERVER_BIN     folder holding pavoset-server and pavoset-loadgen
+set -u
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server}
+CLIENTS=${PAVOSET_BENCH_CLIENTS:-500}
+MB=${PAVOSET_BENCH_MB:-8}
+GAP_MS=${PAVOSET_BENCH_GAP_MS:-100}
+FILES=15
+ANCHOR_PORT=20580
+
+if [ ! -x "$BIN/pavoset-server" ] || [ ! -x "$BIN/pavoset-loadgen" ]; then
+    echo "server_load: build first (./run bench builds build/native-release)" >&2
+    exit 1
+fi
+
+WORK=$(mktemp -d /tmp/pavoset-bench.XXXXXX)
+SERVER_PID=
+ANCHOR_PID=
+cleanup() {
+    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null
+    [ -n "$ANCHOR_PID" ] && kill "$ANCHOR_PID" 2>/dev/null && wait "$ANCHOR_PID" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+chmod 755 "$WORK"
+
+"$BIN/pavoset-server" --make-sample "$WORK/lib" --scale-mb "$MB" --files "$FILES" || exit 1
+chmod 755 "$WORK/lib"
+LIB_BYTES=$(cat "$WORK"/lib/* | wc -c)
+echo "library: $FILES files, $LIB_BYTES bytes; $CLIENTS clients; answer gap $GAP_MS ms"
+
+"$BIN/pavoset-server" --root "$WORK/lib" --port 0 --file-port 0 --port-file "$WORK/ports" \
+    --answer-gap-ms "$GAP_MS" --max-connections 8192 --log-level warn 2>"$WORK/server.log" &
+SERVER_PID=$!
+for _ in $(seq 100); do [ -f "$WORK/ports" ] && break; sleep 0.1; done
+PORT=$(sed -n 's/^text //p' "$WORK/ports" 2>/dev/null)
+if [ -z "$PORT" ]; then
+    echo "server_load: server did not start" >&2
+    cat "$WORK/server.log" >&2
+    exit 1
+fi
+
+timeout 600 "$BIN/pavoset-loadgen" --port "$PORT" --clients "$CLIENTS" --timeout-ms 60000 | tee "$WORK/load.txt"
+LOAD_RC=${PIPESTATUS[0]}
+HWM=$(sed -n 's/^VmHWM:[[:space:]]*//p' "/proc/$SERVER_PID/status")
+echo "server peak RSS (VmHWM): $HWM"
+# utime and stime (fields 14 and 15 of /proc/PID/stat, after the parenthesised name) in ticks.
+awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); printf "server CPU: %.1f s user, %.1f s system\n", $12 / hz, $13 / hz }' \
+    "/proc/$SERVER_PID/stat"
+kill -TERM "$SERVER_PID"
+wait "$SERVER_PID" 2>/dev/null
+SERVER_PID=
+grep -E ' (error|warn) ' "$WORK/server.log" | head -5
+
+# ---- anchor: a stock web server and curl, same files, same number of fetches
+start_anchor() {
+    if command -v nginx >/dev/null; then
+        mkdir -p "$WORK/nginx"
+        cat >"$WORK/nginx/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $WORK/nginx/nginx.pid;
+error_log $WORK/nginx/error.log;
+events { worker_connections 4096; }
+http {
+    access_log off;
+    sendfile on;
+    client_body_temp_path $WORK/nginx;
+    proxy_temp_path $WORK/nginx;
+    fastcgi_temp_path $WORK/nginx;
+    uwsgi_temp_path $WORK/nginx;
+    scgi_temp_path $WORK/nginx;
+    server { listen 127.0.0.1:$ANCHOR_PORT; root $WORK/lib; }
+}
+CONF
+        nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" 2>/dev/null &
+        ANCHOR_PID=$!
+        ANCHOR_NAME="nginx (1 worker, sendfile)"
+    else
+        (cd "$WORK/lib" && exec python3 -m http.server "$ANCHOR_PORT" --bind 127.0.0.1 >/dev/null 2>&1) &
+        ANCHOR_PID=$!
+        ANCHOR_NAME="python3 -m http.server"
+    fi
+    for _ in $(seq 50); do
+        curl -s -o /dev/null "http://127.0.0.1:$ANCHOR_PORT/Bulk01.dll" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+if start_anchor; then
+    : >"$WORK/curl.cfg"
+    for _ in $(seq "$CLIENTS"); do
+        for f in "$WORK"/lib/*; do
+            printf 'url = "http://127.0.0.1:%s/%s"\noutput = "/dev/null"\n' "$ANCHOR_PORT" "$(basename "$f")" >>"$WORK/curl.cfg"
+        done
+    done
+    START=$(date +%s.%N)
+    timeout 600 curl -s --no-progress-meter --fail --parallel --parallel-max 100 -K "$WORK/curl.cfg" 2>"$WORK/curl.err"
+    CURL_RC=$?
+    END=$(date +%s.%N)
+    awk -v b="$LIB_BYTES" -v n="$CLIENTS" -v s="$START" -v e="$END" -v name="$ANCHOR_NAME" -v rc="$CURL_RC" \
+        'BEGIN { t = e - s; mb = b * n / 1e6; printf "anchor: curl from %s: %.1f MB in %.2f s = %.1f MB/s (curl exit %d)\n", name, mb, t, mb / t, rc }' \
+        | tee -a "$WORK/load.txt"
+    awk '/^(text|framed|anchor):/ { for (i = 1; i <= NF; i++) if ($i == "MB/s" || $i == "MB/s,") r[$1] = $(i - 1) }
+         END { if (r["anchor:"] > 0) printf "ratio to anchor: text %.2f, framed %.2f\n", r["text:"] / r["anchor:"], r["framed:"] / r["anchor:"] }' "$WORK/load.txt"
+else
+    echo "anchor: no web server could be started on 127.0.0.1:$ANCHOR_PORT"
+fi
+exit "$LOAD_RC"

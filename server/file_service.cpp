@@ -1,0 +1,285 @@
+#include "server/file_service.h"
+
+#include <array>
+#include <memory>
+
+#include "net/framed/packet_codec.h"
+#include "server/answer_pacing.h"
+#include "server/file_stream.h"
+#include "server/server_log.h"
+
+using asio::ip::tcp;
+
+struct file_connection {
+    server_context *ctx;
+    tcp::socket socket;
+    asio::steady_timer deadline;
+    asio::steady_timer gap;
+    uint64_t id = 0;
+    std::string peer;
+    uint8_t header[PACKET_HEADER_SIZE] = {};
+    std::string name;
+    uint8_t answer[PACKET_HEADER_SIZE] = {};
+    std::array<char, 4096> acks;
+    file_stream stream;
+    uint64_t sent = 0;
+    uint64_t ack_bytes = 0;        // bytes the client sent back: 4 per "NEXT"
+    unsigned deadline_generation = 0;
+    bool waiting_window = false;   // paused until more "NEXT"s arrive
+    bool waiting_writable = false; // paused until the socket takes more
+    bool done_sending = false;
+    bool closed = false;
+
+    explicit file_connection(server_context *c, tcp::socket s)
+        : ctx(c), socket(std::move(s)), deadline(*c->io), gap(*c->io) {}
+};
+using file_ptr = std::shared_ptr<file_connection>;
+
+static void file_stream_on(const file_ptr &c);
+
+static void file_close(const file_ptr &c, const char *why)
+{
+    if (c->closed)
+        return;
+    c->closed = true;
+    log_line(LOG_DEBUG, "file %s: closed (%s)", c->peer.c_str(), why);
+    asio::error_code ec;
+    c->deadline.cancel();
+    c->gap.cancel();
+    c->socket.close(ec);
+    file_stream_close(&c->stream);
+    release_connection(c->ctx, c->id);
+}
+
+static void file_arm(const file_ptr &c, int ms, const char *why)
+{
+    unsigned generation = ++c->deadline_generation;
+    c->deadline.expires_after(std::chrono::milliseconds(ms));
+    c->deadline.async_wait([c, generation, why](const asio::error_code &ec) {
+        if (ec || c->closed || generation != c->deadline_generation)
+            return;
+        ++c->ctx->counters.timeouts;
+        log_line(LOG_INFO, "file %s: %s, closing", c->peer.c_str(), why);
+        file_close(c, why);
+    });
+}
+
+// After the last byte: stop sending, but keep reading until the client hangs up, so that
+// unread "NEXT"s in our receive queue never turn the close into a reset that could destroy
+// file data the client has not read yet.
+static void file_finish(const file_ptr &c)
+{
+    c->done_sending = true;
+    asio::error_code ec;
+    c->socket.shutdown(tcp::socket::shutdown_send, ec);
+    file_arm(c, c->ctx->options.stall_timeout_ms, "client did not hang up");
+}
+
+static void file_read_acks(const file_ptr &c)
+{
+    c->socket.async_read_some(asio::buffer(c->acks), [c](const asio::error_code &ec, size_t n) {
+        if (c->closed)
+            return;
+        if (ec) {
+            if (!c->done_sending)
+                log_line(LOG_INFO, "file %s: client left after %llu of %llu bytes", c->peer.c_str(),
+                         static_cast<unsigned long long>(c->sent),
+                         static_cast<unsigned long long>(c->stream.end));
+            file_close(c, c->done_sending ? "transfer complete" : "client left");
+            return;
+        }
+        c->ack_bytes += n;
+        if (c->waiting_window) {
+            c->waiting_window = false;
+            file_stream_on(c);
+        }
+        file_read_acks(c);
+    });
+}
+
+// Each "NEXT" stands for one client receive of at most CLIENT_CHUNK bytes, so the client has
+// taken at most that much per acknowledgement; stream no further ahead than the window.
+static uint64_t file_window_room(const file_connection *c)
+{
+    uint64_t window = static_cast<uint64_t>(c->ctx->options.window_kb) * 1024;
+    uint64_t taken = (c->ack_bytes / 4) * CLIENT_CHUNK;
+    uint64_t ahead = c->sent > taken ? c->sent - taken : 0;
+    return ahead >= window ? 0 : window - ahead;
+}
+
+static void file_stream_on(const file_ptr &c)
+{
+    uint64_t sent_this_turn = 0;
+    while (!c->closed && !c->done_sending) {
+        if (file_stream_left(&c->stream) == 0) {
+            file_finish(c);
+            return;
+        }
+        uint64_t room = file_window_room(c.get());
+        if (room == 0) {
+            c->waiting_window = true;
+            file_arm(c, c->ctx->options.stall_timeout_ms, "client stopped acknowledging");
+            return;
+        }
+        long long n = file_stream_send(c->socket.native_handle(), &c->stream, room);
+        if (n < 0) {
+            file_close(c, "send failed");
+            return;
+        }
+        if (n == 0) {
+            c->waiting_writable = true;
+            file_arm(c, c->ctx->options.stall_timeout_ms, "client stopped reading");
+            c->socket.async_wait(tcp::socket::wait_write, [c](const asio::error_code &ec) {
+                c->waiting_writable = false;
+                if (c->closed)
+                    return;
+                if (ec) {
+                    file_close(c, "wait failed");
+                    return;
+                }
+                file_stream_on(c);
+            });
+            return;
+        }
+        c->sent += static_cast<uint64_t>(n);
+        sent_this_turn += static_cast<uint64_t>(n);
+        if (sent_this_turn >= (4u << 20)) {
+            asio::post(*c->ctx->io, [c] {
+                if (!c->waiting_writable && !c->waiting_window)
+                    file_stream_on(c);
+            });
+            return;
+        }
+    }
+}
+
+static void file_answer(const file_ptr &c, int32_t value)
+{
+    framed_packet packet;
+    init_packet(&packet, nullptr, KIND_REQUEST, SUB_FILE, value, nullptr, 0);
+    packet.reserved[0] = packet.reserved[1] = 0;
+    encode_packet(&packet, c->answer, sizeof c->answer);
+    file_arm(c, c->ctx->options.stall_timeout_ms, "client stopped reading");
+    asio::async_write(c->socket, asio::buffer(c->answer), [c, value](const asio::error_code &ec, size_t) {
+        if (c->closed)
+            return;
+        if (ec) {
+            file_close(c, "write failed");
+            return;
+        }
+        if (value != PACKET_ACCEPTED || file_stream_left(&c->stream) == 0) {
+            file_read_acks(c);
+            file_finish(c);
+            return;
+        }
+        // The client's first receive must bring the answer alone.
+        pace_after_answer(c->socket, c->gap, c->ctx->options.answer_gap_ms, c->ctx->options.stall_timeout_ms,
+                          [c](bool delivered) {
+                              if (c->closed)
+                                  return;
+                              if (!delivered) {
+                                  file_close(c, "answer not acknowledged");
+                                  return;
+                              }
+                              file_read_acks(c);
+                              file_stream_on(c);
+                          });
+    });
+}
+
+static void file_handle_request(const file_ptr &c)
+{
+    ++c->ctx->counters.file_requests;
+    const library_file *entry = find_library_file(&c->ctx->catalogue, c->name);
+    if (!entry) {
+        refresh_library(c->ctx);
+        entry = find_library_file(&c->ctx->catalogue, c->name);
+    }
+    int fd = -1;
+    uint64_t size = 0;
+    if (entry)
+        fd = open_library_file(&c->ctx->catalogue, *entry, &size);
+    if (fd < 0) {
+        log_line(LOG_INFO, "file %s: refused %s", c->peer.c_str(), printable(c->name).c_str());
+        file_answer(c, 0);
+        return;
+    }
+    c->stream.fd = fd;
+    c->stream.offset = 0;
+    c->stream.end = size;
+    log_line(LOG_DEBUG, "file %s: sending %s (%llu bytes)", c->peer.c_str(), entry->fs_name.c_str(),
+             static_cast<unsigned long long>(size));
+    file_answer(c, PACKET_ACCEPTED);
+}
+
+static void file_read_request(const file_ptr &c)
+{
+    file_arm(c, c->ctx->options.request_timeout_ms, "no request");
+    asio::async_read(c->socket, asio::buffer(c->header), [c](const asio::error_code &ec, size_t) {
+        if (c->closed)
+            return;
+        if (ec) {
+            file_close(c, "no request");
+            return;
+        }
+        unsigned body_length = (static_cast<unsigned>(c->header[41]) << 8) | c->header[42];
+        if (c->header[31] != KIND_REQUEST || c->header[32] != SUB_FILE || body_length == 0 ||
+            body_length > FILE_REQUEST_MAX_BODY) {
+            log_line(LOG_INFO, "file %s: not a file request (kind %u/%u, body %u)", c->peer.c_str(),
+                     c->header[31], c->header[32], body_length);
+            file_answer(c, 0);
+            return;
+        }
+        c->name.assign(body_length, '\0');
+        asio::async_read(c->socket, asio::buffer(&c->name[0], body_length),
+                         [c](const asio::error_code &body_ec, size_t) {
+                             if (c->closed)
+                                 return;
+                             if (body_ec) {
+                                 file_close(c, "request cut short");
+                                 return;
+                             }
+                             file_handle_request(c);
+                         });
+    });
+}
+
+static void file_accept(server_context *ctx, tcp::acceptor *acceptor)
+{
+    acceptor->async_accept([ctx, acceptor](const asio::error_code &ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !acceptor->is_open())
+            return;
+        if (ec) {
+            log_line(LOG_WARN, "file: accept failed: %s", ec.message().c_str());
+            auto pause = std::make_shared<asio::steady_timer>(*ctx->io, std::chrono::milliseconds(100));
+            pause->async_wait([ctx, acceptor, pause](const asio::error_code &) {
+                if (acceptor->is_open())
+                    file_accept(ctx, acceptor);
+            });
+            return;
+        }
+        auto c = std::make_shared<file_connection>(ctx, std::move(socket));
+        asio::error_code ignored;
+        c->peer = endpoint_text(c->socket.remote_endpoint(ignored));
+        std::weak_ptr<file_connection> weak = c;
+        c->id = admit_connection(ctx, [weak] {
+            if (auto strong = weak.lock())
+                file_close(strong, "server stopping");
+        });
+        if (!c->id) {
+            log_line(LOG_WARN, "file %s: connection cap reached, refusing", c->peer.c_str());
+            c->socket.close(ignored);
+            c->closed = true;
+        } else {
+            c->socket.set_option(tcp::no_delay(true), ignored);
+            c->socket.non_blocking(true, ignored);
+            file_read_request(c);
+        }
+        file_accept(ctx, acceptor);
+    });
+}
+
+void start_file_service(server_context *ctx, asio::ip::tcp::acceptor *acceptor)
+{
+    file_accept(ctx, acceptor);
+}

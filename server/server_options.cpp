@@ -1,0 +1,133 @@
+#include "server/server_options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char *const PAVOSET_SERVER_VERSION = "15.0.0";
+
+static bool parse_int(const char *text, long low, long high, int *out)
+{
+    if (!text || !*text)
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high)
+        return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
+void print_server_usage()
+{
+    std::printf(
+        "usage: pavoset-server --root DIR [options]\n"
+        "       pavoset-server --make-sample DIR [--scale-mb N [--files K]]\n"
+        "\n"
+        "Publishes the regular files in DIR (at most 15) to Pavoset clients over the text\n"
+        "protocol (TCP), framed requests (UDP, same port number) and the framed file service (TCP).\n"
+        "\n"
+        "  --root DIR               library folder to publish\n"
+        "  --bind ADDR              address to listen on (default 127.0.0.1)\n"
+        "  --port N                 text protocol and framed request port (default 5757, 0 = any)\n"
+        "  --file-port N            framed file service port (default 5758, 0 = any)\n"
+        "  --port-file PATH         write the bound ports there (\"text N\", \"file N\")\n"
+        "  --answer-gap-ms N        pause between a file answer and its data (default 30)\n"
+        "  --request-timeout-ms N   a request must arrive whole within N ms (default 10000)\n"
+        "  --idle-timeout-ms N      idle text connections are closed after N ms (default 900000)\n"
+        "  --stall-timeout-ms N     a client that reads nothing for N ms is dropped (default 30000)\n"
+        "  --exchange-timeout-ms N  datagram exchanges wait N ms for the client's ack (default 10000)\n"
+        "  --max-connections N      cap on open TCP connections (default 4096)\n"
+        "  --window-kb N            framed streaming runs at most N KiB ahead of the NEXTs (default 256)\n"
+        "  --log-level LEVEL        error, warn, info or debug (default info)\n"
+        "  --make-sample DIR        write the deterministic sample library into DIR and exit\n"
+        "  --scale-mb N             with --make-sample: a bulk library of about N MiB instead\n"
+        "  --files K                with --scale-mb: number of files (default 15)\n"
+        "  --help, --version\n");
+}
+
+int parse_server_options(int argc, char **argv, server_options *options, std::string *error)
+{
+    struct int_option {
+        const char *name;
+        int *target;
+        long low, high;
+    };
+    const int_option ints[] = {
+        {"--port", &options->port, 0, 65535},
+        {"--file-port", &options->file_port, 0, 65535},
+        {"--answer-gap-ms", &options->answer_gap_ms, 0, 10000},
+        {"--request-timeout-ms", &options->request_timeout_ms, 1, 3600000},
+        {"--idle-timeout-ms", &options->idle_timeout_ms, 1, 86400000},
+        {"--stall-timeout-ms", &options->stall_timeout_ms, 1, 3600000},
+        {"--exchange-timeout-ms", &options->exchange_timeout_ms, 1, 600000},
+        {"--max-connections", &options->max_connections, 1, 1000000},
+        {"--window-kb", &options->window_kb, 1, 65536},
+        {"--scale-mb", &options->sample_scale_mb, 1, 4096},
+        {"--files", &options->sample_files, 1, 15},
+    };
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
+            options->show_help = true;
+            continue;
+        }
+        if (!std::strcmp(arg, "--version")) {
+            options->show_version = true;
+            continue;
+        }
+        bool matched = false;
+        for (const int_option &opt : ints) {
+            if (std::strcmp(arg, opt.name) == 0) {
+                if (!parse_int(value, opt.low, opt.high, opt.target)) {
+                    *error = std::string(arg) + " needs a number from " + std::to_string(opt.low) +
+                             " to " + std::to_string(opt.high);
+                    return -1;
+                }
+                ++i;
+                matched = true;
+                break;
+            }
+        }
+        if (matched)
+            continue;
+        std::string *text_target = nullptr;
+        if (!std::strcmp(arg, "--root"))
+            text_target = &options->root;
+        else if (!std::strcmp(arg, "--bind"))
+            text_target = &options->bind_address;
+        else if (!std::strcmp(arg, "--port-file"))
+            text_target = &options->port_file;
+        else if (!std::strcmp(arg, "--make-sample"))
+            text_target = &options->make_sample_dir;
+        if (text_target) {
+            if (!value || !*value) {
+                *error = std::string(arg) + " needs a value";
+                return -1;
+            }
+            *text_target = value;
+            ++i;
+            continue;
+        }
+        if (!std::strcmp(arg, "--log-level")) {
+            if (!parse_log_level(value, &options->level)) {
+                *error = "--log-level takes error, warn, info or debug";
+                return -1;
+            }
+            ++i;
+            continue;
+        }
+        *error = std::string("unknown option ") + arg + " (try --help)";
+        return -1;
+    }
+    if (options->show_help || options->show_version)
+        return 0;
+    if (options->root.empty() && options->make_sample_dir.empty()) {
+        *error = "--root DIR is required (try --help)";
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,32 @@
+// Command-line options of pavoset-server.
+#pragma once
+#include <string>
+#include "server/server_log.h"
+
+struct server_options {
+    std::string root;                 // the published library folder
+    std::string bind_address = "127.0.0.1";
+    int port = 5757;                  // text protocol (TCP) and framed requests (UDP); 0 = any
+    int file_port = 5758;             // framed file service (TCP); 0 = any
+    std::string port_file;            // where the bound ports are written, "text file" per line
+    int answer_gap_ms = 30;           // pause that keeps a file answer alone in the client's receive
+    int request_timeout_ms = 10000;   // a request must arrive whole within this
+    int idle_timeout_ms = 900000;     // a text connection may rest this long between requests
+    int stall_timeout_ms = 30000;     // a client that reads nothing for this long is dropped
+    int exchange_timeout_ms = 10000;  // how long a datagram exchange waits for the client's ack
+    int max_connections = 4096;       // text and file connections together
+    int window_kb = 256;              // framed streaming: bytes sent ahead of the client's NEXTs
+    log_level level = LOG_INFO;
+
+    std::string make_sample_dir;      // --make-sample: write a sample library and exit
+    int sample_scale_mb = 0;          // with --scale-mb: a bulk library of about this size
+    int sample_files = 15;            // with --scale-mb: this many files
+
+    bool show_help = false;
+    bool show_version = false;
+};
+
+// 0 when the options are usable, -1 with *error set otherwise.
+int parse_server_options(int argc, char **argv, server_options *options, std::string *error);
+void print_server_usage();
+extern const char *const PAVOSET_SERVER_VERSION;

@@ -1,0 +1,92 @@
+#include "server/wire_name.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+
+#include "catalogue/library_name.h"
+
+bool wire_name_from_utf8(const std::string &utf8, std::string *cp949, std::string *reason)
+{
+    iconv_t cd = iconv_open("CP949", "UTF-8");
+    if (cd == (iconv_t)-1) {
+        *reason = "no UTF-8 to CP949 conversion on this system";
+        return false;
+    }
+    std::string out(utf8.size() * 2 + 4, '\0');
+    char *in_ptr = const_cast<char *>(utf8.data());
+    size_t in_left = utf8.size();
+    char *out_ptr = &out[0];
+    size_t out_left = out.size();
+    size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    iconv_close(cd);
+    // Irreversible conversions (a count above 0) would publish a name that maps back to a
+    // different file, so they are refused like outright failures.
+    if (rc == (size_t)-1 || rc != 0 || in_left != 0) {
+        *reason = "name is not valid UTF-8 or has no code page 949 form";
+        return false;
+    }
+    out.resize(out.size() - out_left);
+    *cp949 = out;
+    return true;
+}
+
+// Device names that Windows opens as devices whatever the folder or extension.
+static bool is_reserved_device(const std::string &name)
+{
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char &c : stem)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+        stem == "CONOUT$")
+        return true;
+    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+        stem[3] >= '0' && stem[3] <= '9')
+        return true;
+    return false;
+}
+
+std::string wire_name_problem(const std::string &name)
+{
+    if (name.empty())
+        return "empty name";
+    if (name.size() > LIBRARY_NAME_MAX)
+        return "name longer than 246 bytes";
+    if (name == "." || name == "..")
+        return "name is . or ..";
+    if (std::memchr(name.data(), '\0', name.size()))
+        return "name holds a NUL byte";
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F)
+            return "name holds a control character";
+        // Windows refuses these in file names; '|' also covers both catalogue separators.
+        if (std::strchr("\\/:*?\"<>|", c))
+            return std::string("name holds '") + static_cast<char>(c) + "'";
+    }
+    if (name.find("^|") != std::string::npos || name.find("~|") != std::string::npos)
+        return "name holds a catalogue separator";
+    if (!library_name_is_safe(name.c_str()))
+        return "name could leave the install folder";
+    // Windows drops trailing dots and blanks, so the installed file would not match the name.
+    if (name.back() == '.' || name.back() == ' ')
+        return "name ends with a dot or a blank";
+    if (is_reserved_device(name))
+        return "name is a Windows device name";
+    // The client's splitter steps over a character reference and the byte after it, so a name
+    // ending in "&" + letters would swallow the separator that follows it.
+    size_t amp = name.rfind('&');
+    if (amp != std::string::npos && amp + 1 < name.size()) {
+        bool letters = true;
+        for (size_t i = amp + 1; i < name.size(); ++i)
+            letters = letters && std::isalpha(static_cast<unsigned char>(name[i]));
+        if (letters)
+            return "name ends with a character reference";
+    }
+    // The splitter also strips enclosing apostrophes, which would change the name.
+    if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'')
+        return "name is enclosed in apostrophes";
+    return std::string();
+}

@@ -43,7 +43,7 @@ chmod 755 "$WORK/lib"
 LIB_BYTES=$(cat "$WORK"/lib/* | wc -c)
 echo "library: $FILES files, $LIB_BYTES bytes"
 
-"$BIN/pavoset-server" --root "$WORK/lib" --port 0 --file-port 0 --port-file "$WORK/ports" \
+"$BIN/pavoset-server" --root "$WORK/lib" --port 0 --file-port 0 --port-file "$WORK/ports" ${PAVOSET_BENCH_SERVER_ARGS:-} \
     --log-level warn 2>"$WORK/server.log" &
 SERVER_PID=$!
 for _ in $(seq 100); do grep -q '^file ' "$WORK/ports" 2>/dev/null && break; sleep 0.1; done

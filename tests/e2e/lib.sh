@@ -1,0 +1,518 @@
+# Shared by the end-to-end scripts: finds the binaries, prepares Wine, runs pavoset-server on
+# loopback, drives Pavoset.exe through tools/uiauto.exe and reports "PASS name" / "FAIL name".
+#
+# ./run test exports WINEPREFIX, DISPLAY, PAVOSET_SCRATCH and PAVOSET_ARTIFACTS; run alone, a
+# script makes its own prefix, Xvfb display and scratch folder and removes them at the end.
+# PAVOSET_E2E_WIN_BUILD / PAVOSET_E2E_SERVER override where the binaries are looked for.
+
+# Sourced only; run directly it does nothing.
+[ "${BASH_SOURCE[0]}" = "$0" ] && exit 0
+
+E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=../../tools/wine/env.sh
+. "$E2E_ROOT/tools/wine/env.sh"
+
+INSTALL_KEY='HKCU\Software\TervalenWyndale'
+SERVER_KEY='HKCU\Software\TervalenWyndale\PlimoExcel\Server'
+MAIN_TITLE='♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램'
+STATUS_NEW='★신규'
+STATUS_CHANGED='☆변경'
+STATUS_MATCH='=일치='
+COMPLETION_TEXT='설치(Upgrade)가 완료되었습니다'
+INITIAL_MESSAGE='작업중인 모든 Excel파일을 닫은 후'
+
+E2E_FAILED=0
+E2E_OWN_PREFIX=
+E2E_OWN_SCRATCH=
+E2E_PIDS=()          # servers and relays, stopped at exit
+PAVOSET_PID=
+E2E_PORT_NEXT=
+
+e2e_log() { printf '  %s\n' "$*"; }
+
+# ---------------------------------------------------------------- binaries
+newest() {  # newest regular file among the arguments
+    local best= f
+    for f in "$@"; do
+        [ -f "$f" ] || continue
+        if [ -z "$best" ] || [ "$f" -nt "$best" ]; then best=$f; fi
+    done
+    printf '%s' "$best"
+}
+
+find_windows_binary() {  # name; prefers the lead's build, then any other build folder
+    local name=$1 dir found
+    for dir in ${PAVOSET_E2E_WIN_BUILD:-} "$E2E_ROOT/build/windows-release"; do
+        [ -d "$dir" ] || continue
+        found=$(newest $(find "$dir" -name "$name" -type f 2>/dev/null))
+        [ -n "$found" ] && { printf '%s' "$found"; return 0; }
+    done
+    newest $(find "$E2E_ROOT/build" -name "$name" -type f -not -path '*/CMakeFiles/*' 2>/dev/null)
+}
+
+find_server_binary() {
+    local candidate
+    for candidate in "${PAVOSET_E2E_SERVER:-}" "$E2E_ROOT/build/native-debug/server/pavoset-server"; do
+        [ -n "$candidate" ] && [ -x "$candidate" ] && { printf '%s' "$candidate"; return 0; }
+    done
+    newest $(find "$E2E_ROOT/build" -path '*/server/pavoset-server' -type f 2>/dev/null)
+}
+
+# ---------------------------------------------------------------- set-up and tear-down
+e2e_setup() {
+    export LC_ALL=ko_KR.UTF-8
+    if [ -z "${PAVOSET_SCRATCH:-}" ]; then
+        PAVOSET_SCRATCH=$(mktemp -d /tmp/pavoset-e2e.XXXXXX)
+        E2E_OWN_SCRATCH=$PAVOSET_SCRATCH
+    fi
+    export PAVOSET_SCRATCH
+    export PAVOSET_ARTIFACTS=${PAVOSET_ARTIFACTS:-$E2E_ROOT/artifacts}
+    mkdir -p "$PAVOSET_ARTIFACTS"
+    E2E_DIR="$PAVOSET_SCRATCH/e2e-$(basename "$0" .sh)"
+    rm -rf "$E2E_DIR"
+    mkdir -p "$E2E_DIR"
+    trap e2e_teardown EXIT
+
+    SERVER_BIN=$(find_server_binary)
+    PAVOSET_BIN=$(find_windows_binary Pavoset.exe)
+    UIAUTO_BIN=$(find_windows_binary uiauto.exe)
+    EXCEL_BIN=$(find_windows_binary Excel.exe)
+    HOLDFILE_BIN=$(find_windows_binary holdfile.exe)
+    local missing=
+    [ -n "$SERVER_BIN" ] || missing+=" pavoset-server"
+    [ -n "$PAVOSET_BIN" ] || missing+=" Pavoset.exe"
+    [ -n "$UIAUTO_BIN" ] || missing+=" uiauto.exe"
+    [ -n "$EXCEL_BIN" ] || missing+=" Excel.exe"
+    [ -n "$HOLDFILE_BIN" ] || missing+=" holdfile.exe"
+    if [ -n "$missing" ]; then
+        echo "FAIL $(basename "$0" .sh)-setup"
+        e2e_log "not built:$missing"
+        E2E_FAILED=1
+        return 1
+    fi
+
+    if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+        unset DISPLAY
+        xvfb_up || { echo "FAIL $(basename "$0" .sh)-setup"; e2e_log "no X display"; return 1; }
+    fi
+    if [ -z "${WINEPREFIX:-}" ]; then
+        wine_prefix_up "$PAVOSET_SCRATCH"
+        E2E_OWN_PREFIX=1
+    fi
+    export WINEPREFIX
+    WINE_C="$WINEPREFIX/drive_c"
+    INSTALL_DIR="$WINE_C/TervalenWyndale"
+    EXCEL_LOG="$WINE_C/excel-args.txt"
+
+    # A crash must end the run with a line in the program's output, not wait on a dialog.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
+    # The program runs from a folder of its own, so no Offline.INI is found by accident;
+    # Excel.exe goes where the shell looks for programs.
+    mkdir -p "$E2E_DIR/app"
+    cp "$PAVOSET_BIN" "$E2E_DIR/app/Pavoset.exe"
+    cp "$EXCEL_BIN" "$WINE_C/windows/Excel.exe"
+    unset PAVOSET_EXCEL_LOG
+    e2e_log "server:  $SERVER_BIN"
+    e2e_log "program: $PAVOSET_BIN"
+    return 0
+}
+
+e2e_teardown() {
+    stop_pavoset >/dev/null 2>&1
+    local pid
+    for pid in "${E2E_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${E2E_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+    E2E_PIDS=()
+    if [ -n "$E2E_OWN_PREFIX" ]; then wine_prefix_down; fi
+    xvfb_down
+    if [ -n "$E2E_OWN_SCRATCH" ]; then rm -rf "$E2E_OWN_SCRATCH"; fi
+}
+
+# Forgets everything a scenario may have left: the registry key, the install folder and
+# the Excel stand-in's record.
+reset_state() {
+    stop_pavoset
+    wine reg delete "$INSTALL_KEY" /f >/dev/null 2>&1
+    rm -rf "$INSTALL_DIR" "$EXCEL_LOG" "$E2E_DIR/app/Offline.INI"
+}
+
+# ---------------------------------------------------------------- scenarios
+SCENARIO=
+SCENARIO_OK=1
+
+scenario() {  # name
+    SCENARIO=$1
+    SCENARIO_OK=1
+    reset_state
+    PAVOSET_OUT_MARK=$(stat -c %s "$E2E_DIR/pavoset.out" 2>/dev/null || echo 0)
+    e2e_log "--- $SCENARIO"
+}
+
+check() {  # description command...
+    local what=$1
+    shift
+    if "$@"; then return 0; fi
+    SCENARIO_OK=0
+    e2e_log "failed: $what"
+    return 1
+}
+
+scenario_end() {
+    screenshot "$SCENARIO"
+    if [ "$SCENARIO_OK" != 1 ] && [ -n "$PAVOSET_PID" ] && ua --timeout 200 title >/dev/null 2>&1; then
+        e2e_log "message line: $(message_line)"
+        e2e_log "rows:"
+        rows | sed 's/^/    /'
+    fi
+    stop_pavoset
+    # Wine reports a crash on the program's error output.
+    local crash
+    crash=$(tail -c +$((PAVOSET_OUT_MARK + 1)) "$E2E_DIR/pavoset.out" 2>/dev/null | grep -i -m 3 'unhandled')
+    check "no crash${crash:+: $crash}" test -z "$crash"
+    if [ "$SCENARIO_OK" = 1 ]; then
+        echo "PASS $SCENARIO"
+    else
+        echo "FAIL $SCENARIO"
+        E2E_FAILED=1
+    fi
+}
+
+setup_failed() {  # what
+    echo "FAIL $1"
+    E2E_FAILED=1
+    exit 1
+}
+
+e2e_finish() {
+    exit "$E2E_FAILED"
+}
+
+screenshot() {  # name
+    import -window root "$PAVOSET_ARTIFACTS/e2e-$1.png" >/dev/null 2>&1 ||
+        e2e_log "no screenshot for $1"
+}
+
+# Only the main window, for the documentation.
+screenshot_main_window() {  # file
+    local id
+    id=$(xdotool search --name 'Plimo Ver\. 15\.0' 2>/dev/null | head -n 1)
+    [ -n "$id" ] && import -window "$id" "$1" >/dev/null 2>&1 && return 0
+    import -window root "$1" >/dev/null 2>&1
+}
+
+# ---------------------------------------------------------------- registry
+reg_set() {  # name value
+    wine reg add "$SERVER_KEY" /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1
+}
+
+reg_get() {  # name; prints the value, fails when absent
+    local out
+    out=$(wine reg query "$SERVER_KEY" /v "$1" 2>/dev/null | tr -d '\r') || return 1
+    printf '%s\n' "$out" | awk -v name="$1" '$1 == name && $2 ~ /^REG_/ {
+        sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, ""); print; found = 1 } END { exit !found }'
+}
+
+reg_absent() {  # name
+    local value
+    value=$(reg_get "$1") || return 0
+    e2e_log "registry $1 = '$value', wanted none"
+    return 1
+}
+
+reg_is() {  # name expected
+    local value
+    value=$(reg_get "$1")
+    [ "$value" = "$2" ] && return 0
+    e2e_log "registry $1 = '${value}', wanted '$2'"
+    return 1
+}
+
+# ---------------------------------------------------------------- loopback peers
+# next_port VAR: a port of our range (23500-23999) that nothing listens on. Not a $(...)
+# function: the counter must survive the call.
+next_port() {
+    local p
+    [ -n "$E2E_PORT_NEXT" ] || E2E_PORT_NEXT=$((23500 + ($$ % 60) * 8))
+    for _ in $(seq 1 100); do
+        p=$E2E_PORT_NEXT
+        E2E_PORT_NEXT=$((E2E_PORT_NEXT + 1))
+        [ "$E2E_PORT_NEXT" -gt 23999 ] && E2E_PORT_NEXT=23500
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+            printf -v "$1" '%s' "$p"
+            return 0
+        fi
+    done
+    return 1
+}
+
+make_library() {  # dir [file...]: the sample library, or only the named files of it
+    local dir=$1
+    shift
+    local sample="$E2E_DIR/sample"
+    if [ ! -d "$sample" ]; then
+        "$SERVER_BIN" --make-sample "$sample" >/dev/null 2>&1 || return 1
+    fi
+    mkdir -p "$dir"
+    if [ $# -eq 0 ]; then
+        cp -p "$sample"/* "$dir"/
+    else
+        local f
+        for f in "$@"; do cp -p "$sample/$f" "$dir/$f" || return 1; done
+    fi
+}
+
+# start_server ROOT [PORT [SERVER OPTIONS...]]: PORT may be "" for any free one.
+# Sets SERVER_PID, SERVER_PORT, SERVER_FILE_PORT, SERVER_LOG.
+start_server() {
+    local root=$1 wanted=${2:-} port file_port try
+    shift $(($# < 2 ? $# : 2))
+    for try in 1 2 3 4 5; do
+        if [ -n "$wanted" ]; then port=$wanted; else next_port port; fi
+        next_port file_port
+        SERVER_LOG="$E2E_DIR/server-$port.log"
+        rm -f "$E2E_DIR/ports-$port"
+        "$SERVER_BIN" --root "$root" --bind 127.0.0.1 --port "$port" --file-port "$file_port" \
+            --port-file "$E2E_DIR/ports-$port" --log-level debug "$@" >"$SERVER_LOG" 2>&1 &
+        SERVER_PID=$!
+        local i
+        for i in $(seq 1 50); do
+            [ -s "$E2E_DIR/ports-$port" ] && break
+            kill -0 "$SERVER_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        if [ -s "$E2E_DIR/ports-$port" ]; then
+            E2E_PIDS+=("$SERVER_PID")
+            SERVER_PORT=$port
+            SERVER_FILE_PORT=$file_port
+            return 0
+        fi
+        kill "$SERVER_PID" 2>/dev/null
+        wait "$SERVER_PID" 2>/dev/null
+        [ -n "$wanted" ] && break
+    done
+    e2e_log "pavoset-server did not start: $(tail -n 3 "$SERVER_LOG" 2>/dev/null)"
+    return 1
+}
+
+stop_pid() {
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+    return 0
+}
+
+# start_relay tcp|udp LISTEN_PORT TARGET_PORT: forwards one protocol only, so a scenario can
+# offer the server's text side without its datagram side or the other way round.
+start_relay() {
+    local proto=$1 listen=$2 target=$3
+    python3 - "$proto" "$listen" "$target" >"$E2E_DIR/relay-$listen.log" 2>&1 <<'PY' &
+import select, socket, sys, threading
+proto, listen, target = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+if proto == "udp":
+    front = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    front.bind(("127.0.0.1", listen))
+    back = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    back.bind(("127.0.0.1", 0))
+    client = None
+    print("ready", flush=True)
+    while True:
+        ready, _, _ = select.select([front, back], [], [])
+        for s in ready:
+            data, sender = s.recvfrom(65536)
+            if s is front:
+                client = sender
+                back.sendto(data, ("127.0.0.1", target))
+            elif client:
+                front.sendto(data, client)
+else:
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind(("127.0.0.1", listen))
+    server.listen(8)
+    print("ready", flush=True)
+    def pump(a, b):
+        try:
+            while True:
+                data = a.recv(65536)
+                if not data:
+                    break
+                b.sendall(data)
+        except OSError:
+            pass
+        for s in (a, b):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+    while True:
+        conn, _ = server.accept()
+        up = socket.create_connection(("127.0.0.1", target))
+        threading.Thread(target=pump, args=(conn, up), daemon=True).start()
+        threading.Thread(target=pump, args=(up, conn), daemon=True).start()
+PY
+    local pid=$! i
+    E2E_PIDS+=("$pid")
+    for i in $(seq 1 50); do
+        grep -q ready "$E2E_DIR/relay-$listen.log" 2>/dev/null && return 0
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    e2e_log "relay on $listen did not start: $(cat "$E2E_DIR/relay-$listen.log")"
+    return 1
+}
+
+# The server's catalogue as it answers the text request, one record a line.
+server_catalogue() {  # port
+    local answer
+    exec 7<>"/dev/tcp/127.0.0.1/$1" || return 1
+    printf '#REQ:UPDATELIST\0' >&7
+    IFS= read -r -d '' -t 5 answer <&7
+    exec 7>&- 7<&-
+    answer=${answer#\#EXL: OK:}
+    printf '%s' "$answer" | sed 's/~|/\n/g'
+    echo
+}
+
+# hold_file NAME: another program opens C:\TervalenWyndale\NAME with no sharing and keeps it
+# open until release_file. Sets HOLD_PID.
+hold_file() {
+    HOLD_STOP="$E2E_DIR/release-hold"
+    rm -f "$HOLD_STOP" "$E2E_DIR/holdfile.out"
+    (exec wine "$HOLDFILE_BIN" "C:\\TervalenWyndale\\$1" --until "$(winepath -w "$HOLD_STOP" 2>/dev/null)" \
+        --timeout 120000 >"$E2E_DIR/holdfile.out" 2>&1) &
+    HOLD_PID=$!
+    E2E_PIDS+=("$HOLD_PID")
+    for _ in $(seq 1 100); do
+        grep -q held "$E2E_DIR/holdfile.out" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    e2e_log "holdfile: $(cat "$E2E_DIR/holdfile.out" 2>/dev/null)"
+    return 1
+}
+
+release_file() {
+    touch "$HOLD_STOP"
+    for _ in $(seq 1 50); do kill -0 "$HOLD_PID" 2>/dev/null || break; sleep 0.1; done
+    stop_pid "$HOLD_PID"
+}
+
+# ---------------------------------------------------------------- the program
+ua() { wine "$UIAUTO_BIN" "$@" 2>>"$E2E_DIR/uiauto.err"; }
+
+start_pavoset() {  # [arguments...]; waits for the main window
+    (cd "$E2E_DIR/app" && exec wine Pavoset.exe "$@" >>"$E2E_DIR/pavoset.out" 2>&1) &
+    PAVOSET_PID=$!
+    ua --timeout 20000 wait-window >/dev/null
+}
+
+# Closes the program, answering No to any closing question; kills it if it will not go.
+stop_pavoset() {
+    [ -n "$PAVOSET_PID" ] || return 0
+    if kill -0 "$PAVOSET_PID" 2>/dev/null; then
+        ua --timeout 1000 answer-msgbox ok >/dev/null 2>&1
+        ua --timeout 1000 answer-msgbox no >/dev/null 2>&1
+        ua --timeout 1000 close >/dev/null 2>&1
+        ua --timeout 1500 answer-msgbox no >/dev/null 2>&1
+        local i
+        for i in $(seq 1 50); do
+            kill -0 "$PAVOSET_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        if kill -0 "$PAVOSET_PID" 2>/dev/null; then
+            e2e_log "Pavoset.exe did not close; killing it"
+            kill -9 "$PAVOSET_PID" 2>/dev/null
+        fi
+    fi
+    wait "$PAVOSET_PID" 2>/dev/null
+    PAVOSET_PID=
+    return 0
+}
+
+# Waits until the list holds COUNT rows (the refresh blocks the program while it talks).
+wait_rows() {  # count [timeout_ms]
+    ua --timeout "${2:-30000}" wait-rows "$1" >/dev/null
+}
+
+rows() { ua rows | tr -d '\r'; }
+
+# Prints "name<TAB>status" per row.
+row_status() { rows | awk -F'\t' '{ print $2 "\t" $6 }'; }
+
+all_rows_are() {  # status count
+    local got
+    got=$(rows)
+    if [ "$(printf '%s\n' "$got" | grep -c .)" = "$2" ] &&
+       ! printf '%s\n' "$got" | awk -F'\t' -v s="$1" '$6 != s { bad = 1 } END { exit !bad }'; then
+        return 0
+    fi
+    e2e_log "rows (wanted $2 x $1):"
+    printf '%s\n' "$got" | sed 's/^/    /'
+    return 1
+}
+
+row_is() {  # name status
+    local got
+    got=$(row_status | awk -F'\t' -v n="$1" '$1 == n { print $2 }')
+    [ "$got" = "$2" ] && return 0
+    e2e_log "row $1 shows '$got', wanted '$2'"
+    return 1
+}
+
+# Column 4 (current size) equals column 3 (the catalogue's size) on every row.
+sizes_agree() {
+    local bad
+    bad=$(rows | awk -F'\t' '$4 != $5')
+    [ -z "$bad" ] && return 0
+    e2e_log "sizes differ: $bad"
+    return 1
+}
+
+message_line() { ua text 1004 | tr -d '\r'; }
+
+# The installed file has the server's bytes and its modification time.
+same_as_server() {  # root name
+    local a="$1/$2" b="$INSTALL_DIR/$2"
+    if ! cmp -s "$a" "$b"; then e2e_log "$2 differs from the server's copy"; return 1; fi
+    # To the 100 ns of a file time: a half taken with the wrong sign is off by minutes,
+    # a dropped fraction by less than a second.
+    if [ "$(stat -c %.7Y "$a")" != "$(stat -c %.7Y "$b")" ]; then
+        e2e_log "$2 time $(stat -c %.7Y "$b"), server's $(stat -c %.7Y "$a")"
+        return 1
+    fi
+    return 0
+}
+
+# The ledger repeats the server's catalogue, one CR LF line per record.
+ledger_matches() {  # server port
+    local ledger="$INSTALL_DIR/EXCELLIBINFO.DAT" expected
+    [ -f "$ledger" ] || { e2e_log "no ledger"; return 1; }
+    expected=$(server_catalogue "$1")
+    if [ "$(printf '%s\n' "$expected" | grep -c .)" != "$(grep -c $'\r$' "$ledger")" ] ||
+       [ "$(tail -c 2 "$ledger" | od -An -c | tr -d ' ')" != '\r\n' ]; then
+        e2e_log "ledger lines are not one CR LF line per record"
+        return 1
+    fi
+    if [ "$(printf '%s\n' "$expected" | grep . | sort)" != "$(tr -d '\r' <"$ledger" | sort)" ]; then
+        e2e_log "ledger differs from the catalogue:"
+        diff <(printf '%s\n' "$expected" | grep . | sort) <(tr -d '\r' <"$ledger" | sort) |
+            sed 's/^/    /'
+        return 1
+    fi
+    return 0
+}
+
+# Names the server was asked for, over either protocol, one a line.
+fetched_names() {  # [server log], else standard input
+    sed -n -e 's/.*#REQ:FTP_RCV:\([^ ]*\) ->.*/\1/p' -e 's/.*file [^ ]*: sending \([^ ]*\) (.*/\1/p' "${1:--}"
+}
+
+point_registry_at() {  # port [IsPlimo]
+    reg_set ip 127.0.0.1
+    reg_set port "$1"
+    [ -n "${2:-}" ] && reg_set IsPlimo "$2"
+    return 0
+}

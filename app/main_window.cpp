@@ -17,9 +17,7 @@
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "settings/registry_store.h"
-#ifdef PAVOSET_HAVE_SETTINGS_UI
 #include "settings/settings_dialog.h"
-#endif
 
 static const char LIST_HEADER[] =
     "순서%TervalenWyndale 서버파일 목록%체크용CRC%최신버전크기%현재버전크기%상태";
@@ -265,10 +263,8 @@ static void open_server_settings(HWND window)
     // A refresh would free the catalogue a running installation reads.
     if (g_worker_running)
         return;
-#ifdef PAVOSET_HAVE_SETTINGS_UI
     if (run_settings_dialog(window) == 1)
         SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
-#endif
 }
 
 static void on_command(HWND window, WPARAM wparam)

@@ -1,14 +1,19 @@
 // The client side of bench/install_bench.sh: installs the library that a server on
 // 127.0.0.1 publishes into an empty install folder, over the text and then the framed
 // protocol, and times each fresh install and the no-change refresh that follows (every file
-// compared by size and CRC-32). Prints figures only.
-//   install_bench_client PORT
+// compared by size and CRC-32). Only the install pass and the refresh are timed: not the
+// program's start, the connection or the catalogue. Each protocol runs RUNS times (default
+// 3) and the median is reported, as single runs on a shared machine vary widely.
+// Prints figures only.
+//   install_bench_client PORT [RUNS]
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <vector>
 #include "catalogue/catalogue.h"
 #include "catalogue/decimal_text.h"
 #include "catalogue/framed_install.h"
@@ -145,41 +150,84 @@ static double seconds_since(LARGE_INTEGER start)
     return (double)(now.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
 }
 
-static int bench_protocol(bench_window *w, int text)
+struct run_times {
+    double fresh;
+    double refresh;
+};
+
+// One fresh install into an empty folder and the refresh after it; 1 when every file was
+// installed and then compared as Match.
+static int bench_run(bench_window *w, int text, double *bytes, int *files, run_times *times)
 {
-    const char *label = text ? "text" : "framed";
+    *files = 0;
+    times->fresh = times->refresh = 0;
     empty_install_folder();
-    if (!retrieve(text)) {
-        printf("%s: catalogue retrieval failed\n", label);
+    if (!retrieve(text))
         return 0;
-    }
-    double bytes = 0;
+    *bytes = 0;
     for (int i = 0; i < g_catalogue_count; ++i)
-        bytes += (double)(uint32_t)parse_i32_saturated(g_catalogue[i].size);
+        *bytes += (double)(uint32_t)parse_i32_saturated(g_catalogue[i].size);
+    *files = g_catalogue_count;
     fill_rows(w->list);
 
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     int installed = install(w, text);
-    double fresh = seconds_since(start);
-    printf("%s: fresh install of %d/%d files, %.1f MB in %.2f s = %.1f MB/s\n", label, installed,
-           g_catalogue_count, bytes / 1e6, fresh, bytes / 1e6 / fresh);
+    times->fresh = seconds_since(start);
 
     QueryPerformanceCounter(&start);
     int matching = fill_rows(w->list);
-    double refresh = seconds_since(start);
-    printf("%s: no-change refresh (size and CRC-32 of every file), %d/%d Match, %.1f MB in %.2f s "
-           "= %.1f MB/s\n", label, matching, g_catalogue_count, bytes / 1e6, refresh,
-           bytes / 1e6 / refresh);
+    times->refresh = seconds_since(start);
     return installed == g_catalogue_count && matching == g_catalogue_count;
+}
+
+static double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+static int bench_protocol(bench_window *w, int text, int runs)
+{
+    const char *label = text ? "text" : "framed";
+    std::vector<double> fresh, refresh;
+    double bytes = 0;
+    int files = 0, complete = 0;
+    for (int run = 1; run <= runs; ++run) {
+        run_times times;
+        int ok = bench_run(w, text, &bytes, &files, &times);
+        if (files == 0) {
+            printf("%s: catalogue retrieval failed\n", label);
+            return 0;
+        }
+        complete += ok;
+        fresh.push_back(times.fresh);
+        refresh.push_back(times.refresh);
+        printf("%s: run %d/%d: fresh %.2f s = %.1f MB/s, refresh %.2f s = %.1f MB/s%s\n", label, run, runs,
+               times.fresh, bytes / 1e6 / times.fresh, times.refresh, bytes / 1e6 / times.refresh,
+               ok ? "" : " (incomplete)");
+        fflush(stdout);
+        if (text)
+            close_text_channel();
+    }
+    double f = median(fresh), r = median(refresh);
+    printf("%s: fresh install of %d files, %d/%d runs complete, %.1f MB, median %.2f s = %.1f MB/s\n", label,
+           files, complete, runs, bytes / 1e6, f, bytes / 1e6 / f);
+    printf("%s: no-change refresh (size and CRC-32 of every file), %.1f MB, median %.2f s = %.1f MB/s\n", label,
+           bytes / 1e6, r, bytes / 1e6 / r);
+    return complete == runs;
 }
 
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: install_bench_client PORT\n");
+        fprintf(stderr, "usage: install_bench_client PORT [RUNS]\n");
         return 2;
     }
+    int runs = argc > 2 ? atoi(argv[2]) : 3;
+    if (runs < 1 || runs > 50)
+        runs = 3;
     WSADATA data;
     WSAStartup(MAKEWORD(1, 1), &data);
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
@@ -191,9 +239,8 @@ int main(int argc, char **argv)
     CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr);
 
     bench_window w = create_window();
-    int ok = bench_protocol(&w, 1);
-    close_text_channel();
-    ok = bench_protocol(&w, 0) && ok;
+    int ok = bench_protocol(&w, 1, runs);
+    ok = bench_protocol(&w, 0, runs) && ok;
     empty_install_folder();
     fflush(stdout);
     return ok ? 0 : 1;

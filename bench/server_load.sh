@@ -7,8 +7,9 @@
 #   PAVOSET_BENCH_CLIENTS  clients (default 500)
 #   PAVOSET_BENCH_MB       library size in MiB (default 8, spread over 15 files)
 #   PAVOSET_BENCH_GAP_MS   the server's --answer-gap-ms (default 100: with hundreds of client
-#                          threads sharing the server's cores, a client may not get to its first
-#                          receive within the usual 30 ms, and would then lose file bytes)
+#                          threads sharing the server's two cores, a client may not get to its
+#                          first receive within the usual 5 ms, and would then lose file bytes;
+#                          real clients each have a machine of their own)
 #   PAVOSET_SERVER_BIN     folder holding pavoset-server and pavoset-loadgen
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -28,16 +28,49 @@ static int fail(int *failure, int reason)
     return 0;
 }
 
-// Moves the bar only when the percentage changes: each move is a message to another thread.
-static void show_progress(HWND progress, int64_t received, int64_t total, int *shown)
+// The bar's position as the download sees it. From a thread other than the bar's, a sent
+// message waits for that thread every time, and on a fast link those waits cost the download
+// more than its receives did; a posted one does not wait, and posted messages keep their
+// order, so the reset at the end still lands last.
+struct progress_bar {
+    HWND window;
+    int post;
+    int shown;
+    DWORD moved_at;
+};
+
+// Steps closer together than this are not shown: the eye cannot follow them, and each is a
+// message to another thread.
+enum { PROGRESS_STEP_MS = 20 };
+
+static progress_bar progress_for(HWND window)
 {
-    if (!progress || total <= 0)
+    progress_bar bar = {window, 0, -1, GetTickCount()};
+    if (window)
+        bar.post = GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId();
+    return bar;
+}
+
+static void set_progress(progress_bar *bar, int percent)
+{
+    if (!bar->window)
+        return;
+    bar->shown = percent;
+    bar->moved_at = GetTickCount();
+    if (bar->post)
+        PostMessageA(bar->window, PBM_SETPOS, (WPARAM)percent, 0);
+    else
+        SendMessageA(bar->window, PBM_SETPOS, (WPARAM)percent, 0);
+}
+
+// Moves the bar when the percentage changes, at most once per step time.
+static void show_progress(progress_bar *bar, int64_t received, int64_t total)
+{
+    if (!bar->window || total <= 0)
         return;
     int percent = (int)(received * 100 / total);
-    if (percent != *shown) {
-        *shown = percent;
-        SendMessageA(progress, PBM_SETPOS, (WPARAM)percent, 0);
-    }
+    if (percent != bar->shown && GetTickCount() - bar->moved_at >= PROGRESS_STEP_MS)
+        set_progress(bar, percent);
 }
 
 int download_file_text(SOCKET s, const char *folder, const char *name, HWND progress,
@@ -79,10 +112,22 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     }
     // Field 1, the server's block size, is not needed to read the data.
     int size = parse_i32_saturated(fields.starts[2]);
-    if (size <= 0) {
-        // Nothing follows an empty or negative announcement; no file is made from it.
+    if (size < 0) {
         free(buffer);
-        return fail(failure, size == 0 ? INSTALL_DAMAGED : INSTALL_REFUSED);
+        return fail(failure, INSTALL_REFUSED);
+    }
+    if (size == 0) {
+        // Nothing follows an empty announcement. An empty library file is still a file: it is
+        // made when the catalogue agrees (the result stays 0; the reason says it worked).
+        free(buffer);
+        if (check && ((check->check_size && check->size != 0) ||
+                      (check->check_crc && check->crc != 0)))
+            return fail(failure, INSTALL_DAMAGED);
+        ensure_directory(folder);
+        staged_file empty;
+        if (!staged_file_begin(&empty, target))
+            return fail(failure, INSTALL_LOCAL_ERROR);
+        return fail(failure, staged_file_commit(&empty));
     }
 
     // A size other than the catalogue's cannot pass the check: its bytes are read past
@@ -95,7 +140,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
         writable = staged_file_begin(&staged, target);
     }
     int64_t received = 0;
-    int shown = -1;
+    progress_bar bar = progress_for(progress);
 
     // Bytes that came with the answer, after its terminator, are the file's first bytes.
     int early = received_now - (answer_length + 1);
@@ -106,7 +151,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
             writable = 0;
         }
         received += take;
-        show_progress(progress, received, size, &shown);
+        show_progress(&bar, received, size);
     }
     // Read every announced byte even when the file cannot be written, so the next answer
     // is not read from this file's data.
@@ -118,8 +163,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
             pass_socket_mutex();
             if (writable)
                 staged_file_abort(&staged);
-            if (progress)
-                SendMessageA(progress, PBM_SETPOS, 0, 0);
+            set_progress(&bar, 0);
             free(buffer);
             return fail(failure, INSTALL_BROKEN);
         }
@@ -128,10 +172,9 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
             writable = 0;
         }
         received += got;
-        show_progress(progress, received, size, &shown);
+        show_progress(&bar, received, size);
     }
-    if (progress)
-        SendMessageA(progress, PBM_SETPOS, 0, 0);
+    set_progress(&bar, 0);
     free(buffer);
 
     if (!expected)
@@ -175,7 +218,7 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
         make_transfer_check(entry_for_row(row), name, &check);
         int failure = INSTALL_OK;
         int size = download_file_text(g_channel_socket, folder, name, progress, &check, &failure);
-        if (size <= 0) {
+        if (size <= 0 && failure != INSTALL_OK) {
             report_failure(report, name, failure);
             // A connection that broke, or fell out of step, is opened anew once, so one
             // broken transfer does not fail every later file.

@@ -4,42 +4,52 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 
-// Bytes written but not yet acknowledged by the peer; 0 also when the query fails, so that a
-// system without the query falls back to the plain pause.
-static int unacknowledged_bytes(int fd)
+// How often a held-back answer is looked at again. Only a congested or lossy connection (or
+// wait_ack) ever waits here; an answer normally leaves within the write that queued it.
+static const int RECHECK_MS = 1;
+
+// Bytes the system still holds for the socket: with acknowledged, those not yet acknowledged
+// by the peer, otherwise those not yet sent. 0 also when the query fails, so that a system
+// without it falls back to the plain pause.
+static int held_bytes(int fd, bool acknowledged)
 {
     int count = 0;
-    if (ioctl(fd, SIOCOUTQ, &count) != 0)
+    if (ioctl(fd, acknowledged ? SIOCOUTQ : SIOCOUTQNSD, &count) != 0)
         return 0;
     return count;
 }
 
-static void wait_for_ack(asio::ip::tcp::socket &socket, asio::steady_timer &timer, int gap_ms,
-                         std::chrono::steady_clock::time_point give_up, std::function<void(bool)> then)
+static void wait_gap(asio::steady_timer &timer, int gap_ms, std::function<void(bool)> then)
 {
-    if (unacknowledged_bytes(socket.native_handle()) == 0) {
-        timer.expires_after(std::chrono::milliseconds(gap_ms));
-        timer.async_wait([then](const asio::error_code &ec) {
-            if (ec != asio::error::operation_aborted)
-                then(true);
-        });
+    timer.expires_after(std::chrono::milliseconds(gap_ms));
+    timer.async_wait([then](const asio::error_code &ec) {
+        if (ec != asio::error::operation_aborted)
+            then(true);
+    });
+}
+
+static void wait_answer_out(asio::ip::tcp::socket &socket, asio::steady_timer &timer, int gap_ms, bool wait_ack,
+                            std::chrono::steady_clock::time_point give_up, std::function<void(bool)> then)
+{
+    if (held_bytes(socket.native_handle(), wait_ack) == 0) {
+        wait_gap(timer, gap_ms, std::move(then));
         return;
     }
     if (std::chrono::steady_clock::now() >= give_up) {
         then(false);
         return;
     }
-    timer.expires_after(std::chrono::milliseconds(2));
-    timer.async_wait([&socket, &timer, gap_ms, give_up, then](const asio::error_code &ec) {
+    timer.expires_after(std::chrono::milliseconds(RECHECK_MS));
+    timer.async_wait([&socket, &timer, gap_ms, wait_ack, give_up, then](const asio::error_code &ec) {
         if (ec == asio::error::operation_aborted || !socket.is_open())
             return;
-        wait_for_ack(socket, timer, gap_ms, give_up, then);
+        wait_answer_out(socket, timer, gap_ms, wait_ack, give_up, then);
     });
 }
 
 void pace_after_answer(asio::ip::tcp::socket &socket, asio::steady_timer &timer, int gap_ms, int limit_ms,
-                       std::function<void(bool)> then)
+                       std::function<void(bool)> then, bool wait_ack)
 {
-    wait_for_ack(socket, timer, gap_ms,
-                 std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms), std::move(then));
+    wait_answer_out(socket, timer, gap_ms, wait_ack,
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms), std::move(then));
 }

@@ -35,6 +35,9 @@ void print_server_usage()
         "  --file-port N            framed file service port (default 5758, 0 = any)\n"
         "  --port-file PATH         write the bound ports there (\"text N\", \"file N\")\n"
         "  --answer-gap-ms N        pause between a file answer and its data (default 30)\n"
+        "  --answer-wait-ack        start that pause only once the client has acknowledged the\n"
+        "                           answer: safer on lossy links, but costs the client's\n"
+        "                           delayed-ACK time (40-200 ms) per file\n"
         "  --request-timeout-ms N   a request must arrive whole within N ms (default 10000)\n"
         "  --idle-timeout-ms N      idle text connections are closed after N ms (default 900000)\n"
         "  --stall-timeout-ms N     a client that reads nothing for N ms is dropped (default 30000)\n"
@@ -77,6 +80,10 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
         }
         if (!std::strcmp(arg, "--version")) {
             options->show_version = true;
+            continue;
+        }
+        if (!std::strcmp(arg, "--answer-wait-ack")) {
+            options->answer_wait_ack = true;
             continue;
         }
         bool matched = false;

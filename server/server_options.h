@@ -10,6 +10,7 @@ struct server_options {
     int file_port = 5758;             // framed file service (TCP); 0 = any
     std::string port_file;            // where the bound ports are written, "text file" per line
     int answer_gap_ms = 30;           // pause that keeps a file answer alone in the client's receive
+    bool answer_wait_ack = false;     // pause only once the client has acknowledged the answer
     int request_timeout_ms = 10000;   // a request must arrive whole within this
     int idle_timeout_ms = 900000;     // a text connection may rest this long between requests
     int stall_timeout_ms = 30000;     // a client that reads nothing for this long is dropped

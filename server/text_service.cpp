@@ -154,16 +154,19 @@ static void text_write_answer(const text_ptr &c, bool then_stream)
                           }
                           // The client takes its first receive as the whole answer: let it
                           // collect the answer before any file byte follows.
-                          pace_after_answer(c->socket, c->gap, c->ctx->options.answer_gap_ms,
-                                            c->ctx->options.stall_timeout_ms, [c](bool delivered) {
-                                                if (c->closed)
-                                                    return;
-                                                if (!delivered) {
-                                                    text_close(c, "answer not acknowledged");
-                                                    return;
-                                                }
-                                                text_stream(c);
-                                            });
+                          const server_options &options = c->ctx->options;
+                          pace_after_answer(
+                              c->socket, c->gap, options.answer_gap_ms, options.stall_timeout_ms,
+                              [c](bool delivered) {
+                                  if (c->closed)
+                                      return;
+                                  if (!delivered) {
+                                      text_close(c, "answer not delivered");
+                                      return;
+                                  }
+                                  text_stream(c);
+                              },
+                              options.answer_wait_ack);
                       });
 }
 

@@ -169,6 +169,21 @@ TEST_F(TextInstall, FailedFilesKeepTheOldFileAndLaterFilesStillInstall)
                          "EXCELLIBINFO.DAT"});
 }
 
+TEST_F(TextInstall, AnEmptyLibraryFileIsInstalledWhenTheCatalogueSaysEmpty)
+{
+    // The server announces 0 bytes for both; only the catalogue's empty one may be made.
+    prepare(record_for("empty.ini", "") + "~|" + record_for("notempty.ini", make_bytes(40, 9)),
+            {{"empty.ini", "", text_file_rule::SERVE}, {"notempty.ini", "", text_file_rule::SERVE}});
+    EXPECT_EQ(install(), 1);
+    EXPECT_EQ(cell(window, 0, 5), STATUS_MATCH);
+    EXPECT_EQ(cell(window, 0, 4), "0");
+    EXPECT_EQ(read_whole_file(path_of("empty.ini").c_str()), "");
+    EXPECT_EQ(GetFileAttributesA(path_of("notempty.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_DAMAGED);
+    expect_folder_holds({"empty.ini", "EXCELLIBINFO.DAT"});
+}
+
 TEST_F(TextInstall, NamesReachingOutsideTheFolderAreNeverRequestedOrWritten)
 {
     std::string bytes = make_bytes(200, 9);

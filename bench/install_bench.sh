@@ -78,38 +78,9 @@ wait "$SERVER_PID" 2>/dev/null
 SERVER_PID=
 
 # ---- anchor: a stock web server, curl fetching the same files one after another into files
-mkdir -p "$WORK/nginx" "$WORK/curl"
-if command -v nginx >/dev/null; then
-    cat >"$WORK/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    client_body_temp_path $WORK/nginx;
-    proxy_temp_path $WORK/nginx;
-    fastcgi_temp_path $WORK/nginx;
-    uwsgi_temp_path $WORK/nginx;
-    scgi_temp_path $WORK/nginx;
-    server { listen 127.0.0.1:$ANCHOR_PORT; root $WORK/lib; }
-}
-CONF
-    nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" 2>/dev/null &
-    ANCHOR_PID=$!
-    ANCHOR_NAME="nginx"
-else
-    (cd "$WORK/lib" && exec python3 -m http.server "$ANCHOR_PORT" --bind 127.0.0.1 >/dev/null 2>&1) &
-    ANCHOR_PID=$!
-    ANCHOR_NAME="python3 -m http.server"
-fi
-first=$(basename "$(ls "$WORK"/lib/* | head -1)")
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$ANCHOR_PORT/$first" && break
-    sleep 0.1
-done
+mkdir -p "$WORK/curl"
+. "$ROOT/bench/lib/web_anchor.sh"
+start_web_anchor "$WORK" "$WORK/lib" "$ANCHOR_PORT" 64 || echo "install_bench: the anchor web server did not answer" >&2
 : >"$WORK/curl.cfg"
 for f in "$WORK"/lib/*; do
     printf 'url = "http://127.0.0.1:%s/%s"\noutput = "%s/curl/%s"\n' "$ANCHOR_PORT" \

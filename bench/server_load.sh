@@ -65,42 +65,9 @@ SERVER_PID=
 grep -E ' (error|warn) ' "$WORK/server.log" | head -5
 
 # ---- anchor: a stock web server and curl, same files, same number of fetches
-start_anchor() {
-    if command -v nginx >/dev/null; then
-        mkdir -p "$WORK/nginx"
-        cat >"$WORK/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $WORK/nginx/nginx.pid;
-error_log $WORK/nginx/error.log;
-events { worker_connections 4096; }
-http {
-    access_log off;
-    sendfile on;
-    client_body_temp_path $WORK/nginx;
-    proxy_temp_path $WORK/nginx;
-    fastcgi_temp_path $WORK/nginx;
-    uwsgi_temp_path $WORK/nginx;
-    scgi_temp_path $WORK/nginx;
-    server { listen 127.0.0.1:$ANCHOR_PORT; root $WORK/lib; }
-}
-CONF
-        nginx -c "$WORK/nginx/nginx.conf" -p "$WORK/nginx" 2>/dev/null &
-        ANCHOR_PID=$!
-        ANCHOR_NAME="nginx (1 worker, sendfile)"
-    else
-        (cd "$WORK/lib" && exec python3 -m http.server "$ANCHOR_PORT" --bind 127.0.0.1 >/dev/null 2>&1) &
-        ANCHOR_PID=$!
-        ANCHOR_NAME="python3 -m http.server"
-    fi
-    for _ in $(seq 50); do
-        curl -s -o /dev/null "http://127.0.0.1:$ANCHOR_PORT/Bulk01.dll" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+. "$ROOT/bench/lib/web_anchor.sh"
 
-if start_anchor; then
+if start_web_anchor "$WORK" "$WORK/lib" "$ANCHOR_PORT" 4096; then
     : >"$WORK/curl.cfg"
     for _ in $(seq "$CLIENTS"); do
         for f in "$WORK"/lib/*; do

@@ -183,7 +183,8 @@ static void file_answer(const file_ptr &c, int32_t value)
                               }
                               file_read_acks(c);
                               file_stream_on(c);
-                          });
+                          },
+                          c->ctx->options.answer_wait_ack);
     });
 }
 

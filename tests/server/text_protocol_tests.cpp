@@ -60,6 +60,33 @@ TEST_F(text_fixture, CatalogueThenEveryFileOnOneConnection)
     probe_close(fd);
 }
 
+// Waiting for the client's acknowledgement before the pause still gives an answer alone and
+// every byte, over both file services.
+TEST(answer_wait_ack, AnswersStayAloneAndFilesIntact)
+{
+    std::string dir = make_sample_folder();
+    server_options options = test_options(dir);
+    options.answer_wait_ack = true;
+    options.answer_gap_ms = 20;
+    std::unique_ptr<running_server> server = start_test_server(options);
+    ASSERT_TRUE(server);
+    catalogue_cache expected;
+    std::string error;
+    ASSERT_TRUE(open_catalogue_cache(&expected, dir, &error));
+    ASSERT_TRUE(refresh_catalogue(&expected, &error));
+    int fd = probe_connect("127.0.0.1", server->ports.text, 2000);
+    ASSERT_GE(fd, 0);
+    for (const library_file &file : expected.current.files) {
+        probe_download download;
+        ASSERT_EQ(probe_text_download(fd, file.wire_name, &download, 3000), 1) << file.fs_name;
+        EXPECT_TRUE(download.answer_alone) << file.fs_name;
+        EXPECT_EQ(download.crc, file.crc) << file.fs_name;
+    }
+    probe_close(fd);
+    stop_test_server(server.get());
+    remove_folder(dir);
+}
+
 TEST_F(text_fixture, RefusalsKeepTheConnectionUsable)
 {
     int fd = connect();

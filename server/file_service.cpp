@@ -5,6 +5,7 @@
 
 #include "net/framed/packet_codec.h"
 #include "server/answer_pacing.h"
+#include "server/connection_lifetime.h"
 #include "server/file_stream.h"
 #include "server/server_log.h"
 
@@ -39,29 +40,12 @@ static void file_stream_on(const file_ptr &c);
 
 static void file_close(const file_ptr &c, const char *why)
 {
-    if (c->closed)
-        return;
-    c->closed = true;
-    log_line(LOG_DEBUG, "file %s: closed (%s)", c->peer.c_str(), why);
-    asio::error_code ec;
-    c->deadline.cancel();
-    c->gap.cancel();
-    c->socket.close(ec);
-    file_stream_close(&c->stream);
-    release_connection(c->ctx, c->id);
+    close_connection(*c, "file", why, false);
 }
 
 static void file_arm(const file_ptr &c, int ms, const char *why)
 {
-    unsigned generation = ++c->deadline_generation;
-    c->deadline.expires_after(std::chrono::milliseconds(ms));
-    c->deadline.async_wait([c, generation, why](const asio::error_code &ec) {
-        if (ec || c->closed || generation != c->deadline_generation)
-            return;
-        ++c->ctx->counters.timeouts;
-        log_line(LOG_INFO, "file %s: %s, closing", c->peer.c_str(), why);
-        file_close(c, why);
-    });
+    arm_deadline(c, ms, "file", why, file_close);
 }
 
 // After the last byte: stop sending, but keep reading until the client hangs up, so that

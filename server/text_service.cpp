@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "server/answer_pacing.h"
+#include "server/connection_lifetime.h"
 #include "server/file_stream.h"
 #include "server/server_log.h"
 
@@ -40,31 +41,12 @@ static void text_process(const text_ptr &c);
 
 static void text_close(const text_ptr &c, const char *why)
 {
-    if (c->closed)
-        return;
-    c->closed = true;
-    log_line(LOG_DEBUG, "text %s: closed (%s)", c->peer.c_str(), why);
-    asio::error_code ec;
-    c->deadline.cancel();
-    c->gap.cancel();
-    c->socket.shutdown(tcp::socket::shutdown_both, ec);
-    c->socket.close(ec);
-    file_stream_close(&c->stream);
-    release_connection(c->ctx, c->id);
+    close_connection(*c, "text", why, true);
 }
 
-// One timer bounds whatever the connection is waiting for; re-arming replaces the bound.
 static void text_arm(const text_ptr &c, int ms, const char *why)
 {
-    unsigned generation = ++c->deadline_generation;
-    c->deadline.expires_after(std::chrono::milliseconds(ms));
-    c->deadline.async_wait([c, generation, why](const asio::error_code &ec) {
-        if (ec || c->closed || generation != c->deadline_generation)
-            return;
-        ++c->ctx->counters.timeouts;
-        log_line(LOG_INFO, "text %s: %s, closing", c->peer.c_str(), why);
-        text_close(c, why);
-    });
+    arm_deadline(c, ms, "text", why, text_close);
 }
 
 // The answer to one complete request (without its NUL). For a file request whose name is in

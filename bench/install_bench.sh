@@ -14,12 +14,14 @@
 #                                 30 ms default pause protects clients that drop bytes arriving
 #                                 with the answer; ours keeps them, so the pause is pure wait)
 #   PAVOSET_SERVER_BIN            folder holding pavoset-server (default build/native-release/server)
-#   PAVOSET_INSTALL_BENCH_CLIENT  install_bench_client.exe (default: built in build/windows-release)
+#   PAVOSET_INSTALL_BENCH_CLIENT  install_bench_client.exe (default: the Windows build that tools/wine/env.sh chose)
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server}
 MB=${PAVOSET_BENCH_INSTALL_MB:-256}
-CLIENT=${PAVOSET_INSTALL_BENCH_CLIENT:-$ROOT/build/windows-release/tests/win/catalogue/install_bench_client.exe}
+# shellcheck source=../tools/wine/env.sh
+. "$ROOT/tools/wine/env.sh"
+CLIENT=${PAVOSET_INSTALL_BENCH_CLIENT:-$PAVOSET_WIN_BUILD/tests/win/catalogue/install_bench_client.exe}
 RUNS=${PAVOSET_BENCH_RUNS:-3}
 FILES=15
 ANCHOR_PORT=20581
@@ -29,8 +31,8 @@ if [ ! -x "$BIN/pavoset-server" ]; then
     exit 1
 fi
 if [ ! -f "$CLIENT" ]; then
-    (cd "$ROOT" && cmake --preset windows-release >/dev/null &&
-        cmake --build build/windows-release --target install_bench_client -j 2 >/dev/null) ||
+    (cd "$ROOT" && cmake --preset "$PAVOSET_WIN_PRESET" >/dev/null &&
+        cmake --build "$PAVOSET_WIN_BUILD" --target install_bench_client -j 2 >/dev/null) ||
         { echo "install_bench: could not build install_bench_client.exe" >&2; exit 1; }
 fi
 

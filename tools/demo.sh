@@ -9,12 +9,14 @@
 # and stops everything it started. --interactive (the default on a working display)
 # leaves the window to the user and cleans up when it is closed.
 #
-# Expects the builds that `./run demo` makes; PAVOSET_SERVER_BIN and PAVOSET_WIN_BUILD
-# point at other builds when set.
+# Expects the builds that `./run demo` makes (the Windows one chosen by tools/wine/env.sh);
+# PAVOSET_SERVER_BIN and PAVOSET_WIN_BUILD point at other builds when set.
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SERVER_BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server/pavoset-server}
-WIN_BUILD=${PAVOSET_WIN_BUILD:-$ROOT/build/windows-release}
+# shellcheck source=wine/env.sh
+. "$ROOT/tools/wine/env.sh"
+WIN_BUILD=$PAVOSET_WIN_BUILD
 PROGRAM=$WIN_BUILD/app/Pavoset.exe
 UIAUTO=$WIN_BUILD/tools/uiauto.exe
 EXCEL_STANDIN=$WIN_BUILD/tools/Excel.exe
@@ -36,9 +38,7 @@ done
 
 [ -x "$SERVER_BIN" ] || die "no server at $SERVER_BIN (run ./run demo, which builds it)"
 [ -f "$PROGRAM" ] || die "no program at $PROGRAM (run ./run demo, which builds it)"
-
-# shellcheck source=wine/env.sh
-. "$ROOT/tools/wine/env.sh"
+note "Windows code: $PAVOSET_WIN_PRESET build under ${WINELOADER:-wine} ($PAVOSET_WINE_WHY)"
 
 WORK=$(mktemp -d /tmp/pavoset-demo.XXXXXX)
 SERVER_PID=

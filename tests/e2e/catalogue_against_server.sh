@@ -4,8 +4,10 @@
 # all-Match pass. Prints one PASS/FAIL line per scenario.
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=../../tools/wine/env.sh
+. "$ROOT/tools/wine/env.sh"
 SERVER=${PAVOSET_SERVER_BIN:-$ROOT/build/native-debug/server/pavoset-server}
-TESTS=${PAVOSET_CATALOGUE_TESTS:-$ROOT/build/windows-release/tests/win/catalogue/catalogue_tests.exe}
+TESTS=${PAVOSET_CATALOGUE_TESTS:-${PAVOSET_E2E_WIN_BUILD:-$PAVOSET_WIN_BUILD}/tests/win/catalogue/catalogue_tests.exe}
 NAME=catalogue_against_server
 
 if [ ! -x "$SERVER" ] || [ ! -f "$TESTS" ]; then
@@ -36,7 +38,6 @@ port=$(sed -n 's/^text \([0-9]*\)$/\1/p' "$scratch/ports" 2>/dev/null)
 
 # Run under the caller's Wine prefix and display (./run test provides both), else our own.
 if [ -z "${WINEPREFIX:-}" ]; then
-    . "$ROOT/tools/wine/env.sh"
     own_prefix=1
     wine_prefix_up "$scratch/wine"
     xvfb_up || { echo "FAIL $NAME (Xvfb)"; exit 1; }

@@ -3,7 +3,7 @@
 #
 # ./run test exports WINEPREFIX, DISPLAY, PAVOSET_SCRATCH and PAVOSET_ARTIFACTS; run alone, a
 # script makes its own prefix, Xvfb display and scratch folder and removes them at the end.
-# PAVOSET_E2E_WIN_BUILD / PAVOSET_E2E_SERVER override where the binaries are looked for.
+# PAVOSET_E2E_WIN_BUILD / PAVOSET_E2E_SERVER override which builds are used.
 
 # Sourced only; run directly it does nothing.
 [ "${BASH_SOURCE[0]}" = "$0" ] && exit 0
@@ -31,31 +31,20 @@ E2E_PORT_NEXT=
 e2e_log() { printf '  %s\n' "$*"; }
 
 # ---------------------------------------------------------------- binaries
-newest() {  # newest regular file among the arguments
-    local best= f
-    for f in "$@"; do
-        [ -f "$f" ] || continue
-        if [ -z "$best" ] || [ "$f" -nt "$best" ]; then best=$f; fi
-    done
-    printf '%s' "$best"
-}
-
-find_windows_binary() {  # name; prefers the lead's build, then any other build folder
-    local name=$1 dir found
-    for dir in ${PAVOSET_E2E_WIN_BUILD:-} "$E2E_ROOT/build/windows-release"; do
-        [ -d "$dir" ] || continue
-        found=$(newest $(find "$dir" -name "$name" -type f 2>/dev/null))
-        [ -n "$found" ] && { printf '%s' "$found"; return 0; }
-    done
-    newest $(find "$E2E_ROOT/build" -name "$name" -type f -not -path '*/CMakeFiles/*' 2>/dev/null)
+# Exactly the builds the suite chose (tools/wine/env.sh): never "the newest binary found".
+find_windows_binary() {  # name
+    local dir=${PAVOSET_E2E_WIN_BUILD:-$PAVOSET_WIN_BUILD} found
+    [ -d "$dir" ] || return 0
+    found=$(find "$dir" -name "$1" -type f -not -path '*/CMakeFiles/*' 2>/dev/null | head -n 1)
+    printf '%s' "$found"
 }
 
 find_server_binary() {
     local candidate
-    for candidate in "${PAVOSET_E2E_SERVER:-}" "$E2E_ROOT/build/native-debug/server/pavoset-server"; do
+    for candidate in "${PAVOSET_E2E_SERVER:-}" "$E2E_ROOT/build/native-debug/server/pavoset-server" \
+                     "$E2E_ROOT/build/native-release/server/pavoset-server"; do
         [ -n "$candidate" ] && [ -x "$candidate" ] && { printf '%s' "$candidate"; return 0; }
     done
-    newest $(find "$E2E_ROOT/build" -path '*/server/pavoset-server' -type f 2>/dev/null)
 }
 
 # ---------------------------------------------------------------- set-up and tear-down

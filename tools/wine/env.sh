@@ -1,8 +1,84 @@
-# Shared by ./run and the end-to-end scripts: a throwaway Wine prefix in code page 949.
-# Source it; then call wine_prefix_up / wine_prefix_down, xvfb_up / xvfb_down.
+# Shared by ./run, the end-to-end scripts, the demo, the benchmarks and the ctest launcher:
+# how Windows code runs on this machine, and a throwaway Wine prefix in code page 949.
+# Source it; it decides once (see wine_choose), then call wine_prefix_up / wine_prefix_down,
+# xvfb_up / xvfb_down.
+#
+# The shipped program is 32-bit, but some kernels refuse every i386 program. There the same
+# sources built for x86_64 run under the 64-bit Wine loader. PAVOSET_WINE_ARCH=win32|win64
+# forces either path; otherwise it is win32 wherever a 32-bit program can execute.
 
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
+
+PAVOSET_ROOT=${PAVOSET_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+export PAVOSET_ROOT
+
+# True when this kernel executes a 32-bit x86 program: a 93-byte static ELF that only exits.
+# Needs no i386 package, so it can decide what to install.
+can_exec_i386() {
+    local probe rc
+    probe=$(mktemp /tmp/pavoset-i386.XXXXXX) || return 1
+    printf '%b' '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null
+    rc=$?
+    rm -f "$probe"
+    [ "$rc" -eq 0 ]
+}
+
+# True when the i386 Wine loader is installed and starts here.
+wine32_runs() {
+    [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Makes `wine`, `wineboot`, `winepath` and `regedit` reach the 64-bit loader: Debian's
+# /usr/bin/wine prefers the i386 loader whenever it is installed, and its helpers start
+# "wine-stable" from PATH, so a small folder in front of PATH redirects them all.
+wine64_on_path() {
+    local shim=${TMPDIR:-/tmp}/pavoset-wine64-shim
+    if [ ! -x "$shim/wine" ]; then
+        mkdir -p "$shim"
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$shim/wine.$$"
+        chmod +x "$shim/wine.$$" && mv -f "$shim/wine.$$" "$shim/wine"
+        ln -sf wine "$shim/wine-stable"
+    fi
+    case ":$PATH:" in *":$shim:"*) ;; *) export PATH="$shim:$PATH" ;; esac
+    export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
+}
+
+# The one decision. Exports PAVOSET_WINE_ARCH (win32|win64), PAVOSET_WIN_PRESET,
+# PAVOSET_WIN_BUILD (the build folder whose executables run here) and PAVOSET_WINE_WHY.
+wine_choose() {
+    if [ -z "${PAVOSET_WINE_DECIDED:-}" ]; then
+        case "${PAVOSET_WINE_ARCH:-}" in
+            win32) PAVOSET_WINE_WHY="forced by PAVOSET_WINE_ARCH=win32" ;;
+            win64) PAVOSET_WINE_WHY="forced by PAVOSET_WINE_ARCH=win64" ;;
+            "")
+                if wine32_runs; then
+                    PAVOSET_WINE_ARCH=win32
+                    PAVOSET_WINE_WHY="this machine runs 32-bit programs"
+                elif can_exec_i386; then
+                    PAVOSET_WINE_ARCH=win64
+                    PAVOSET_WINE_WHY="32-bit programs run here, but the i386 Wine loader does not"
+                else
+                    PAVOSET_WINE_ARCH=win64
+                    PAVOSET_WINE_WHY="this kernel cannot execute 32-bit programs"
+                fi ;;
+            *) echo "PAVOSET_WINE_ARCH must be win32 or win64" >&2; return 1 ;;
+        esac
+        export PAVOSET_WINE_ARCH PAVOSET_WINE_WHY PAVOSET_WINE_DECIDED=1
+    fi
+    if [ "$PAVOSET_WINE_ARCH" = win64 ]; then
+        PAVOSET_WIN_PRESET=windows-x64
+        wine64_on_path
+    else
+        PAVOSET_WIN_PRESET=windows-release
+        export WINEARCH=win32
+    fi
+    PAVOSET_WIN_BUILD=${PAVOSET_WIN_BUILD:-$PAVOSET_ROOT/build/$PAVOSET_WIN_PRESET}
+    export PAVOSET_WIN_PRESET PAVOSET_WIN_BUILD
+}
+wine_choose
 
 wine_prefix_up() {
     # $1: directory to hold the prefix (created). Exports WINEPREFIX and WINE_C.

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# ctest's emulator for the Windows executables: runs one under the Wine loader that fits it
+# (PE32 under the i386 loader, PE32+ under the 64-bit one), in code page 949, in the prefix and
+# display that ./run test set up. Run by hand (ctest --preset ...), it makes a prefix of its own
+# under build/ and a private Xvfb for the one run.
+exe=$1
+shift
+case "$(file -b "$exe" 2>/dev/null)" in
+    PE32+*) export PAVOSET_WINE_ARCH=win64 ;;
+    PE32*) export PAVOSET_WINE_ARCH=win32 ;;
+    *) echo "run-exe.sh: not a Windows executable: $exe" >&2; exit 2 ;;
+esac
+unset PAVOSET_WINE_DECIDED PAVOSET_WIN_BUILD
+# shellcheck source=env.sh
+. "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+
+# A 32-bit prefix cannot start a 64-bit program: use the suite's prefix for this architecture.
+prefix_var=PAVOSET_WINEPREFIX_$PAVOSET_WINE_ARCH
+if [ -n "${!prefix_var:-}" ]; then
+    export WINEPREFIX=${!prefix_var}
+elif [ -z "${WINEPREFIX:-}" ] || ! grep -q "^#arch=$PAVOSET_WINE_ARCH" "$WINEPREFIX/system.reg" 2>/dev/null; then
+    wine_prefix_up "$PAVOSET_ROOT/build/wine-$PAVOSET_WINE_ARCH"
+fi
+own_display=
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    unset DISPLAY
+    xvfb_up || exit 1
+    own_display=1
+fi
+LC_ALL=ko_KR.UTF-8 wine "$exe" "$@"
+rc=$?
+if [ -n "$own_display" ]; then
+    wineserver -w 2>/dev/null    # its windows go before their display does
+    xvfb_down
+fi
+exit $rc

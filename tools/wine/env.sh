@@ -34,8 +34,9 @@ wine32_runs() {
 # Makes `wine`, `wineboot`, `winepath` and `regedit` reach the 64-bit loader: Debian's
 # /usr/bin/wine prefers the i386 loader whenever it is installed, and its helpers start
 # "wine-stable" from PATH, so a small folder in front of PATH redirects them all.
+PAVOSET_WINE64_SHIM=${TMPDIR:-/tmp}/pavoset-wine64-shim
 wine64_on_path() {
-    local shim=${TMPDIR:-/tmp}/pavoset-wine64-shim
+    local shim=$PAVOSET_WINE64_SHIM
     if [ ! -x "$shim/wine" ]; then
         mkdir -p "$shim"
         printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$shim/wine.$$"
@@ -45,10 +46,24 @@ wine64_on_path() {
     case ":$PATH:" in *":$shim:"*) ;; *) export PATH="$shim:$PATH" ;; esac
     export WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
 }
+wine64_off_path() {
+    local kept= dir IFS=:
+    for dir in $PATH; do
+        [ "$dir" = "$PAVOSET_WINE64_SHIM" ] || kept=${kept:+$kept:}$dir
+    done
+    export PATH=$kept
+    unset WINELOADER WINEARCH
+}
 
 # The one decision. Exports PAVOSET_WINE_ARCH (win32|win64), PAVOSET_WIN_PRESET,
 # PAVOSET_WIN_BUILD (the build folder whose executables run here) and PAVOSET_WINE_WHY.
+# PAVOSET_WINE_ARCH set by the caller forces the choice; `wine_choose again` decides anew
+# (after Wine was installed, say) unless it was forced.
 wine_choose() {
+    if [ "${1:-}" = again ]; then
+        case "${PAVOSET_WINE_WHY:-}" in forced*) ;; *) unset PAVOSET_WINE_ARCH ;; esac
+        unset PAVOSET_WINE_DECIDED PAVOSET_WIN_BUILD
+    fi
     if [ -z "${PAVOSET_WINE_DECIDED:-}" ]; then
         case "${PAVOSET_WINE_ARCH:-}" in
             win32) PAVOSET_WINE_WHY="forced by PAVOSET_WINE_ARCH=win32" ;;
@@ -72,8 +87,9 @@ wine_choose() {
         PAVOSET_WIN_PRESET=windows-x64
         wine64_on_path
     else
+        # As before this path existed: Debian's wine, prefix of Wine's own choosing.
         PAVOSET_WIN_PRESET=windows-release
-        export WINEARCH=win32
+        wine64_off_path
     fi
     PAVOSET_WIN_BUILD=${PAVOSET_WIN_BUILD:-$PAVOSET_ROOT/build/$PAVOSET_WIN_PRESET}
     export PAVOSET_WIN_PRESET PAVOSET_WIN_BUILD
@@ -104,18 +120,23 @@ wine_prefix_down() {
 
 XVFB_PID=
 xvfb_up() {
-    # Starts a private Xvfb unless DISPLAY already works; exports DISPLAY.
+    # Starts a private Xvfb unless DISPLAY already works; exports DISPLAY. Xvfb picks a free
+    # display number itself (-displayfd), so parallel runs and stale lock files do not matter.
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
-    local n
-    for n in 91 92 93 94 95 96 97 98 99; do
-        [ -e /tmp/.X$n-lock ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        XVFB_PID=$!
-        export DISPLAY=":$n"
-        local i
-        for i in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
-        kill "$XVFB_PID" 2>/dev/null; XVFB_PID=
+    local numfile i
+    numfile=$(mktemp /tmp/pavoset-xvfb.XXXXXX)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for i in $(seq 1 100); do
+        if [ -s "$numfile" ]; then
+            export DISPLAY=":$(tr -dc 0-9 <"$numfile")"
+            if xdpyinfo >/dev/null 2>&1; then rm -f "$numfile"; return 0; fi
+        fi
+        kill -0 "$XVFB_PID" 2>/dev/null || break
+        sleep 0.1
     done
+    rm -f "$numfile"
+    kill "$XVFB_PID" 2>/dev/null; XVFB_PID=
     echo "could not start Xvfb" >&2
     return 1
 }

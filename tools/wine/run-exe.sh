@@ -27,8 +27,13 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     xvfb_up || exit 1
     own_display=1
 fi
-LC_ALL=ko_KR.UTF-8 wine "$exe" "$@"
+# Wine's own processes (wineserver, services, explorer) outlive the program and would inherit
+# ctest's output pipe, holding it open; so the output goes through a file of our own.
+out=$(mktemp "${TMPDIR:-/tmp}/pavoset-run-exe.XXXXXX")
+LC_ALL=ko_KR.UTF-8 wine "$exe" "$@" </dev/null >"$out" 2>&1
 rc=$?
+cat "$out"
+rm -f "$out"
 if [ -n "$own_display" ]; then
     wineserver -w 2>/dev/null    # its windows go before their display does
     xvfb_down

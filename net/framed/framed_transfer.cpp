@@ -1,7 +1,7 @@
 // One library file over the framed file service: a TCP connection of its own, one request
 // packet, one answer packet, then the file's bytes acknowledged with "NEXT" until the server
 // closes. Each "NEXT" stands for one chunk (1024 bytes) taken: the data is read in receives
-// of up to 64 chunks, and each receive of n bytes is answered with one "NEXT" per started
+// of up to 256 chunks, and each receive of n bytes is answered with one "NEXT" per started
 // chunk, all in one send. A server that sends one chunk and waits for its "NEXT" sees exactly
 // one per chunk, as before; one that streams ahead on credit gets the same credit per byte,
 // for two system calls per receive instead of two per KiB. The bytes are staged beside the
@@ -23,11 +23,13 @@
 #include "net/text/text_channel.h"
 
 enum { TARGET_PATH_MAX = 259 };
-enum { NEXT_SIZE = 4, CHUNKS_PER_RECEIVE = 64, RECEIVE_SIZE_MAX = 64 * 1024 };
+enum { NEXT_SIZE = 4, CHUNKS_PER_RECEIVE = 256, RECEIVE_SIZE_MAX = 256 * 1024 };
 
 static const char NEXT_MARK[NEXT_SIZE] = {'N', 'E', 'X', 'T'};
 
-// The most one receive takes: 64 chunks, but no more than 64 KiB unless a chunk is larger.
+// The most one receive takes: 256 chunks, but no more than 256 KiB unless a chunk is larger.
+// Measured under Wine, 64 KiB receives left the framed install at about two thirds of the
+// text channel's speed; 256 KiB brings it level.
 static int receive_size_for(int chunk_size)
 {
     if (chunk_size >= RECEIVE_SIZE_MAX / CHUNKS_PER_RECEIVE)
@@ -40,11 +42,12 @@ static int receive_size_for(int chunk_size)
 static void acknowledge(SOCKET s, uint32_t length, int chunk_size)
 {
     char marks[CHUNKS_PER_RECEIVE * NEXT_SIZE];
-    for (int i = 0; i < CHUNKS_PER_RECEIVE; i++)
-        std::memcpy(marks + i * NEXT_SIZE, NEXT_MARK, NEXT_SIZE);
     uint32_t count = (length + static_cast<uint32_t>(chunk_size) - 1) / static_cast<uint32_t>(chunk_size);
+    uint32_t filled = count < uint32_t(CHUNKS_PER_RECEIVE) ? count : uint32_t(CHUNKS_PER_RECEIVE);
+    for (uint32_t i = 0; i < filled; i++)
+        std::memcpy(marks + i * NEXT_SIZE, NEXT_MARK, NEXT_SIZE);
     while (count > 0) {
-        uint32_t batch = count < uint32_t(CHUNKS_PER_RECEIVE) ? count : uint32_t(CHUNKS_PER_RECEIVE);
+        uint32_t batch = count < filled ? count : filled;
         send(s, marks, static_cast<int>(batch * NEXT_SIZE), 0);
         count -= batch;
     }

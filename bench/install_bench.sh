@@ -7,8 +7,13 @@
 # The client times only its install pass and refresh (not Wine's start, the connection or the
 # catalogue). curl is timed as a whole process, and once more with an fsync of every file it
 # wrote: the client flushes each file to disk before it replaces the old one, curl does not.
-# Each side runs PAVOSET_BENCH_RUNS times and the medians are compared.
+# Each side runs PAVOSET_BENCH_RUNS times and the medians are compared, framed/text included.
+# Then the framed install once more against a lockstep server (--window-kb 1: one 1024-byte
+# chunk per "NEXT", nothing more until it has come), on a smaller library of its own, and with
+# an older client beside it when one is given, to show the client is no slower there.
 #   PAVOSET_BENCH_INSTALL_MB      library size in MiB (default 256)
+#   PAVOSET_BENCH_LOCKSTEP_MB     library size of the lockstep case in MiB (default 16; 0: skip)
+#   PAVOSET_BENCH_BASELINE_CLIENT an older install_bench_client.exe for the lockstep case
 #   PAVOSET_BENCH_RUNS            runs of each measurement (default 3)
 #   PAVOSET_BENCH_SERVER_ARGS     extra pavoset-server options (default "--answer-gap-ms 5": the
 #                                 30 ms default pause protects clients that drop bytes arriving
@@ -23,6 +28,8 @@ MB=${PAVOSET_BENCH_INSTALL_MB:-256}
 . "$ROOT/tools/wine/env.sh"
 CLIENT=${PAVOSET_INSTALL_BENCH_CLIENT:-$PAVOSET_WIN_BUILD/tests/win/catalogue/install_bench_client.exe}
 RUNS=${PAVOSET_BENCH_RUNS:-3}
+LOCKSTEP_MB=${PAVOSET_BENCH_LOCKSTEP_MB:-16}
+BASELINE=${PAVOSET_BENCH_BASELINE_CLIENT:-}
 FILES=15
 ANCHOR_PORT=20581
 
@@ -54,30 +61,83 @@ chmod 755 "$WORK/lib"
 LIB_BYTES=$(cat "$WORK"/lib/* | wc -c)
 echo "library: $FILES files, $LIB_BYTES bytes"
 
-"$BIN/pavoset-server" --root "$WORK/lib" --port 0 --file-port 0 --port-file "$WORK/ports" ${PAVOSET_BENCH_SERVER_ARGS---answer-gap-ms 5} \
-    --log-level warn 2>"$WORK/server.log" &
-SERVER_PID=$!
-for _ in $(seq 100); do grep -q '^file ' "$WORK/ports" 2>/dev/null && break; sleep 0.1; done
-PORT=$(sed -n 's/^text //p' "$WORK/ports" 2>/dev/null)
-if [ -z "$PORT" ]; then
-    echo "install_bench: server did not start" >&2
-    cat "$WORK/server.log" >&2
-    exit 1
-fi
+SERVER_ARGS=${PAVOSET_BENCH_SERVER_ARGS---answer-gap-ms 5}
+# start_server LIBRARY [OPTIONS...]: sets SERVER_PID and PORT.
+start_server() {
+    local lib=$1
+    shift
+    rm -f "$WORK/ports"
+    # shellcheck disable=SC2086
+    "$BIN/pavoset-server" --root "$lib" --port 0 --file-port 0 --port-file "$WORK/ports" $SERVER_ARGS "$@" \
+        --log-level warn 2>"$WORK/server.log" &
+    SERVER_PID=$!
+    for _ in $(seq 100); do grep -q '^file ' "$WORK/ports" 2>/dev/null && break; sleep 0.1; done
+    PORT=$(sed -n 's/^text //p' "$WORK/ports" 2>/dev/null)
+    if [ -z "$PORT" ]; then
+        echo "install_bench: server did not start" >&2
+        cat "$WORK/server.log" >&2
+        exit 1
+    fi
+}
+stop_server() {
+    kill -TERM "$SERVER_PID"
+    wait "$SERVER_PID" 2>/dev/null
+    SERVER_PID=
+}
+# run_client EXE RUNS [framed]: the client's lines into run.txt; CLIENT_RC is its exit status.
+run_client() {
+    local exe=$1
+    shift
+    (cd "$(dirname "$exe")" && LC_ALL=ko_KR.UTF-8 timeout 1800 wine "$(basename "$exe")" "$PORT" "$@") \
+        2>/dev/null | tr -d '\r' >"$WORK/run.txt"
+    CLIENT_RC=${PIPESTATUS[0]}
+}
 
+start_server "$WORK/lib"
 if [ -z "${WINEPREFIX:-}" ]; then
     . "$ROOT/tools/wine/env.sh"
     OWN_PREFIX=1
     wine_prefix_up "$WORK/wine"
     xvfb_up || exit 1
 fi
-echo "pavoset-server options: ${PAVOSET_BENCH_SERVER_ARGS---answer-gap-ms 5}; $RUNS runs each, medians compared"
-(cd "$(dirname "$CLIENT")" && LC_ALL=ko_KR.UTF-8 timeout 1800 wine "$(basename "$CLIENT")" "$PORT" "$RUNS") \
-    2>/dev/null | tr -d '\r' | tee "$WORK/client.txt"
-CLIENT_RC=${PIPESTATUS[0]}
-kill -TERM "$SERVER_PID"
-wait "$SERVER_PID" 2>/dev/null
-SERVER_PID=
+echo "pavoset-server options: $SERVER_ARGS; $RUNS runs each, medians compared"
+run_client "$CLIENT" "$RUNS"
+tee "$WORK/client.txt" <"$WORK/run.txt"
+RC=$CLIENT_RC
+stop_server
+
+# ---- lockstep server: one chunk per "NEXT"
+if [ "$LOCKSTEP_MB" -gt 0 ]; then
+    "$BIN/pavoset-server" --make-sample "$WORK/lockstep" --scale-mb "$LOCKSTEP_MB" --files "$FILES" >/dev/null || exit 1
+    chmod 755 "$WORK/lockstep"
+    echo "lockstep server (--window-kb 1), library of $(cat "$WORK"/lockstep/* | wc -c) bytes"
+    start_server "$WORK/lockstep" --window-kb 1
+    # One run at a time, the two clients taking turns to go first, so that neither gains
+    # from the other's warming up or from a quieter moment of a shared machine.
+    : >"$WORK/lockstep.txt"
+    for run in $(seq "$RUNS"); do
+        for who in this baseline; do
+            if [ $((run % 2)) = 0 ]; then who=$([ "$who" = this ] && echo baseline || echo this); fi
+            exe=$CLIENT
+            if [ "$who" = baseline ]; then
+                [ -n "$BASELINE" ] && [ -f "$BASELINE" ] || continue
+                exe=$BASELINE
+            fi
+            run_client "$exe" 1 framed
+            [ "$CLIENT_RC" = 0 ] || { [ "$who" = this ] && RC=$CLIENT_RC; }
+            sed -n "s|^framed: run 1/1: fresh [0-9.]* s = \([0-9.]*\) MB/s.*|$who \1|p" "$WORK/run.txt" >>"$WORK/lockstep.txt"
+        done
+    done
+    awk -v mb="$(cat "$WORK"/lockstep/* | wc -c)" '
+        function median(a, n,   i, j, t) {
+            for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+            return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
+        $1 == "this" { t[++nt] = $2 } $1 == "baseline" { b[++nb] = $2 }
+        END { printf "lockstep: this client: fresh install, %.1f MB, median of %d runs %.1f MB/s\n", mb / 1e6, nt, median(t, nt)
+              if (nb) printf "lockstep: baseline client: fresh install, %.1f MB, median of %d runs %.1f MB/s\n", mb / 1e6, nb, median(b, nb) }' \
+        "$WORK/lockstep.txt" | tee -a "$WORK/client.txt"
+    stop_server
+fi
 
 # ---- anchor: a stock web server, curl fetching the same files one after another into files
 mkdir -p "$WORK/curl"
@@ -114,8 +174,13 @@ awk '/^(text|framed|anchor|anchor\+fsync):/ && !/ run [0-9]/ {
              else if ($1 == "anchor+fsync:") af = $(i - 1);
              else if ($0 ~ /fresh install/) f[$1] = $(i - 1);
              else if ($0 ~ /refresh/) r[$1] = $(i - 1) } }
-     END { if (a > 0) printf "ratio to anchor (fresh install): text %.2f, framed %.2f\n", f["text:"] / a, f["framed:"] / a;
+     /^lockstep: .*fresh install/ { for (i = 2; i <= NF; i++) if ($i == "MB/s") l[$2] = $(i - 1) }
+     END { if (f["text:"] > 0) printf "framed/text (fresh install, medians): %.2f\n", f["framed:"] / f["text:"];
+           if (l["this"] > 0) printf "lockstep server (framed): this client %s MB/s", l["this"];
+           if (l["baseline"] > 0) printf ", baseline client %s MB/s, ratio %.2f", l["baseline"], l["this"] / l["baseline"];
+           if (l["this"] > 0) printf "\n";
+           if (a > 0) printf "ratio to anchor (fresh install): text %.2f, framed %.2f\n", f["text:"] / a, f["framed:"] / a;
            if (af > 0) printf "ratio to anchor with fsync (fresh install): text %.2f, framed %.2f\n", f["text:"] / af, f["framed:"] / af;
            printf "no-change refresh: text %s MB/s, framed %s MB/s (compare with bench_crc32)\n", r["text:"], r["framed:"] }' \
     "$WORK/client.txt"
-exit "$CLIENT_RC"
+exit "$RC"

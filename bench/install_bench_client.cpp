@@ -3,9 +3,9 @@
 // protocol, and times each fresh install and the no-change refresh that follows (every file
 // compared by size and CRC-32). Only the install pass and the refresh are timed: not the
 // program's start, the connection or the catalogue. Each protocol runs RUNS times (default
-// 3) and the median is reported, as single runs on a shared machine vary widely.
-// Prints figures only.
-//   install_bench_client PORT [RUNS]
+// 3) and the median is reported, as single runs on a shared machine vary widely, followed by
+// the ratio of the two medians (framed/text). Prints figures only.
+//   install_bench_client PORT [RUNS] [framed]   (framed: the framed protocol only)
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -188,7 +188,8 @@ static double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-static int bench_protocol(bench_window *w, int text, int runs)
+// Runs one protocol; *rate gets the median fresh-install rate in MB/s.
+static int bench_protocol(bench_window *w, int text, int runs, double *rate)
 {
     const char *label = text ? "text" : "framed";
     std::vector<double> fresh, refresh;
@@ -212,6 +213,7 @@ static int bench_protocol(bench_window *w, int text, int runs)
             close_text_channel();
     }
     double f = median(fresh), r = median(refresh);
+    *rate = bytes / 1e6 / f;
     printf("%s: fresh install of %d files, %d/%d runs complete, %.1f MB, median %.2f s = %.1f MB/s\n", label,
            files, complete, runs, bytes / 1e6, f, bytes / 1e6 / f);
     printf("%s: no-change refresh (size and CRC-32 of every file), %.1f MB, median %.2f s = %.1f MB/s\n", label,
@@ -222,10 +224,11 @@ static int bench_protocol(bench_window *w, int text, int runs)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: install_bench_client PORT [RUNS]\n");
+        fprintf(stderr, "usage: install_bench_client PORT [RUNS] [framed]\n");
         return 2;
     }
     int runs = argc > 2 ? atoi(argv[2]) : 3;
+    int framed_only = argc > 3 && strcmp(argv[3], "framed") == 0;
     if (runs < 1 || runs > 50)
         runs = 3;
     WSADATA data;
@@ -239,8 +242,11 @@ int main(int argc, char **argv)
     CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr);
 
     bench_window w = create_window();
-    int ok = bench_protocol(&w, 1, runs);
-    ok = bench_protocol(&w, 0, runs) && ok;
+    double text_rate = 0, framed_rate = 0;
+    int ok = framed_only || bench_protocol(&w, 1, runs, &text_rate);
+    ok = bench_protocol(&w, 0, runs, &framed_rate) && ok;
+    if (text_rate > 0 && framed_rate > 0)
+        printf("framed/text: fresh install, ratio of the medians %.2f\n", framed_rate / text_rate);
     empty_install_folder();
     fflush(stdout);
     return ok ? 0 : 1;

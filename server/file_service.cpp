@@ -81,8 +81,11 @@ static void file_read_acks(const file_ptr &c)
     });
 }
 
-// Each "NEXT" stands for one client receive of at most CLIENT_CHUNK bytes, so the client has
-// taken at most that much per acknowledgement; stream no further ahead than the window.
+// Each "NEXT" stands for at most CLIENT_CHUNK bytes the client has taken: a client that reads
+// a KiB at a time says it after every receive, one that reads more at once says it once per
+// started KiB. Either way the credit covers what it took; stream no further ahead than the
+// window. (The default window equals the largest receive of our client; larger windows gave
+// it nothing more on loopback.)
 static uint64_t file_window_room(const file_connection *c)
 {
     uint64_t window = static_cast<uint64_t>(c->ctx->options.window_kb) * 1024;

@@ -5,7 +5,7 @@
 
 enum {
     FILE_REQUEST_MAX_BODY = 246,   // a library name; anything longer is no request of ours
-    CLIENT_CHUNK = 1024,           // the client reads at most this much before each "NEXT"
+    CLIENT_CHUNK = 1024,           // one "NEXT" credits this much: the client has taken it
 };
 
 void start_file_service(server_context *ctx, asio::ip::tcp::acceptor *acceptor);

@@ -99,13 +99,13 @@ int send_packet_datagram(const framed_packet *packet, SOCKET s, const sockaddr_i
     return result;
 }
 
-int receive_packet_datagram(framed_packet *packet, SOCKET s, sockaddr_in *from)
+int receive_packet_datagram(framed_packet *packet, SOCKET s, const sockaddr_in *peer)
 {
-    if (packet == nullptr || packet->body == nullptr)
+    if (packet == nullptr || packet->body == nullptr || peer == nullptr)
         return -1;
     // The body storage doubles as the receive area; its capacity rides in body_length.
     uint16_t capacity = packet->body_length;
-    int received = receive_acked(s, packet->body, capacity, from);
+    int received = receive_acked(s, packet->body, capacity, peer);
     if (received >= PACKET_HEADER_SIZE) {
         // The body moves to the start of the storage and gets a NUL behind it; a declared
         // length that cannot fit there is malformed, not something to write past the end.
@@ -141,8 +141,8 @@ int framed_exchange(framed_session *session, const framed_packet *request, uint8
         std::memset(&answer, 0, sizeof answer);
         answer.body = storage;
         answer.body_length = static_cast<uint16_t>(capacity);
-        sockaddr_in sender;
-        int received = receive_packet_datagram(&answer, session->socket, &sender);
+        // Only the server's own datagrams are answers; the layer below ignores the rest.
+        int received = receive_packet_datagram(&answer, session->socket, &session->server);
         // No answer, a fragment shorter than a header, or a body cut short: a failed try.
         if (received < PACKET_HEADER_SIZE || answer.malformed) {
             tries++;

@@ -23,7 +23,8 @@ void release_session(framed_session *session);
 void set_server_address(sockaddr_in *address, const char *host, uint16_t port);
 int send_packet_datagram(const framed_packet *packet, SOCKET s, const sockaddr_in *to,
                          uint8_t *buffer, int capacity);
-int receive_packet_datagram(framed_packet *packet, SOCKET s, sockaddr_in *from);
+// Takes the next packet from the peer only (other senders are ignored).
+int receive_packet_datagram(framed_packet *packet, SOCKET s, const sockaddr_in *peer);
 // Answer body length (>= 0) and *value on success; -1 on failure (*value untouched).
 int framed_exchange(framed_session *session, const framed_packet *request, uint8_t *storage,
                     int capacity, int32_t *value);

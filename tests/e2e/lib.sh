@@ -294,26 +294,41 @@ stop_pid() {
     return 0
 }
 
-# start_relay tcp|udp LISTEN_PORT TARGET_PORT: forwards one protocol only, so a scenario can
-# offer the server's text side without its datagram side or the other way round.
+# start_relay tcp|udp LISTEN_PORT TARGET_PORT [impostor]: forwards one protocol only, so a
+# scenario can offer the server's text side without its datagram side or the other way round.
+# With "impostor" (udp), another port of this host answers every catalogue request first with
+# a well-formed acknowledgement and a catalogue of its own ("evil.dll"); the relay log says
+# "impostor answered" for each and "impostor heard" for anything the client sends it.
 start_relay() {
     local proto=$1 listen=$2 target=$3
-    python3 - "$proto" "$listen" "$target" >"$E2E_DIR/relay-$listen.log" 2>&1 <<'PY' &
+    python3 - "$proto" "$listen" "$target" "${4:-}" >"$E2E_DIR/relay-$listen.log" 2>&1 <<'PY' &
 import select, socket, sys, threading
 proto, listen, target = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+impostor = sys.argv[4] == "impostor"
 if proto == "udp":
     front = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     front.bind(("127.0.0.1", listen))
     back = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     back.bind(("127.0.0.1", 0))
+    fake = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    fake.bind(("127.0.0.1", 0))
     client = None
     print("ready", flush=True)
     while True:
-        ready, _, _ = select.select([front, back], [], [])
+        ready, _, _ = select.select([front, back, fake], [], [])
         for s in ready:
             data, sender = s.recvfrom(65536)
-            if s is front:
+            if s is fake:
+                print("impostor heard %d bytes" % len(data), flush=True)
+            elif s is front:
                 client = sender
+                if impostor and len(data) >= 44 and data[31] == 4 and data[32] == 7:
+                    body = b"evil.dll^|1^|1^|0^|0~|evil2.dll^|1^|1^|0^|0"
+                    head = (bytes([0xA0]) + bytes(30) + bytes([4, 7, 0, 0, 0, 0]) +
+                            (1000).to_bytes(4, "big") + len(body).to_bytes(2, "big") + bytes([0x0F]))
+                    fake.sendto(bytes([3, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 7, 0x30]), sender)
+                    fake.sendto(head + body, sender)
+                    print("impostor answered", flush=True)
                 back.sendto(data, ("127.0.0.1", target))
             elif client:
                 front.sendto(data, client)

@@ -36,6 +36,20 @@ check "files came from the file service" test "$(fetched_names <(printf '%s\n' "
 check "no text request reached the server" bash -c '! grep -q "#REQ:" <<<"$0"' "$NEW_LOG"
 scenario_end
 
+# ------------------------------------------------------------------ framed, raced by an impostor
+# Another port on this host answers the catalogue request first; only the server is heard.
+scenario framed-impostor
+next_port FRONT
+check "datagram relay with an impostor" start_relay udp "$FRONT" "$SERVER_PORT" impostor
+point_registry_at "$FRONT" 0
+check "main window" start_pavoset
+check "catalogue rows over datagrams" wait_rows "$FILES" 60000
+NAMES=$(rows | awk -F'\t' '{ print $2 }' | sort)
+check "the list holds exactly the real catalogue" test "$NAMES" = "$(ls "$ROOT" | sort)"
+check "the impostor answered" grep -q "impostor answered" "$E2E_DIR/relay-$FRONT.log"
+check "the impostor heard nothing" bash -c '! grep -q "impostor heard" "$0"' "$E2E_DIR/relay-$FRONT.log"
+scenario_end
+
 # ------------------------------------------------------------------ framed down, text up
 scenario fallback-to-text
 next_port FRONT

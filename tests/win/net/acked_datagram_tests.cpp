@@ -67,10 +67,8 @@ TEST_F(AckedDatagram, ConfirmingAckIsEchoedOnlyForData)
         more = peer_receive_quick(&extra);
     });
     uint8_t buffer[64];
-    sockaddr_in from;
-    EXPECT_EQ(4, receive_acked(client_, buffer, sizeof buffer, &from));
+    EXPECT_EQ(4, receive_acked(client_, buffer, sizeof buffer, &to_peer_));
     EXPECT_EQ(0, std::memcmp(buffer, "data", 4));
-    EXPECT_EQ(peer_port_, ntohs(from.sin_port));
     server.join();
     EXPECT_EQ(8, echoed);
     EXPECT_EQ(-1, more);
@@ -118,7 +116,7 @@ TEST_F(AckedDatagram, SilenceFailsAfterOneTimeout)
     // The datagram arrives but the client's acknowledgement is never answered.
     send_datagram(peer_, to_client_, std::vector<uint8_t>{'x'});
     uint8_t buffer[16];
-    EXPECT_EQ(-2, receive_acked(client_, buffer, sizeof buffer, nullptr));
+    EXPECT_EQ(-2, receive_acked(client_, buffer, sizeof buffer, &to_peer_));
 }
 
 TEST_F(AckedDatagram, StaleDatagramsAreDiscardedBeforeTheSend)
@@ -126,6 +124,11 @@ TEST_F(AckedDatagram, StaleDatagramsAreDiscardedBeforeTheSend)
     // A stale rejection would fail the send if it were taken as this send's acknowledgement.
     send_datagram(peer_, to_client_, ack_bytes(3));
     send_datagram(peer_, to_client_, std::vector<uint8_t>(100, 0x55));
+    // Another sender's datagram is dropped too, but it is none of ours: not logged.
+    u_short other_port;
+    SOCKET other = udp_peer(&other_port);
+    send_datagram(other, to_client_, ack_bytes(3));
+    closesocket(other);
     Sleep(100);
     std::thread peer([&] {
         datagram data;
@@ -141,6 +144,37 @@ TEST_F(AckedDatagram, StaleDatagramsAreDiscardedBeforeTheSend)
     u_long left = 1;
     ioctlsocket(client_, FIONREAD, &left);
     EXPECT_EQ(0u, left);
+}
+
+TEST_F(AckedDatagram, OnlyThePeerIsHeard)
+{
+    // Another socket on another port races each of the peer's datagrams with a forgery of
+    // its own; none of it may be taken, answered or end a wait.
+    u_short impostor_port;
+    SOCKET impostor = udp_peer(&impostor_port);
+    std::thread peer([&] {
+        datagram data, ack;
+        if (receive_datagram(peer_, &data) < 0)
+            return;
+        send_datagram(impostor, data.from, ack_bytes(3));
+        send_datagram(peer_, data.from, ack_bytes(5));
+        send_datagram(impostor, to_client_, std::vector<uint8_t>{'e', 'v', 'i', 'l'});
+        send_datagram(peer_, to_client_, std::vector<uint8_t>{'d', 'a', 't', 'a'});
+        if (receive_datagram(peer_, &ack) < 0)
+            return;
+        send_datagram(impostor, to_client_, ack_bytes(3));
+        send_datagram(peer_, to_client_, ack_bytes(7));
+    });
+    EXPECT_EQ(5, send_hello());
+    uint8_t buffer[64];
+    EXPECT_EQ(4, receive_acked(client_, buffer, sizeof buffer, &to_peer_));
+    EXPECT_EQ(0, std::memcmp(buffer, "data", 4));
+    peer.join();
+    datagram d;
+    EXPECT_EQ(-1, peer_receive_quick(&d));
+    set_receive_timeout(impostor, 300);
+    EXPECT_EQ(-1, receive_datagram(impostor, &d));  // the impostor got nothing back
+    closesocket(impostor);
 }
 
 }  // namespace

@@ -9,16 +9,28 @@
 namespace {
 
 // The server's side of one exchange: acknowledge the request, answer it, and confirm the
-// client's acknowledgement of the answer. False when no request came.
-bool serve_one(SOCKET p, const std::vector<uint8_t> &answer, datagram *request)
+// client's acknowledgement of the answer. False when no request came. With an impostor (a
+// socket on another port), each of those datagrams is raced by a well-formed forgery sent
+// first: an acknowledgement and an answer of the request's kind adding "evil.dll", then a
+// rejection of the client's acknowledgement.
+bool serve_one(SOCKET p, const std::vector<uint8_t> &answer, datagram *request,
+               SOCKET impostor = INVALID_SOCKET)
 {
     if (receive_datagram(p, request) < 0)
         return false;
+    if (impostor != INVALID_SOCKET && request->bytes.size() >= 44) {
+        send_datagram(impostor, request->from, ack_bytes(7));
+        send_datagram(impostor, request->from,
+                      packet_bytes(request->bytes[31], request->bytes[32], 1000,
+                                   "evil.dll^|1^|1^|0^|0~|"));
+    }
     send_datagram(p, request->from, ack_bytes(7));
     send_datagram(p, request->from, answer);
     datagram ack;
     if (receive_datagram(p, &ack) < 0)
         return false;
+    if (impostor != INVALID_SOCKET)
+        send_datagram(impostor, ack.from, ack_bytes(3));
     send_datagram(p, ack.from, ack_bytes(7));
     return true;
 }
@@ -165,6 +177,26 @@ TEST_F(FramedSession, MisbehavingServersAreBounded)
     cutter.join();
     EXPECT_EQ(5, requests);
     EXPECT_EQ(77, value);
+}
+
+TEST_F(FramedSession, OnlyTheServersDatagramsAreHeard)
+{
+    u_short impostor_port;
+    SOCKET impostor = udp_peer(&impostor_port);
+    const std::string body = "real.dll^|1^|2^|0^|0~|";
+    bool served = false;
+    std::thread peer([&] {
+        datagram request;
+        served = serve_one(peer_, packet_bytes(4, 7, 1000, body), &request, impostor);
+    });
+    int32_t value = 0;
+    EXPECT_EQ(static_cast<int>(body.size()), exchange_catalogue(&value));
+    peer.join();
+    EXPECT_TRUE(served);  // the server heard the client's acknowledgement
+    EXPECT_EQ(1000, value);
+    EXPECT_EQ(body, std::string(reinterpret_cast<char *>(session_->answer_buffer)));
+    EXPECT_EQ(0, pending_datagrams(impostor));  // nothing went back to the impostor
+    closesocket(impostor);
 }
 
 }  // namespace

@@ -114,25 +114,30 @@ protected:
 };
 int FramedTransfer::folder_existed_ = 0;
 
-TEST_F(FramedTransfer, PiecesArriveInOrderEachAcknowledged)
+TEST_F(FramedTransfer, LockstepServerGetsOneNextPerChunk)
 {
-    const std::string data = file_bytes(2500);
-    std::string request;
+    // One chunk of at most 1024 bytes, then nothing more until its "NEXT" has come.
+    const int size = 10 * 1024 + 452;
+    const std::string data = file_bytes(size);
+    std::string request, after;
     int nexts = 0;
     std::thread server = file_server(listener_, &request, [&](SOCKET c) {
         send_all(c, answer(1000).data(), 44);
-        for (int at = 0; at < 2500; at += 1024) {
-            int piece = 2500 - at < 1024 ? 2500 - at : 1024;
+        for (int at = 0; at < size; at += 1024) {
+            int piece = size - at < 1024 ? size - at : 1024;
             send_all(c, data.data() + at, piece);
             expect_next(c, &nexts);
         }
+        shutdown(c, SD_SEND);
+        after = receive_all(c);
     });
     int failure = -1;
     const std::string target = target_of("abc.dll");
     EXPECT_EQ(1, download("abc.dll", &failure));
     server.join();
     EXPECT_EQ(INSTALL_OK, failure);
-    EXPECT_EQ(3, nexts);
+    EXPECT_EQ(11, nexts);
+    EXPECT_EQ("", after);  // exactly one per chunk
     EXPECT_TRUE(read_file(target) == data);
     DeleteFileA(target.c_str());
 
@@ -143,6 +148,32 @@ TEST_F(FramedTransfer, PiecesArriveInOrderEachAcknowledged)
     EXPECT_EQ(0, request[41]);
     EXPECT_EQ(7, request[42]);
     EXPECT_EQ("abc.dll", request.substr(44));
+}
+
+TEST_F(FramedTransfer, StreamingServerGetsCreditForEveryByte)
+{
+    // Everything at once, then the close; the "NEXT"s are read afterwards.
+    const int size = 300 * 1024 + 77;
+    const std::string data = file_bytes(size);
+    std::string request, acks;
+    std::thread server = file_server(listener_, &request, [&](SOCKET c) {
+        std::string all = answer(1000) + data;
+        send_all(c, all.data(), static_cast<int>(all.size()));
+        shutdown(c, SD_SEND);
+        acks = receive_all(c);
+    });
+    int failure = -1;
+    EXPECT_EQ(1, download(NAME, &failure));
+    server.join();
+    EXPECT_EQ(INSTALL_OK, failure);
+    EXPECT_TRUE(read_file(target_) == data);
+    // Nothing but whole "NEXT"s: one per started KiB of each receive, so at least one per KiB
+    // of the file, and (receives being far larger than a KiB here) well under two.
+    ASSERT_EQ(0u, acks.size() % 4);
+    size_t nexts = acks.size() / 4;
+    EXPECT_EQ(nexts, static_cast<size_t>(count_occurrences(acks, "NEXT")));
+    EXPECT_GE(nexts, 301u);
+    EXPECT_LT(nexts, 602u);
 }
 
 TEST_F(FramedTransfer, BytesBehindTheAnswerAreTheFilesFirstBytes)

@@ -11,7 +11,7 @@ log_level current_log_level();
 bool set_log_file(const std::string &path);
 // Accepts "error", "warn", "info", "debug"; false for anything else.
 bool parse_log_level(const char *text, log_level *level);
-void log_line(log_level level, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void log_line(log_level level, const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
 // Client-supplied text made safe for a log line: at most max bytes, control bytes as '?'.
 std::string printable(const std::string &text, size_t max = 60);

@@ -1,6 +1,7 @@
 #include "server/service_control.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,7 @@
 // pavoset-server: publishes a library folder to Pavoset clients.
 #include <cstdio>
 
+#include "server/platform_files.h"
 #include "server/sample_library.h"
 #include "server/server_log.h"
 #include "server/server_run.h"
@@ -25,8 +26,15 @@ int main(int argc, char **argv)
     set_log_level(options.level);
     if (options.uninstall_service)
         return uninstall_service();
-    if (options.install_service)
+    if (options.install_service) {
+        // A service that cannot start only tells of it in its log: refuse a bad root now.
+        file_facts root;
+        if (!path_facts(options.root, true, &root) || !root.folder) {
+            std::fprintf(stderr, "pavoset-server: library folder %s is not a readable folder\n", options.root.c_str());
+            return 1;
+        }
         return install_service(argc, argv);
+    }
     if (options.as_service)
         return run_as_service(options);
     if (!options.log_file.empty() && !set_log_file(options.log_file)) {

@@ -46,6 +46,11 @@ fi
 DIR="$PAVOSET_SCRATCH/e2e-server_windows"
 rm -rf "$DIR"
 mkdir -p "$DIR"
+# The client's install tests fill a list view: they need a display.
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    unset DISPLAY
+    xvfb_up || { echo "FAIL server-windows-setup"; log "no X display"; exit 1; }
+fi
 OWN_PREFIX=
 if [ -z "${WINEPREFIX:-}" ]; then
     wine_prefix_up "$PAVOSET_SCRATCH"
@@ -61,6 +66,7 @@ teardown() {
     local pid
     for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
     if [ -n "$OWN_PREFIX" ]; then wine_prefix_down; fi
+    xvfb_down
     if [ -n "$OWN_SCRATCH" ]; then rm -rf "$OWN_SCRATCH"; fi
 }
 trap teardown EXIT

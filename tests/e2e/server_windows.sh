@@ -134,7 +134,8 @@ result "protocol tests against pavoset-server.exe (${passed:-0} passed)" $?
 rm -f "$DIR/console-ports"
 wine "$EXE" --root "$(win_path "$DIR/sample")" --port 0 --file-port 0 \
     --port-file "$(win_path "$DIR/console-ports")" --log-level debug >"$DIR/console.log" 2>&1 &
-PIDS+=($!)
+CONSOLE_PID=$!
+PIDS+=("$CONSOLE_PID")
 if wait_port_file "$DIR/console-ports" 60; then
     export PAVOSET_SERVER_PORT PAVOSET_SERVER_FILE_PORT PAVOSET_SAMPLE_DIR
     PAVOSET_SERVER_PORT=$(port_of "$DIR/console-ports" text)
@@ -202,5 +203,19 @@ gone=$?
 [ "$rc" = 0 ] && [ "$gone" != 0 ] && SERVICE_INSTALLED=
 [ "$rc" = 0 ] && [ "$gone" != 0 ]
 result "service uninstalled" $?
+
+# ------------------------------------------------------------------ Ctrl+C in the console
+# Wine hands SIGINT to a console program as Ctrl+C.
+kill -INT "$CONSOLE_PID" 2>/dev/null
+for _ in $(seq 1 50); do kill -0 "$CONSOLE_PID" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$CONSOLE_PID" 2>/dev/null; then
+    result "console server stops on Ctrl+C" 1
+else
+    wait "$CONSOLE_PID"
+    rc=$?
+    [ "$rc" = 0 ] && grep -q 'console event 0: shutting down' "$DIR/console.log" &&
+        grep -q 'stopped after' "$DIR/console.log"
+    result "console server stops on Ctrl+C, closing every socket, status 0" $?
+fi
 
 exit "$FAILED"

@@ -74,10 +74,11 @@ trap teardown EXIT
 win_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 # wait_port_file FILE SECONDS: true once FILE holds both port lines.
+port_file_ready() { [ "$(grep -c '^\(text\|file\) [0-9]' "$1" 2>/dev/null)" = 2 ]; }
 wait_port_file() {
     local i
     for i in $(seq 1 $(($2 * 10))); do
-        [ "$(grep -c '^\(text\|file\) [0-9]' "$1" 2>/dev/null)" = 2 ] && return 0
+        port_file_ready "$1" && return 0
         sleep 0.1
     done
     return 1
@@ -116,6 +117,46 @@ result "exe needs only system DLLs${foreign:+ (not: $(echo $foreign))}" $?
 same_tree() { (cd "$1" && for f in *; do printf '%s %s %s\n' "$f" "$(md5sum <"$f")" "$(stat -c %y "$f")"; done); }
 [ -n "$(ls "$DIR/sample" 2>/dev/null)" ] && [ "$(same_tree "$DIR/sample")" = "$(same_tree "$DIR/sample-linux")" ]
 result "make-sample under Windows equals Linux" $?
+
+# The catalogue of a library with a Korean name is the Linux server's, byte for byte (code page
+# 949 names, order, file times); a name without a code page 949 form is refused at start.
+# start_both ROOT: starts both servers; sets LINUX_PORT, WIN_PORT (empty when one did not start).
+start_both() {
+    local root=$1 tag
+    tag=$(basename "$root")
+    rm -f "$DIR/$tag-linux-ports" "$DIR/$tag-win-ports"
+    "$NATIVE_SERVER" --root "$root" --port 0 --file-port 0 --port-file "$DIR/$tag-linux-ports" \
+        >"$DIR/$tag-linux.log" 2>&1 &
+    PIDS+=($!)
+    wine "$EXE" --root "$(win_path "$root")" --port 0 --file-port 0 --port-file "$(win_path "$DIR/$tag-win-ports")" \
+        >"$DIR/$tag-win.log" 2>&1 &
+    PIDS+=($!)
+    WIN_PID=$!
+    LINUX_PORT=; WIN_PORT=
+    wait_port_file "$DIR/$tag-linux-ports" 10 && LINUX_PORT=$(port_of "$DIR/$tag-linux-ports" text)
+    # A refused library ends the Windows server: stop waiting then.
+    local i
+    for i in $(seq 1 300); do
+        port_file_ready "$DIR/$tag-win-ports" && { WIN_PORT=$(port_of "$DIR/$tag-win-ports" text); break; }
+        kill -0 "$WIN_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+}
+mkdir -p "$DIR/korean" "$DIR/no-cp949"
+cp -p "$DIR/sample-linux/Kickoff.xls" "$DIR/korean/엑셀도구.xls"
+cp -p "$DIR/sample-linux/PlimoSetup.ini" "$DIR/sample-linux/Stickrow.dll" "$DIR/korean/"
+start_both "$DIR/korean"
+linux_answer=$([ -n "$LINUX_PORT" ] && catalogue "$LINUX_PORT")
+win_answer=$([ -n "$WIN_PORT" ] && catalogue "$WIN_PORT")
+log "catalogue: ${win_answer:0:70}"
+[ -n "$linux_answer" ] && [ "$linux_answer" = "$win_answer" ] && [[ "$win_answer" == *"엑셀도구.xls"* ]]
+result "catalogue with a Korean name equals the Linux server's" $?
+cp -p "$DIR/sample-linux/Kickoff.xls" "$DIR/no-cp949/Ünï€🙂.xls"
+start_both "$DIR/no-cp949"
+wait "$WIN_PID" 2>/dev/null
+rc=$?
+[ -z "$WIN_PORT" ] && [ "$rc" = 1 ] && grep -q 'no code page 949 form' "$DIR/no-cp949-win.log"
+result "name without a code page 949 form refused at start" $?
 
 # ------------------------------------------------------------------ the server's protocol tests
 log "protocol tests against the exe (each test starts it under Wine)"

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ bool replace_file(const std::string &from, const std::string &to);
 void remove_file(const std::string &path);
 // Creates the folder unless it exists; false when there is no folder at path afterwards.
 bool make_folder(const std::string &path);
+
+// Opens a text file for appending (the log), or null.
+FILE *open_for_appending(const std::string &path);
 
 // The last failure of one of the above, for messages.
 std::string last_file_error();

@@ -144,6 +144,11 @@ bool make_folder(const std::string &path)
     return true;
 }
 
+FILE *open_for_appending(const std::string &path)
+{
+    return std::fopen(path.c_str(), "a");
+}
+
 std::string last_file_error()
 {
     return std::strerror(errno);

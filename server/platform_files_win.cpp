@@ -214,6 +214,11 @@ bool make_folder(const std::string &path)
     return true;
 }
 
+FILE *open_for_appending(const std::string &path)
+{
+    return _wfopen(wide_path(path).c_str(), L"a");
+}
+
 std::string last_file_error()
 {
     return windows_error_text(GetLastError());

@@ -3,8 +3,14 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "server/asio_config.h"
+
+// The command line in UTF-8, as every path in the server is. Windows hands main() its
+// arguments in the ANSI code page, which would garble a Korean folder name.
+std::vector<std::string> utf8_arguments(int argc, char **argv);
 
 // A client that hangs up mid-file must cost an error code, not the process.
 void ignore_broken_pipe();

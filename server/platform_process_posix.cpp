@@ -5,6 +5,11 @@
 
 #include "server/server_log.h"
 
+std::vector<std::string> utf8_arguments(int argc, char **argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 void ignore_broken_pipe()
 {
     // Files go out through sendfile, which has no way to suppress SIGPIPE for one call.

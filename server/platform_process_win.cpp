@@ -1,10 +1,28 @@
 #include "server/platform_process.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <mutex>
 
 #include "server/server_log.h"
+#include "server/win_text.h"
+
+std::vector<std::string> utf8_arguments(int argc, char **argv)
+{
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide || count != argc) {
+        if (wide)
+            LocalFree(wide);
+        return std::vector<std::string>(argv, argv + argc);
+    }
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i)
+        args.push_back(narrow(wide[i]));
+    LocalFree(wide);
+    return args;
+}
 
 void ignore_broken_pipe()
 {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "server/platform_files.h"
+
 static log_level g_level = LOG_INFO;
 static FILE *g_log_file = nullptr;
 
@@ -13,7 +15,7 @@ log_level current_log_level() { return g_level; }
 
 bool set_log_file(const std::string &path)
 {
-    FILE *file = std::fopen(path.c_str(), "a");
+    FILE *file = open_for_appending(path);
     if (!file)
         return false;
     if (g_log_file)

@@ -1,7 +1,10 @@
 // pavoset-server: publishes a library folder to Pavoset clients.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "server/platform_files.h"
+#include "server/platform_process.h"
 #include "server/sample_library.h"
 #include "server/server_log.h"
 #include "server/server_run.h"
@@ -9,9 +12,14 @@
 
 int main(int argc, char **argv)
 {
+    std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<char *> utf8_argv;
+    for (std::string &arg : args)
+        utf8_argv.push_back(&arg[0]);
+    utf8_argv.push_back(nullptr);
     server_options options;
     std::string error;
-    if (parse_server_options(argc, argv, &options, &error) != 0) {
+    if (parse_server_options(argc, utf8_argv.data(), &options, &error) != 0) {
         std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
         return 2;
     }

@@ -142,10 +142,12 @@ start_both() {
         sleep 0.1
     done
 }
-mkdir -p "$DIR/korean" "$DIR/no-cp949"
-cp -p "$DIR/sample-linux/Kickoff.xls" "$DIR/korean/엑셀도구.xls"
-cp -p "$DIR/sample-linux/PlimoSetup.ini" "$DIR/sample-linux/Stickrow.dll" "$DIR/korean/"
-start_both "$DIR/korean"
+# The folder's own Korean name checks that the command line reaches the server intact.
+KOREAN="$DIR/한국어"
+mkdir -p "$KOREAN" "$DIR/no-cp949"
+cp -p "$DIR/sample-linux/Kickoff.xls" "$KOREAN/엑셀도구.xls"
+cp -p "$DIR/sample-linux/PlimoSetup.ini" "$DIR/sample-linux/Stickrow.dll" "$KOREAN/"
+start_both "$KOREAN"
 linux_answer=$([ -n "$LINUX_PORT" ] && catalogue "$LINUX_PORT")
 win_answer=$([ -n "$WIN_PORT" ] && catalogue "$WIN_PORT")
 log "catalogue: ${win_answer:0:70}"
@@ -207,7 +209,10 @@ fi
 # ------------------------------------------------------------------ the Windows service
 SVC_PORTS="$DIR/service-ports"
 SVC_LOG="$DIR/service.log"
-wine "$EXE" --install-service --root "$(win_path "$DIR/sample")" --port 0 --file-port 0 \
+# A blank and Korean letters in the root: the stored command must quote and keep them.
+SVC_ROOT="$DIR/서버 폴더"
+cp -rp "$DIR/sample" "$SVC_ROOT"
+wine "$EXE" --install-service --root "$(win_path "$SVC_ROOT")" --port 0 --file-port 0 \
     --port-file "$(win_path "$SVC_PORTS")" --log-file "$(win_path "$SVC_LOG")" >"$DIR/install.log" 2>&1
 rc=$?
 [ "$rc" = 0 ] && SERVICE_INSTALLED=1

@@ -218,9 +218,11 @@ rc=$?
 [ "$rc" = 0 ] && SERVICE_INSTALLED=1
 start_type=$(wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$SERVICE" /v Start 2>/dev/null | tr -d '\r' |
              awk '$1 == "Start" { print $3 }')
-image=$(wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$SERVICE" /v ImagePath 2>/dev/null | tr -d '\r')
+# reg prints in the ANSI code page (949 here).
+image=$(wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$SERVICE" /v ImagePath 2>/dev/null | tr -d '\r' |
+        iconv -f CP949 -t UTF-8 -c)
 log "service command: $(sed -n 's/.*REG_EXPAND_SZ\s*//p; s/.*REG_SZ\s*//p' <<<"$image")"
-[ "$rc" = 0 ] && [ "$start_type" = 0x2 ] && grep -q -- '--service --root' <<<"$image"
+[ "$rc" = 0 ] && [ "$start_type" = 0x2 ] && grep -qF -- "--service --root \"$(win_path "$SVC_ROOT")\"" <<<"$image"
 result "service installed, automatic start, options stored" $?
 
 rm -f "$SVC_PORTS"

@@ -1,23 +1,12 @@
 #include "server/answer_pacing.h"
 
 #include <chrono>
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
+
+#include "server/platform_sockets.h"
 
 // How often a held-back answer is looked at again. Only a congested or lossy connection (or
 // wait_ack) ever waits here; an answer normally leaves within the write that queued it.
 static const int RECHECK_MS = 1;
-
-// Bytes the system still holds for the socket: with acknowledged, those not yet acknowledged
-// by the peer, otherwise those not yet sent. 0 also when the query fails, so that a system
-// without it falls back to the plain pause.
-static int held_bytes(int fd, bool acknowledged)
-{
-    int count = 0;
-    if (ioctl(fd, acknowledged ? SIOCOUTQ : SIOCOUTQNSD, &count) != 0)
-        return 0;
-    return count;
-}
 
 static void wait_gap(asio::steady_timer &timer, int gap_ms, std::function<void(bool)> then)
 {
@@ -31,7 +20,7 @@ static void wait_gap(asio::steady_timer &timer, int gap_ms, std::function<void(b
 static void wait_answer_out(asio::ip::tcp::socket &socket, asio::steady_timer &timer, int gap_ms, bool wait_ack,
                             std::chrono::steady_clock::time_point give_up, std::function<void(bool)> then)
 {
-    if (held_bytes(socket.native_handle(), wait_ack) == 0) {
+    if (socket_held_bytes(socket.native_handle(), wait_ack) == 0) {
         wait_gap(timer, gap_ms, std::move(then));
         return;
     }

@@ -62,7 +62,9 @@ std::vector<std::vector<uint8_t>> datagram_reply(datagram_service *service, cons
             out.push_back(answer_packet(KIND_REQUEST, SUB_CATALOGUE, PACKET_ACCEPTED,
                                         framed_catalogue_body(ctx->catalogue.current)));
     } else if (kind == KIND_REQUEST && sub_kind == SUB_PORT) {
-        out.push_back(answer_packet(KIND_REQUEST, SUB_PORT, ctx->options.file_port, std::string()));
+        // Behind port forwarding clients must be told the outside port, not ours.
+        int port = ctx->options.announce_port ? ctx->options.announce_port : ctx->options.file_port;
+        out.push_back(answer_packet(KIND_REQUEST, SUB_PORT, port, std::string()));
     } else {
         log_line(LOG_DEBUG, "datagram %s: refusing kind %u/%u", endpoint_text(sender).c_str(), kind,
                  sub_kind);

@@ -183,18 +183,14 @@ static void file_handle_request(const file_ptr &c)
         refresh_library(c->ctx);
         entry = find_library_file(&c->ctx->catalogue, c->name);
     }
-    int fd = -1;
+    file_ref handle;
     uint64_t size = 0;
-    if (entry)
-        fd = open_library_file(&c->ctx->catalogue, *entry, &size);
-    if (fd < 0) {
+    if (!entry || !open_library_file(&c->ctx->catalogue, *entry, &handle, &size)) {
         log_line(LOG_INFO, "file %s: refused %s", c->peer.c_str(), printable(c->name).c_str());
         file_answer(c, 0);
         return;
     }
-    c->stream.fd = fd;
-    c->stream.offset = 0;
-    c->stream.end = size;
+    file_stream_start(&c->stream, handle, size);
     log_line(LOG_DEBUG, "file %s: sending %s (%llu bytes)", c->peer.c_str(), entry->fs_name.c_str(),
              static_cast<unsigned long long>(size));
     file_answer(c, PACKET_ACCEPTED);

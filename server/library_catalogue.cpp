@@ -1,14 +1,8 @@
 #include "server/library_catalogue.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "catalogue/file_checksum.h"
 #include "server/file_time.h"
@@ -23,17 +17,14 @@ static bool inside_root(const std::string &root, const std::string &path)
 
 static std::string resolve(const std::string &path)
 {
-    char buffer[PATH_MAX];
-    if (!realpath(path.c_str(), buffer))
-        return std::string();
-    return buffer;
+    return resolve_path(path);
 }
 
 bool open_catalogue_cache(catalogue_cache *cache, const std::string &root, std::string *error)
 {
     std::string resolved = resolve(root);
-    struct stat st;
-    if (resolved.empty() || stat(resolved.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    file_facts facts;
+    if (resolved.empty() || !path_facts(resolved, true, &facts) || !facts.folder) {
         *error = "library folder " + root + " is not a readable folder";
         return false;
     }
@@ -47,26 +38,24 @@ bool open_catalogue_cache(catalogue_cache *cache, const std::string &root, std::
 }
 
 // The CRC of a file, read through a descriptor so a file swapped mid-scan is noticed.
-static bool checksum_file(const std::string &path, const struct stat &expected, uint32_t *crc,
+static bool checksum_file(const std::string &path, const file_facts &expected, uint32_t *crc,
                           uint64_t *read_bytes)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    file_ref fd;
+    if (!open_for_reading(path, false, &fd))
         return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_ino != expected.st_ino || st.st_size != expected.st_size) {
-        close(fd);
+    file_facts facts;
+    if (!handle_facts(fd, &facts) || facts.inode != expected.inode || facts.size != expected.size) {
+        close_file(fd);
         return false;
     }
     std::vector<unsigned char> buffer(1 << 16);
     uint32_t value = 0;
     uint64_t total = 0;
     for (;;) {
-        ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
+        long long n = read_file(fd, buffer.data(), buffer.size());
         if (n < 0) {
-            close(fd);
+            close_file(fd);
             return false;
         }
         if (n == 0)
@@ -74,9 +63,9 @@ static bool checksum_file(const std::string &path, const struct stat &expected, 
         value = crc32_update(value, buffer.data(), static_cast<size_t>(n));
         total += static_cast<uint64_t>(n);
     }
-    close(fd);
+    close_file(fd);
     *read_bytes += total;
-    if (total != static_cast<uint64_t>(expected.st_size))
+    if (total != expected.size)
         return false;
     *crc = value;
     return true;
@@ -102,20 +91,14 @@ std::string framed_catalogue_body(const library_catalogue &catalogue)
 
 bool refresh_catalogue(catalogue_cache *cache, std::string *error)
 {
-    DIR *dir = opendir(cache->root.empty() ? "/" : cache->root.c_str());
-    if (!dir) {
-        *error = "cannot read library folder " + cache->root + ": " + std::strerror(errno);
+    std::vector<std::string> names;
+    std::string why;
+    if (!list_folder(cache->root.empty() ? "/" : cache->root, &names, &why)) {
+        *error = "cannot read library folder " + cache->root + ": " + why;
         return false;
     }
-    std::vector<std::string> names;
     // Names reach the log and the terminal: control bytes in them are shown as '?'.
     auto shown = [](const std::string &name) { return printable(name, 300); };
-    while (struct dirent *entry = readdir(dir)) {
-        if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, ".."))
-            continue;
-        names.push_back(entry->d_name);
-    }
-    closedir(dir);
     std::sort(names.begin(), names.end());
 
     library_catalogue scan;
@@ -123,19 +106,19 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
     std::map<std::string, std::string> folded;  // Windows folds case: two such names collide
     for (const std::string &name : names) {
         std::string path = cache->root + "/" + name;
-        struct stat lst;
-        if (lstat(path.c_str(), &lst) != 0)
+        file_facts lst;
+        if (!path_facts(path, false, &lst))
             continue;  // vanished while scanning
-        if (S_ISLNK(lst.st_mode)) {
+        if (lst.link) {
             // A link is published only when it stays inside the root and names a regular file.
             std::string target = resolve(path);
-            struct stat tst;
-            if (target.empty() || !inside_root(cache->root, target) || stat(target.c_str(), &tst) != 0 ||
-                !S_ISREG(tst.st_mode)) {
+            file_facts tst;
+            if (target.empty() || !inside_root(cache->root, target) || !path_facts(target, true, &tst) ||
+                !tst.regular) {
                 *error = "link " + shown(name) + " leads outside the library folder or to no regular file";
                 return false;
             }
-        } else if (!S_ISREG(lst.st_mode)) {
+        } else if (!lst.regular) {
             continue;  // folders, sockets and the like are not library files
         }
         library_file file;
@@ -164,21 +147,21 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
             return false;
         }
         file.path = resolve(path);
-        struct stat st;
-        if (file.path.empty() || stat(file.path.c_str(), &st) != 0) {
-            *error = "file " + shown(name) + " cannot be examined: " + std::strerror(errno);
+        file_facts st;
+        if (file.path.empty() || !path_facts(file.path, true, &st)) {
+            *error = "file " + shown(name) + " cannot be examined: " + last_file_error();
             return false;
         }
-        if (st.st_size > INT32_MAX) {
+        if (st.size > INT32_MAX) {
             // The client reads the size as a signed 32-bit number.
             *error = "file " + shown(name) + " is 2 GiB or larger";
             return false;
         }
-        file.size = static_cast<uint64_t>(st.st_size);
-        file.mtime_sec = st.st_mtim.tv_sec;
-        file.mtime_nsec = st.st_mtim.tv_nsec;
-        file.device = st.st_dev;
-        file.inode = st.st_ino;
+        file.size = st.size;
+        file.mtime_sec = st.mtime_sec;
+        file.mtime_nsec = st.mtime_nsec;
+        file.device = st.device;
+        file.inode = st.inode;
         auto cached = cache->known.find(name);
         if (cached != cache->known.end() && cached->second.size == file.size &&
             cached->second.mtime_sec == file.mtime_sec && cached->second.mtime_nsec == file.mtime_nsec &&
@@ -215,20 +198,21 @@ const library_file *find_library_file(const catalogue_cache *cache, const std::s
     return nullptr;
 }
 
-int open_library_file(const catalogue_cache *cache, const library_file &file, uint64_t *size)
+bool open_library_file(const catalogue_cache *cache, const library_file &file, file_ref *handle, uint64_t *size)
 {
     // Resolve again: the folder may have changed since the scan.
     std::string path = resolve(cache->root + "/" + file.fs_name);
     if (path.empty() || !inside_root(cache->root, path))
-        return -1;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > INT32_MAX) {
-        close(fd);
-        return -1;
+        return false;
+    file_ref fd;
+    if (!open_for_reading(path, true, &fd))
+        return false;
+    file_facts st;
+    if (!handle_facts(fd, &st) || !st.regular || st.size > INT32_MAX) {
+        close_file(fd);
+        return false;
     }
-    *size = static_cast<uint64_t>(st.st_size);
-    return fd;
+    *handle = fd;
+    *size = st.size;
+    return true;
 }

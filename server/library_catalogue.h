@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+#include "server/platform_files.h"
 
 enum {
     CATALOGUE_MAX_FILES = 15,
@@ -21,8 +22,8 @@ struct library_file {
     uint64_t size = 0;
     int64_t mtime_sec = 0;
     long mtime_nsec = 0;
-    dev_t device = 0;
-    ino_t inode = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
     uint32_t crc = 0;
 };
 
@@ -58,5 +59,5 @@ std::string framed_catalogue_body(const library_catalogue &catalogue);
 const library_file *find_library_file(const catalogue_cache *cache, const std::string &name);
 
 // Opens a catalogue file for reading after checking that it still resolves inside the root
-// and is a regular file. Returns the descriptor (size in *size) or -1.
-int open_library_file(const catalogue_cache *cache, const library_file &file, uint64_t *size);
+// and is a regular file. False when it does not; otherwise *handle is open, size in *size.
+bool open_library_file(const catalogue_cache *cache, const library_file &file, file_ref *handle, uint64_t *size);

@@ -1,15 +1,12 @@
 #include "server/sample_library.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "server/file_time.h"
+#include "server/platform_files.h"
 
 struct sample_file {
     const char *name;
@@ -32,9 +29,9 @@ static bool write_sample_file(const std::string &dir, const sample_file &sample,
 {
     std::string path = dir + "/" + sample.name;
     std::string temp = path + ".part";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *error = "cannot create " + temp + ": " + std::strerror(errno);
+    file_ref fd;
+    if (!create_for_writing(temp, &fd)) {
+        *error = "cannot create " + temp + ": " + last_file_error();
         return false;
     }
     uint64_t state = seed;
@@ -50,44 +47,26 @@ static bool write_sample_file(const std::string &dir, const sample_file &sample,
                 r = 0x2020202020202020ull | (r & 0x1F1F1F1F1F1F1F1Full) << 1;
             std::memcpy(&block[i], &r, count - i < 8 ? count - i : 8);
         }
-        size_t done = 0;
-        while (done < count) {
-            ssize_t n = write(fd, block.data() + done, count - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                ok = false;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
+        ok = write_file_all(fd, block.data(), count);
         left -= count;
     }
-    struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = sample.mtime;
-    times[0].tv_nsec = times[1].tv_nsec = sample.mtime_nsec;
     if (ok)
-        ok = futimens(fd, times) == 0;
-    if (close(fd) != 0)
-        ok = false;
+        ok = set_file_mtime(fd, sample.mtime, sample.mtime_nsec);
+    std::string why = ok ? std::string() : last_file_error();
+    close_file(fd);
     // Renaming keeps a running server from ever publishing a half-written file.
-    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
-        unlink(temp.c_str());
+    if (!ok || !replace_file(temp, path)) {
+        *error = "cannot write " + path + ": " + (ok ? last_file_error() : why);
+        remove_file(temp);
         return false;
     }
     return true;
 }
 
-static bool make_folder(const std::string &dir, std::string *error)
+static bool make_library_folder(const std::string &dir, std::string *error)
 {
-    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
-        *error = "cannot create folder " + dir + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st;
-    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        *error = dir + " is not a folder";
+    if (!make_folder(dir)) {
+        *error = "cannot create folder " + dir + ": " + last_file_error();
         return false;
     }
     return true;
@@ -104,7 +83,7 @@ static int64_t second_with_high_low_half(int64_t start)
 
 bool make_sample_library(const std::string &dir, std::string *error)
 {
-    if (!make_folder(dir, error))
+    if (!make_library_folder(dir, error))
         return false;
     // 2024-03-04 09:00:00 UTC and a few days around it.
     const int64_t base = 1709542800;
@@ -126,7 +105,7 @@ bool make_sample_library(const std::string &dir, std::string *error)
 
 bool make_bulk_library(const std::string &dir, int megabytes, int files, std::string *error)
 {
-    if (!make_folder(dir, error))
+    if (!make_library_folder(dir, error))
         return false;
     if (files < 1 || files > 15 || megabytes < 1) {
         *error = "a bulk library has 1 to 15 files and at least 1 MiB";

@@ -1,9 +1,8 @@
 #include "server/server.h"
 
-#include <csignal>
-
 #include "server/datagram_service.h"
 #include "server/file_service.h"
+#include "server/platform_process.h"
 #include "server/server_log.h"
 #include "server/text_service.h"
 
@@ -65,9 +64,7 @@ static bool open_datagram(udp::socket *socket, const udp::endpoint &endpoint, st
 std::shared_ptr<server_instance> start_server(asio::io_context &io, const server_options &options,
                                               server_ports *ports, std::string *error)
 {
-    // Files go out through sendfile, which has no way to suppress SIGPIPE for one call: a
-    // client that hangs up mid-file must cost an error code, not the process.
-    std::signal(SIGPIPE, SIG_IGN);
+    ignore_broken_pipe();
     auto server = std::make_shared<server_instance>(io);
     server_context &ctx = server->ctx;
     ctx.io = &io;
@@ -115,6 +112,8 @@ std::shared_ptr<server_instance> start_server(asio::io_context &io, const server
     log_line(LOG_INFO, "serving %zu files from %s on %s (text/datagram %d, files %d)",
              ctx.catalogue.current.files.size(), ctx.catalogue.root.c_str(),
              options.bind_address.c_str(), ports->text, ports->file);
+    if (options.announce_port)
+        log_line(LOG_INFO, "telling clients to fetch files from port %d", options.announce_port);
     return server;
 }
 

@@ -5,10 +5,24 @@
 #include <cstring>
 #include <ctime>
 
+#include "server/platform_files.h"
+
 static log_level g_level = LOG_INFO;
+static FILE *g_log_file = nullptr;
 
 void set_log_level(log_level level) { g_level = level; }
 log_level current_log_level() { return g_level; }
+
+bool set_log_file(const std::string &path)
+{
+    FILE *file = open_for_appending(path);
+    if (!file)
+        return false;
+    if (g_log_file)
+        std::fclose(g_log_file);
+    g_log_file = file;
+    return true;
+}
 
 bool parse_log_level(const char *text, log_level *level)
 {
@@ -38,7 +52,11 @@ void log_line(log_level level, const char *format, ...)
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    std::fprintf(stderr, "%s %-5s %s\n", stamp, tags[level], message);
+    FILE *out = g_log_file ? g_log_file : stderr;
+    std::fprintf(out, "%s %-5s %s\n", stamp, tags[level], message);
+    // A file is read while the server runs (and after it is killed): every line reaches it.
+    if (g_log_file)
+        std::fflush(g_log_file);
 }
 
 std::string printable(const std::string &text, size_t max)

@@ -1,39 +1,25 @@
 // pavoset-server: publishes a library folder to Pavoset clients.
-#include <csignal>
 #include <cstdio>
-#include <sys/resource.h>
+#include <string>
+#include <vector>
 
+#include "server/platform_files.h"
+#include "server/platform_process.h"
 #include "server/sample_library.h"
-#include "server/server.h"
 #include "server/server_log.h"
-
-// A thousand clients need more descriptors than the usual soft limit of 1024.
-static void raise_descriptor_limit()
-{
-    struct rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-static bool write_port_file(const std::string &path, const server_ports &ports)
-{
-    std::string temp = path + ".tmp";
-    FILE *file = std::fopen(temp.c_str(), "w");
-    if (!file)
-        return false;
-    std::fprintf(file, "text %d\nfile %d\n", ports.text, ports.file);
-    bool ok = std::fclose(file) == 0;
-    // Readers poll for the file: let it appear only when complete.
-    return ok && std::rename(temp.c_str(), path.c_str()) == 0;
-}
+#include "server/server_run.h"
+#include "server/service_control.h"
 
 int main(int argc, char **argv)
 {
+    std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<char *> utf8_argv;
+    for (std::string &arg : args)
+        utf8_argv.push_back(&arg[0]);
+    utf8_argv.push_back(nullptr);
     server_options options;
     std::string error;
-    if (parse_server_options(argc, argv, &options, &error) != 0) {
+    if (parse_server_options(argc, utf8_argv.data(), &options, &error) != 0) {
         std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
         return 2;
     }
@@ -46,6 +32,23 @@ int main(int argc, char **argv)
         return 0;
     }
     set_log_level(options.level);
+    if (options.uninstall_service)
+        return uninstall_service();
+    if (options.install_service) {
+        // A service that cannot start only tells of it in its log: refuse a bad root now.
+        file_facts root;
+        if (!path_facts(options.root, true, &root) || !root.folder) {
+            std::fprintf(stderr, "pavoset-server: library folder %s is not a readable folder\n", options.root.c_str());
+            return 1;
+        }
+        return install_service(argc, argv);
+    }
+    if (options.as_service)
+        return run_as_service(options);
+    if (!options.log_file.empty() && !set_log_file(options.log_file)) {
+        std::fprintf(stderr, "pavoset-server: cannot open log file %s\n", options.log_file.c_str());
+        return 1;
+    }
     if (!options.make_sample_dir.empty()) {
         bool ok = options.sample_scale_mb > 0
                       ? make_bulk_library(options.make_sample_dir, options.sample_scale_mb,
@@ -57,29 +60,8 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    raise_descriptor_limit();
-
-    asio::io_context io(1);
-    server_ports ports;
-    std::shared_ptr<server_instance> server = start_server(io, options, &ports, &error);
-    if (!server) {
+    int status = run_server(options, &error);
+    if (status != 0)
         std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
-        return 1;
-    }
-    if (!options.port_file.empty() && !write_port_file(options.port_file, ports)) {
-        std::fprintf(stderr, "pavoset-server: cannot write %s\n", options.port_file.c_str());
-        stop_server(server.get());
-        io.run();
-        return 1;
-    }
-    asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&](const asio::error_code &ec, int signal_number) {
-        if (ec)
-            return;
-        log_line(LOG_INFO, "signal %d: shutting down", signal_number);
-        stop_server(server.get());
-    });
-    io.run();
-    return 0;
+    return status;
 }

@@ -33,6 +33,8 @@ void print_server_usage()
         "  --bind ADDR              address to listen on (default 127.0.0.1)\n"
         "  --port N                 text protocol and framed request port (default 5757, 0 = any)\n"
         "  --file-port N            framed file service port (default 5758, 0 = any)\n"
+        "  --announce-port N        file service port told to clients (default: the real one);\n"
+        "                           for a server behind port forwarding or a remapping firewall\n"
         "  --port-file PATH         write the bound ports there (\"text N\", \"file N\")\n"
         "  --answer-gap-ms N        pause between a file answer and its data (default 30)\n"
         "  --answer-wait-ack        start that pause only once the client has acknowledged the\n"
@@ -45,9 +47,14 @@ void print_server_usage()
         "  --max-connections N      cap on open TCP connections (default 4096)\n"
         "  --window-kb N            framed streaming runs at most N KiB ahead of the NEXTs (default 256)\n"
         "  --log-level LEVEL        error, warn, info or debug (default info)\n"
+        "  --log-file PATH          append log lines to PATH instead of standard error\n"
         "  --make-sample DIR        write the deterministic sample library into DIR and exit\n"
         "  --scale-mb N             with --make-sample: a bulk library of about N MiB instead\n"
         "  --files K                with --scale-mb: number of files (default 15)\n"
+        "  --install-service        (Windows) register as a service that starts with the system,\n"
+        "                           with the other options given here; then start it with\n"
+        "                           \"sc start PavosetServer\"\n"
+        "  --uninstall-service      (Windows) stop and remove that service\n"
         "  --help, --version\n");
 }
 
@@ -61,6 +68,7 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
     const int_option ints[] = {
         {"--port", &options->port, 0, 65535},
         {"--file-port", &options->file_port, 0, 65535},
+        {"--announce-port", &options->announce_port, 0, 65535},
         {"--answer-gap-ms", &options->answer_gap_ms, 0, 10000},
         {"--request-timeout-ms", &options->request_timeout_ms, 1, 3600000},
         {"--idle-timeout-ms", &options->idle_timeout_ms, 1, 86400000},
@@ -82,8 +90,17 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
             options->show_version = true;
             continue;
         }
-        if (!std::strcmp(arg, "--answer-wait-ack")) {
-            options->answer_wait_ack = true;
+        bool *flag = nullptr;
+        if (!std::strcmp(arg, "--answer-wait-ack"))
+            flag = &options->answer_wait_ack;
+        else if (!std::strcmp(arg, "--install-service"))
+            flag = &options->install_service;
+        else if (!std::strcmp(arg, "--uninstall-service"))
+            flag = &options->uninstall_service;
+        else if (!std::strcmp(arg, "--service"))
+            flag = &options->as_service;
+        if (flag) {
+            *flag = true;
             continue;
         }
         bool matched = false;
@@ -108,6 +125,8 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
             text_target = &options->bind_address;
         else if (!std::strcmp(arg, "--port-file"))
             text_target = &options->port_file;
+        else if (!std::strcmp(arg, "--log-file"))
+            text_target = &options->log_file;
         else if (!std::strcmp(arg, "--make-sample"))
             text_target = &options->make_sample_dir;
         if (text_target) {
@@ -130,8 +149,12 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
         *error = std::string("unknown option ") + arg + " (try --help)";
         return -1;
     }
-    if (options->show_help || options->show_version)
+    if (options->show_help || options->show_version || options->uninstall_service)
         return 0;
+    if (options->install_service && !options->make_sample_dir.empty()) {
+        *error = "--install-service serves a library: give --root DIR, not --make-sample";
+        return -1;
+    }
     if (options->root.empty() && options->make_sample_dir.empty()) {
         *error = "--root DIR is required (try --help)";
         return -1;

@@ -161,14 +161,12 @@ static void text_handle(const text_ptr &c, const std::string &request)
     std::string answer = text_answer(c->ctx, request, &file);
     if (file) {
         uint64_t size = 0;
-        int fd = open_library_file(&c->ctx->catalogue, *file, &size);
-        if (fd < 0) {
+        file_ref handle;
+        if (!open_library_file(&c->ctx->catalogue, *file, &handle, &size)) {
             answer = std::string(ERR_PREFIX) + "file cannot be read";
             file = nullptr;
         } else {
-            c->stream.fd = fd;
-            c->stream.offset = 0;
-            c->stream.end = size;
+            file_stream_start(&c->stream, handle, size);
             answer = OK_PREFIX + file->wire_name + "~|" + std::to_string(TEXT_BLOCK_SIZE) + "~|" +
                      std::to_string(size);
         }

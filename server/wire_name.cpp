@@ -1,34 +1,17 @@
 #include "server/wire_name.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstring>
-#include <iconv.h>
 
 #include "catalogue/library_name.h"
+#include "server/code_page_949.h"
 
 bool wire_name_from_utf8(const std::string &utf8, std::string *cp949, std::string *reason)
 {
-    iconv_t cd = iconv_open("CP949", "UTF-8");
-    if (cd == (iconv_t)-1) {
-        *reason = "no UTF-8 to CP949 conversion on this system";
-        return false;
-    }
-    std::string out(utf8.size() * 2 + 4, '\0');
-    char *in_ptr = const_cast<char *>(utf8.data());
-    size_t in_left = utf8.size();
-    char *out_ptr = &out[0];
-    size_t out_left = out.size();
-    size_t rc = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-    iconv_close(cd);
-    // Irreversible conversions (a count above 0) would publish a name that maps back to a
-    // different file, so they are refused like outright failures.
-    if (rc == (size_t)-1 || rc != 0 || in_left != 0) {
+    if (!utf8_to_cp949(utf8, cp949)) {
         *reason = "name is not valid UTF-8 or has no code page 949 form";
         return false;
     }
-    out.resize(out.size() - out_left);
-    *cp949 = out;
     return true;
 }
 

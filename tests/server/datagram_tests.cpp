@@ -4,6 +4,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include "net/framed/ack_datagram.h"
@@ -218,6 +219,97 @@ TEST(DatagramService, AbandonedExchangesAreBounded)
         ASSERT_EQ(replies.size(), 2u);
     }
     EXPECT_LE(service.pending.size(), static_cast<size_t>(DATAGRAM_MAX_PENDING));
+    remove_folder(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// A one-connection TCP forwarder on loopback, standing in for a router that forwards an
+// outside port to the server's file port.
+struct loopback_forwarder {
+    int listener = -1;
+    int port = 0;
+    int target_port = 0;
+    std::thread thread;
+
+    bool open()
+    {
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in any = probe_address("127.0.0.1", 0);
+        socklen_t length = sizeof any;
+        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0 ||
+            listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr *>(&any), &length) != 0)
+            return false;
+        port = ntohs(any.sin_port);
+        return true;
+    }
+    // Relays one connection both ways until both sides have finished sending (or 10 s pass).
+    void serve_one()
+    {
+        thread = std::thread([this] {
+            pollfd wait_accept = {listener, POLLIN, 0};
+            if (poll(&wait_accept, 1, 10000) != 1)
+                return;
+            int client = accept(listener, nullptr, nullptr);
+            int server = probe_connect("127.0.0.1", target_port, 2000);
+            int ends[2] = {client, server};
+            bool open_from[2] = {client >= 0, server >= 0 && client >= 0};
+            auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            char buffer[16384];
+            while ((open_from[0] || open_from[1]) && std::chrono::steady_clock::now() < give_up) {
+                pollfd fds[2] = {{open_from[0] ? client : -1, POLLIN, 0}, {open_from[1] ? server : -1, POLLIN, 0}};
+                if (poll(fds, 2, 200) <= 0)
+                    continue;
+                for (int side = 0; side < 2; ++side) {
+                    if (!fds[side].revents)
+                        continue;
+                    ssize_t n = recv(ends[side], buffer, sizeof buffer, 0);
+                    if (n <= 0 || !probe_send_all(ends[1 - side], buffer, static_cast<size_t>(n))) {
+                        open_from[side] = false;
+                        shutdown(ends[1 - side], SHUT_WR);
+                    }
+                }
+            }
+            probe_close(client);
+            probe_close(server);
+        });
+    }
+    ~loopback_forwarder()
+    {
+        if (thread.joinable())
+            thread.join();
+        probe_close(listener);
+    }
+};
+
+TEST(AnnouncePort, ClientToldTheForwardedPortFetchesThroughIt)
+{
+    std::string dir = make_sample_folder();
+    loopback_forwarder forwarder;
+    ASSERT_TRUE(forwarder.open());
+    server_options options = test_options(dir);
+    options.announce_port = forwarder.port;
+    std::unique_ptr<running_server> server = start_test_server(options);
+    ASSERT_TRUE(server);
+    ASSERT_NE(server->ports.file, forwarder.port);
+    forwarder.target_port = server->ports.file;
+    forwarder.serve_one();
+
+    int udp = probe_udp_socket(2000);
+    probe_exchange port;
+    ASSERT_TRUE(probe_datagram_exchange(udp, probe_address("127.0.0.1", server->ports.text), KIND_REQUEST,
+                                        SUB_PORT, &port));
+    probe_close(udp);
+    EXPECT_EQ(port.value, forwarder.port);
+    // The client goes where it was told, and the file arrives through the forwarder whole.
+    probe_download download;
+    download.keep_data = true;
+    EXPECT_EQ(probe_framed_download("127.0.0.1", port.value, "Stickrow.dll", &download, 5000), 1);
+    EXPECT_TRUE(download.answer_alone);
+    EXPECT_EQ(download.data, read_file(dir + "/Stickrow.dll"));
+    stop_test_server(server.get());
     remove_folder(dir);
 }
 

@@ -142,10 +142,12 @@ TEST_F(robust_fixture, SlowReaderIsDroppedWhileOthersAreServed)
     probe_close(fd);
     // The slow one never reads: after the stall time-out the server lets go of it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    int open_now = -1;
-    asio::post(server->io, [&] { open_now = server_state(server->server.get())->open_connections; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(open_now, 0);
+    if (!external_test_server()) {  // only an in-process server can be looked into
+        int open_now = -1;
+        asio::post(server->io, [&] { open_now = server_state(server->server.get())->open_connections; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(open_now, 0);
+    }
     probe_close(slow);
 }
 

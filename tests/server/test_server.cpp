@@ -1,5 +1,7 @@
 #include "tests/server/test_server.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -7,6 +9,9 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 #include "server/sample_library.h"
 
@@ -29,9 +34,91 @@ server_options test_options(const std::string &root)
     return options;
 }
 
+bool external_test_server()
+{
+    const char *command = std::getenv("PAVOSET_TEST_SERVER_CMD");
+    return command && *command;
+}
+
+// The options as the command line gives them, for an external server.
+static std::vector<std::string> option_arguments(const server_options &options, const std::string &prefix,
+                                                 const std::string &port_file)
+{
+    static const char *const levels[] = {"error", "warn", "info", "debug"};
+    std::vector<std::string> args = {
+        "--root", prefix + options.root, "--bind", options.bind_address,
+        "--port", std::to_string(options.port), "--file-port", std::to_string(options.file_port),
+        "--port-file", prefix + port_file,
+        "--answer-gap-ms", std::to_string(options.answer_gap_ms),
+        "--request-timeout-ms", std::to_string(options.request_timeout_ms),
+        "--idle-timeout-ms", std::to_string(options.idle_timeout_ms),
+        "--stall-timeout-ms", std::to_string(options.stall_timeout_ms),
+        "--exchange-timeout-ms", std::to_string(options.exchange_timeout_ms),
+        "--max-connections", std::to_string(options.max_connections),
+        "--window-kb", std::to_string(options.window_kb),
+        "--log-level", levels[options.level]};
+    if (options.announce_port) {
+        args.push_back("--announce-port");
+        args.push_back(std::to_string(options.announce_port));
+    }
+    if (options.answer_wait_ack)
+        args.push_back("--answer-wait-ack");
+    return args;
+}
+
+static std::unique_ptr<running_server> start_external_server(const server_options &options)
+{
+    const char *prefix_env = std::getenv("PAVOSET_TEST_SERVER_PATH_PREFIX");
+    std::string prefix = prefix_env ? prefix_env : "";
+    std::vector<std::string> args;
+    std::istringstream words(std::getenv("PAVOSET_TEST_SERVER_CMD"));
+    for (std::string word; words >> word;)
+        args.push_back(word);
+    std::string port_file = options.root + ".ports";
+    std::remove(port_file.c_str());
+    for (const std::string &arg : option_arguments(options, prefix, port_file))
+        args.push_back(arg);
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    auto running = std::make_unique<running_server>();
+    running->pid = fork();
+    if (running->pid == 0) {
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    EXPECT_GT(running->pid, 0);
+    if (running->pid <= 0)
+        return nullptr;
+    // A program under Wine takes a while to start; the port file appears whole when it is up.
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < give_up) {
+        std::ifstream in(port_file);
+        std::string text_word, file_word;
+        if (in >> text_word >> running->ports.text >> file_word >> running->ports.file)
+            break;
+        int status = 0;
+        if (waitpid(running->pid, &status, WNOHANG) == running->pid) {
+            running->pid = -1;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::remove(port_file.c_str());
+    if (running->ports.text <= 0 || running->ports.file <= 0) {
+        ADD_FAILURE() << "external server did not start: " << std::getenv("PAVOSET_TEST_SERVER_CMD");
+        stop_test_server(running.get());
+        return nullptr;
+    }
+    return running;
+}
+
 std::unique_ptr<running_server> start_test_server(const server_options &options)
 {
     set_log_level(options.level);
+    if (external_test_server())
+        return start_external_server(options);
     auto running = std::make_unique<running_server>();
     std::string error;
     running->server = start_server(running->io, options, &running->ports, &error);
@@ -45,6 +132,14 @@ std::unique_ptr<running_server> start_test_server(const server_options &options)
 void stop_test_server(running_server *running)
 {
     if (!running)
+        return;
+    if (running->pid > 0) {
+        kill(running->pid, SIGTERM);
+        waitpid(running->pid, nullptr, 0);
+        running->pid = -1;
+        return;
+    }
+    if (!running->server)
         return;
     asio::post(running->io, [running] { stop_server(running->server.get()); });
     running->thread.join();

@@ -1,4 +1,9 @@
 // A server on its own thread for protocol tests, and scratch library folders.
+//
+// With PAVOSET_TEST_SERVER_CMD set (say "wine /path/pavoset-server.exe"), the protocol tests
+// start that command as a separate process instead, with the same options, and talk to it the
+// same way: the Windows build is checked by these very tests. Paths given to it are prefixed
+// with PAVOSET_TEST_SERVER_PATH_PREFIX (say "Z:", where Wine shows the host's root).
 #pragma once
 #include <memory>
 #include <string>
@@ -11,7 +16,11 @@ struct running_server {
     std::shared_ptr<server_instance> server;
     server_ports ports;
     std::thread thread;
+    int pid = -1;  // an external server's process; server and thread are then unused
 };
+
+// True when the protocol tests run against an external server command.
+bool external_test_server();
 
 // Options for a loopback server on system-chosen ports over root, with short time-outs.
 server_options test_options(const std::string &root);

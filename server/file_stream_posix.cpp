@@ -4,7 +4,15 @@
 #include <sys/sendfile.h>
 #include <unistd.h>
 
-long long file_stream_send(int socket_fd, file_stream *stream, uint64_t max)
+void file_stream_start(file_stream *stream, file_ref file, uint64_t size)
+{
+    stream->file = file;
+    stream->open = true;
+    stream->offset = 0;
+    stream->end = size;
+}
+
+long long file_stream_send(socket_handle socket, file_stream *stream, uint64_t max)
 {
     uint64_t left = file_stream_left(stream);
     if (left == 0)
@@ -12,7 +20,7 @@ long long file_stream_send(int socket_fd, file_stream *stream, uint64_t max)
     size_t count = static_cast<size_t>(left < max ? left : max);
     off_t offset = static_cast<off_t>(stream->offset);
     for (;;) {
-        ssize_t sent = sendfile(socket_fd, stream->fd, &offset, count);
+        ssize_t sent = sendfile(socket, stream->file, &offset, count);
         if (sent > 0) {
             stream->offset += static_cast<uint64_t>(sent);
             return sent;
@@ -29,8 +37,8 @@ long long file_stream_send(int socket_fd, file_stream *stream, uint64_t max)
 
 void file_stream_close(file_stream *stream)
 {
-    if (stream->fd >= 0)
-        close(stream->fd);
-    stream->fd = -1;
+    if (stream->open)
+        close_file(stream->file);
+    stream->open = false;
     stream->offset = stream->end = 0;
 }

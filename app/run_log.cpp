@@ -56,8 +56,9 @@ static size_t whole_characters(const char *text, size_t length, size_t limit)
 {
     size_t i = 0;
     while (i < length) {
-        size_t step = IsDBCSLeadByteEx(949, (BYTE)text[i]) && i + 1 < length ? 2 : 1;
-        if (i + step > limit)
+        size_t step = IsDBCSLeadByteEx(949, (BYTE)text[i]) ? 2 : 1;
+        // A lead byte whose second half was cut off by the formatting goes too.
+        if (i + step > limit || i + step > length)
             break;
         i += step;
     }

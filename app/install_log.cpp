@@ -47,10 +47,17 @@ int log_install_pass(HWND list, const rows_before_install *before, const install
 {
     int failed = 0;
     for (int i = 0; i < before->rows; ++i) {
-        if (strcmp(before->status[i], STATUS_MATCH) == 0)
-            continue;
         char name[260], status[16];
         read_cell(list, i, COLUMN_NAME, name, sizeof name);
+        if (strcmp(before->status[i], STATUS_MATCH) == 0) {
+            // Only the console hears of files left alone: one line per file there.
+            if (echo) {
+                char line[300];
+                snprintf(line, sizeof line, "일치: %s", name);
+                echo(line);
+            }
+            continue;
+        }
         read_cell(list, i, COLUMN_STATUS, status, sizeof status);
         const char *size = i < g_catalogue_count && g_catalogue[i].size ? g_catalogue[i].size : "?";
         if (strcmp(status, STATUS_MATCH) == 0) {

@@ -22,7 +22,7 @@ static const char HOST_TOO_LONG[] =
     "서버 주소가 너무 깁니다(최대 63자). -ip로 지정한 주소는 무시됩니다.";
 
 // A closed window ends the program even while an abandoned retrieval waits on the server.
-enum { RETRIEVAL_END_WAIT_MS = 1500 };
+enum { RETRIEVAL_END_WAIT_MS = 250 };
 
 static const char *mode_name(int mode)
 {

@@ -30,6 +30,18 @@ void console_line(const char *text)
     if (!g_out || !text)
         return;
     DWORD written = 0;
+    if (g_own_handle) {
+        // A console shows characters, whatever its code page: the Korean stays readable
+        // on a console set to another one.
+        wchar_t wide[1024];
+        int length = MultiByteToWideChar(949, 0, text, -1, wide, 1022);
+        if (length > 0) {
+            wide[length - 1] = L'\r';
+            wide[length] = L'\n';
+            WriteConsoleW(g_out, wide, (DWORD)length + 1, &written, nullptr);
+            return;
+        }
+    }
     WriteFile(g_out, text, (DWORD)strlen(text), &written, nullptr);
     WriteFile(g_out, "\r\n", 2, &written, nullptr);
 }

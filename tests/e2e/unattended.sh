@@ -78,6 +78,11 @@ stop_pavoset
 run_unattended -install -force
 check "unknown option (64)" exit_code_is 64
 check "the option is named" grep -qF -- '-force' <<<"$UNATTENDED_OUT"
+# From a console (a terminal for Wine's cmd), the lines go to that console.
+if command -v script >/dev/null; then
+    CONSOLE=$(cd "$E2E_DIR/app" && timeout 60 script -qc "wine cmd /c start /wait Pavoset.exe -install -force" /dev/null 2>/dev/null)
+    check "printed on the parent console" grep -qF '알 수 없는 옵션 "-force"' <<<"$CONSOLE"
+fi
 scenario_end
 
 e2e_finish

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/completion_message.h"
+#include "app/install_log.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/framed_install.h"
 #include "catalogue/text_install.h"
@@ -20,6 +21,8 @@ DWORD WINAPI install_worker(LPVOID parameter)
     GetDlgItemTextA(main_window, ID_FOLDER, folder, 260);
     CreateDirectoryA(folder, nullptr);  // an existing folder is the normal case
 
+    rows_before_install before;
+    remember_rows(list_view, &before);
     install_report report;
     memset(&report, 0, sizeof report);
     int installed = 0;
@@ -27,6 +30,8 @@ DWORD WINAPI install_worker(LPVOID parameter)
         installed = install_over_text(main_window, folder, list_view, &report);
     else if (main_window)
         installed = install_over_framed(main_window, folder, list_view, &report);
+
+    log_install_pass(list_view, &before, &report, installed, nullptr);
 
     char message[COMPLETION_MESSAGE_SIZE];
     if (format_completion_message(installed, &report, message, sizeof message))

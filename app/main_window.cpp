@@ -7,13 +7,14 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/background_retrieval.h"
+#include "app/catalogue_rows.h"
 #include "app/install_worker.h"
 #include "app/ip_option.h"
+#include "app/run_log.h"
 #include "app/server_resolution.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_split.h"
-#include "catalogue/list_rows.h"
-#include "catalogue/local_comparison.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "settings/registry_store.h"
@@ -26,8 +27,15 @@ static const char CLOSING_QUESTION[] =
     "본 프로그램은 최초 설치후 Excel 메뉴에 플러그인 설치작업을 하여야 합니다!\r\n\r\n"
     "지금 바로 설치화면으로 넘어가시겠습니까?";
 static const char STILL_INSTALLING[] = "설치가 진행 중입니다. 설치가 끝난 후 창을 닫아 주십시오.";
+static const char CONNECTING[] = " ♧ 서버에 연결 중…";
+static const char NO_CONNECTION_LINE[] =
+    " ♧ 서버와 통신하지 못했습니다. 환경 설정에서 서버 IP를 확인해 주십시오.";
+static const char NO_LOG[] = "로그 파일을 열 수 없습니다.";
 
 static HWND g_list_view = nullptr;
+static char g_initial_message[512] = {0};  // the message line as the dialog resource sets it
+static int g_refresh_pending = 0;          // a refresh was asked for while one was running
+static int g_settings_open = 0;            // the settings dialog may change the address
 
 enum { COLUMN_MARGIN = 16 };  // header text padding on both sides
 
@@ -78,58 +86,34 @@ void pump_pending_messages(HWND window)
     }
 }
 
-static int fetch_over_text(field_list *records)
+static void set_settings_menu_enabled(HWND window, int enabled);
+
+// Download and the settings item wait for the list: one installs what it shows, the
+// other would change the server under a retrieval.
+static void set_commands_enabled(HWND window, int enabled)
 {
-    open_text_channel();
-    if (g_channel_socket == 0)
-        return 0;
-    return fetch_catalogue_text(records);
+    EnableWindow(GetDlgItem(window, ID_DOWNLOAD_BUTTON), enabled ? TRUE : FALSE);
+    set_settings_menu_enabled(window, enabled);
 }
 
-static int retrieve_records(field_list *records)
+// The end of a refresh, on the user-interface thread, whatever the retrieval's outcome.
+static void finish_refresh(HWND window, const retrieval_result *result)
 {
-    if (g_protocol_preference)
-        return fetch_over_text(records) || fetch_catalogue_framed(records);
-    return fetch_catalogue_framed(records) || fetch_over_text(records);
-}
-
-static void fill_rows(HWND list)
-{
-    for (int i = 0; i < g_catalogue_count; ++i) {
-        const catalogue_entry *entry = &g_catalogue[i];
-        char number[16];
-        snprintf(number, sizeof number, "%d", i + 1);
-        LVITEMA item = {};
-        item.mask = LVIF_TEXT;
-        item.iItem = i;
-        item.pszText = number;
-        int row = (int)SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
-        if (row < 0)
-            continue;
-        write_cell(list, row, COLUMN_NAME, entry->name);
-        write_cell(list, row, COLUMN_CRC, entry->crc);
-        write_cell(list, row, COLUMN_SIZE, entry->size);
-
-        char current_size[32] = {0};
-        char status[16] = {0};
-        compare_local_file(entry->name, entry->crc, entry->size, current_size, status);
-        write_cell(list, row, COLUMN_LOCAL_SIZE, current_size);
-        write_cell(list, row, COLUMN_STATUS, status);
+    if (g_refresh_pending) {
+        // New settings came meanwhile: this list would be from the old server.
+        g_refresh_pending = 0;
+        SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
+        return;
     }
-}
-
-static int first_install_marker(HWND list)
-{
-    int rows = list_row_count(list);
-    if (rows <= 0)
-        return 0;  // nothing listed is no first installation
-    for (int i = 0; i < rows; ++i) {
-        char status[260];
-        read_cell(list, i, COLUMN_STATUS, status, sizeof status);
-        if (strcmp(status, STATUS_NEW) != 0)
-            return 0;
+    set_commands_enabled(window, 1);
+    if (!result->ok) {
+        SetDlgItemTextA(window, ID_MESSAGE_LINE, NO_CONNECTION_LINE);
+        MessageBoxA(window, "엑셀 서버와 통신 실패.", "오류", MB_OK);
+        return;
     }
-    return FIRST_INSTALL_MARK;
+    SetDlgItemTextA(window, ID_MESSAGE_LINE, g_initial_message);
+    fill_catalogue_rows(g_list_view);
+    g_first_install_marker = first_install_marker(g_list_view);
 }
 
 void refresh_catalogue(HWND window)
@@ -139,32 +123,42 @@ void refresh_catalogue(HWND window)
     if (!IsWindow(window))
         return;
     // Messages handled just now may have started an installation; it owns the catalogue
-    // and the channel until it ends, so try again afterwards.
-    if (g_worker_running) {
+    // and the channel until it ends, so try again afterwards. The settings dialog may
+    // still change the address the retrieval would read.
+    if (g_worker_running || g_settings_open) {
         SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
         return;
     }
-    if (g_channel_socket != 0)
-        close_text_channel();
-
-    SendMessageA(g_list_view, LVM_DELETEALLITEMS, 0, 0);
-    release_catalogue();
-
-    char preference[4] = {0};
-    if (read_setting("IsPlimo", preference, sizeof preference)) {
-        preference[sizeof preference - 1] = 0;
-        g_protocol_preference = atoi(preference);
-    }
-
-    static field_list records;
-    memset(&records, 0, sizeof records);
-    if (!retrieve_records(&records)) {
-        MessageBoxA(window, "엑셀 서버와 통신 실패.", "오류", MB_OK);
+    if (retrieval_in_flight()) {
+        g_refresh_pending = 1;
         return;
     }
-    build_catalogue(&records);
-    fill_rows(g_list_view);
-    g_first_install_marker = first_install_marker(g_list_view);
+    SendMessageA(g_list_view, LVM_DELETEALLITEMS, 0, 0);
+    set_commands_enabled(window, 0);
+    SetDlgItemTextA(window, ID_MESSAGE_LINE, CONNECTING);
+    if (start_background_retrieval(window))
+        return;
+    // No thread to be had: retrieve here, as it was always done.
+    retrieval_result result;
+    retrieve_catalogue(&result, nullptr, nullptr, nullptr);
+    finish_refresh(window, &result);
+}
+
+static void on_retrieval_progress(HWND window)
+{
+    if (!retrieval_in_flight())
+        return;
+    char text[256];
+    retrieval_progress_text(text, sizeof text);
+    if (text[0])
+        SetDlgItemTextA(window, ID_MESSAGE_LINE, text);
+}
+
+static void on_retrieval_done(HWND window)
+{
+    retrieval_result result;
+    retrieval_take_result(&result);
+    finish_refresh(window, &result);
 }
 
 // ---------------------------------------------------------------- creation
@@ -180,6 +174,7 @@ static void create_menu(HWND window)
         return;
     }
     AppendMenuA(popup, MF_STRING, ID_MENU_SERVER_SETTINGS, "서버 IP 수동 설정");
+    AppendMenuA(popup, MF_STRING, ID_MENU_VIEW_LOG, "로그 보기");
     AppendMenuA(bar, MF_POPUP, (UINT_PTR)popup, "환경 설정");
 
     // The menu bar takes its height from the client area; grow the window by as much so
@@ -221,6 +216,9 @@ static void on_create(HWND window)
         SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)small_icon);
 
     g_list_view = GetDlgItem(window, ID_LIBRARY_LIST);
+    // An earlier window's abandoned retrieval still holds the buffer until it ends.
+    if (retrieval_in_flight())
+        wait_for_retrieval_end(INFINITE);
     free(g_receive_buffer);
     g_receive_buffer = (char *)calloc(RECEIVE_BUFFER_SIZE, 1);
     setup_list_columns(g_list_view);
@@ -234,8 +232,13 @@ static void on_create(HWND window)
         SetWindowTextA(window, title);
     }
     create_menu(window);
-    resolve_server_address(&g_server_address,
-                           g_cmdline_address_flag ? g_cmdline_host : nullptr);
+    GetDlgItemTextA(window, ID_MESSAGE_LINE, g_initial_message, sizeof g_initial_message);
+    g_refresh_pending = 0;
+    int source = resolve_server_address(&g_server_address,
+                                        g_cmdline_address_flag ? g_cmdline_host : nullptr);
+    run_log("서버 주소: %s:%u (%s)", g_server_address.host, (unsigned)g_server_address.port,
+            address_source_text(source));
+    set_commands_enabled(window, 0);
     SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
 }
 
@@ -243,6 +246,9 @@ static void on_create(HWND window)
 
 static void start_install(HWND window)
 {
+    // The catalogue and the channel belong to a retrieval until it ends.
+    if (retrieval_in_flight())
+        return;
     // One installation at a time, however the command arrives (button, Enter key).
     if (InterlockedCompareExchange(&g_worker_running, 1, 0) != 0)
         return;
@@ -260,11 +266,26 @@ static void start_install(HWND window)
 
 static void open_server_settings(HWND window)
 {
-    // A refresh would free the catalogue a running installation reads.
-    if (g_worker_running)
+    // A refresh would free the catalogue a running installation reads; a running retrieval
+    // reads the address the dialog changes.
+    if (g_worker_running || retrieval_in_flight())
         return;
-    if (run_settings_dialog(window) == 1)
+    g_settings_open = 1;
+    INT_PTR applied = run_settings_dialog(window);
+    g_settings_open = 0;
+    if (applied == 1) {
+        run_log("서버 주소 변경: %s:%u (설정 창)", g_server_address.host,
+                (unsigned)g_server_address.port);
         SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
+    }
+}
+
+static void open_log(HWND window)
+{
+    char path[MAX_PATH];
+    if (!run_log_path(path, sizeof path) ||
+        (INT_PTR)ShellExecuteA(window, "open", path, nullptr, nullptr, SW_SHOWNORMAL) <= 32)
+        MessageBoxA(window, NO_LOG, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
 }
 
 static void on_command(HWND window, WPARAM wparam)
@@ -277,6 +298,9 @@ static void on_command(HWND window, WPARAM wparam)
         break;
     case ID_MENU_SERVER_SETTINGS:
         open_server_settings(window);
+        break;
+    case ID_MENU_VIEW_LOG:
+        open_log(window);
         break;
     default:
         break;
@@ -298,12 +322,22 @@ static void on_close(HWND window)
             ShellExecuteA(nullptr, "Open", "Excel.exe", INSTALL_FOLDER "Kickoff.xls", nullptr,
                           SW_SHOWNORMAL);
     }
-    release_catalogue();
+    // A retrieval still running owns the catalogue; it is abandoned at destruction.
+    if (!retrieval_in_flight())
+        release_catalogue();
     DestroyWindow(window);  // ends the dialog's loop in start-up
 }
 
 static void on_destroy(HWND window)
 {
+    KillTimer(window, REFRESH_TIMER_ID);
+    // A retrieval in flight keeps its socket, session and buffer and lets them go itself.
+    if (abandon_retrieval()) {
+        g_list_view = nullptr;
+        return;
+    }
+    if (!g_worker_running)
+        release_catalogue();
     if (g_channel_socket != 0)
         close_text_channel();
     free(g_receive_buffer);
@@ -329,6 +363,12 @@ INT_PTR CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_COMMAND:
         on_command(window, wparam);
         return FALSE;
+    case WM_RETRIEVAL_PROGRESS:
+        on_retrieval_progress(window);
+        return TRUE;
+    case WM_RETRIEVAL_DONE:
+        on_retrieval_done(window);
+        return TRUE;
     case WM_WORKER_DONE:
         if (!g_worker_running)
             set_settings_menu_enabled(window, 1);

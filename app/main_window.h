@@ -13,6 +13,7 @@ enum {
     ID_CURRENT_FILE = 1003,
     ID_MESSAGE_LINE = 1004,
     ID_MENU_SERVER_SETTINGS = 1001,
+    ID_MENU_VIEW_LOG = 1010,
     REFRESH_TIMER_ID = 1001,
     REFRESH_DELAY_MS = 100,
 };
@@ -21,7 +22,8 @@ INT_PTR CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 // Replaces the list view's columns with the six of the library list.
 void setup_list_columns(HWND list_view);
-// Retrieves the catalogue (preferred protocol, then the other) and fills the list.
+// Starts retrieving the catalogue (preferred protocol, then the other) on a thread of its
+// own; the list is filled when it ends.
 void refresh_catalogue(HWND window);
 // Dispatches what is already waiting for the window; never waits.
 void pump_pending_messages(HWND window);

@@ -29,9 +29,11 @@ static int from_registry(server_address *address)
     return 1;
 }
 
-void resolve_server_address(server_address *address, const char *cmdline_host)
+int resolve_server_address(server_address *address, const char *cmdline_host)
 {
+    int source = ADDRESS_FROM_REGISTRY;
     if (!from_registry(address)) {
+        source = ADDRESS_FROM_OFFLINE_INI;
         if (load_offline_config(address->host, &address->port)) {
             // The file may give only one of the two; the default fills the gap.
             address->host[SERVER_HOST_SIZE - 1] = 0;
@@ -40,6 +42,7 @@ void resolve_server_address(server_address *address, const char *cmdline_host)
             if (address->port == 0)
                 address->port = DEFAULT_SERVER_PORT;
         } else {
+            source = ADDRESS_FROM_DEFAULT;
             strcpy(address->host, DEFAULT_SERVER_HOST);
             address->port = DEFAULT_SERVER_PORT;
         }
@@ -47,6 +50,19 @@ void resolve_server_address(server_address *address, const char *cmdline_host)
 
     char host[SERVER_HOST_SIZE];
     trim_host(cmdline_host, host, sizeof host);
-    if (host[0])
+    if (host[0]) {
         strcpy(address->host, host);
+        source = ADDRESS_FROM_IP_OPTION;
+    }
+    return source;
+}
+
+const char *address_source_text(int source)
+{
+    switch (source) {
+    case ADDRESS_FROM_REGISTRY:    return "레지스트리";
+    case ADDRESS_FROM_OFFLINE_INI: return "Offline.INI";
+    case ADDRESS_FROM_IP_OPTION:   return "-ip";
+    default:                       return "기본값";
+    }
 }

@@ -6,4 +6,15 @@
 // cmdline_host: the "-ip" text or null/empty; blanks around it are ignored, and a
 // non-blank one replaces whatever host the other sources gave (the port still comes from
 // them).
-void resolve_server_address(server_address *address, const char *cmdline_host);
+// Returns where the host came from (an address_source), for the run log.
+int resolve_server_address(server_address *address, const char *cmdline_host);
+
+enum address_source {
+    ADDRESS_FROM_REGISTRY = 1,
+    ADDRESS_FROM_OFFLINE_INI = 2,
+    ADDRESS_FROM_DEFAULT = 3,
+    ADDRESS_FROM_IP_OPTION = 4,   // the host only; the port is still another source's
+};
+
+// Words for the log: "-ip", "레지스트리", "Offline.INI", "기본값".
+const char *address_source_text(int source);

@@ -1,21 +1,92 @@
-// Process entry: the few process-wide resources, the "-ip" option, and the main window
-// as a modal dialog whose loop is the program's loop.
+// Process entry: the few process-wide resources, the command line, and then either the
+// main window as a modal dialog whose loop is the program's loop, or an unattended run.
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <cstdio>
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/background_retrieval.h"
+#include "app/command_line.h"
+#include "app/console_output.h"
+#include "app/instance_guard.h"
 #include "app/ip_option.h"
 #include "app/main_window.h"
+#include "app/run_log.h"
+#include "app/unattended.h"
 #include "net/text/text_channel.h"
 #include "settings/server_address.h"
 
 static const char HOST_TOO_LONG[] =
     "서버 주소가 너무 깁니다(최대 63자). -ip로 지정한 주소는 무시됩니다.";
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int)
+// A closed window ends the program even while an abandoned retrieval waits on the server.
+enum { RETRIEVAL_END_WAIT_MS = 250 };
+
+static const char *mode_name(int mode)
 {
+    switch (mode) {
+    case MODE_INSTALL: return "-install";
+    case MODE_CHECK:   return "-check";
+    default:           return "창";
+    }
+}
+
+static int run_window(HINSTANCE instance, const char *command_line, const char *unknown)
+{
+    if (unknown[0]) {
+        char text[2048];
+        snprintf(text, sizeof text, "알 수 없는 옵션 \"%s\"은(는) 무시됩니다.\r\n\r\n%s", unknown,
+                 USAGE_TEXT);
+        MessageBoxA(nullptr, text, "Pavoset.exe", MB_OK | MB_ICONWARNING);
+    }
+    switch (read_ip_option(command_line, g_cmdline_host, SERVER_HOST_SIZE)) {
+    case IP_OPTION_STORED:
+        memcpy(g_server_address.host, g_cmdline_host, SERVER_HOST_SIZE);
+        g_cmdline_address_flag = 1;
+        break;
+    case IP_OPTION_TOO_LONG:
+        MessageBoxA(nullptr, HOST_TOO_LONG, "Pavoset.exe", MB_OK | MB_ICONWARNING);
+        break;
+    default:
+        break;
+    }
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(MAIN_DIALOG_ID), nullptr, main_window_proc, 0);
+    return 0;
+}
+
+static int run_without_window(const command_line *options, int first_instance)
+{
+    console_open();
+    int code;
+    if (options->unknown[0] || options->host_too_long) {
+        char line[OPTION_TEXT_SIZE + 96];
+        if (options->host_too_long)
+            snprintf(line, sizeof line, "Pavoset.exe: -ip의 서버 주소가 너무 깁니다(최대 63자).");
+        else
+            snprintf(line, sizeof line, "Pavoset.exe: 알 수 없는 옵션 \"%s\" (도움말: -help)",
+                     options->unknown);
+        console_line(line);
+        run_log("%s", line);
+        code = EXIT_BAD_OPTION;
+    } else if (options->mode == MODE_INSTALL && !first_instance) {
+        console_line("Pavoset.exe: 다른 Pavoset.exe가 실행 중입니다.");
+        run_log("다른 Pavoset.exe가 실행 중: 설치하지 않음");
+        code = EXIT_ALREADY_RUNNING;
+    } else {
+        code = run_unattended(options->mode, options->host_given ? options->host : nullptr);
+    }
+    char summary[64];
+    snprintf(summary, sizeof summary, "종료 코드 %d", code);
+    console_line(summary);
+    console_close();
+    return code;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line_text, int)
+{
+    int first_instance = take_instance_guard();
     g_socket_mutex = CreateMutexA(nullptr, FALSE, nullptr);
 
     WSADATA winsock;
@@ -32,22 +103,28 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int)
     InitCommonControlsEx(&controls);
     g_instance = instance;
 
-    switch (read_ip_option(command_line, g_cmdline_host, SERVER_HOST_SIZE)) {
-    case IP_OPTION_STORED:
-        memcpy(g_server_address.host, g_cmdline_host, SERVER_HOST_SIZE);
-        g_cmdline_address_flag = 1;
-        break;
-    case IP_OPTION_TOO_LONG:
-        MessageBoxA(nullptr, HOST_TOO_LONG, "Pavoset.exe", MB_OK | MB_ICONWARNING);
-        break;
-    default:
-        break;
+    command_line options;
+    parse_command_line(command_line_text, &options);
+    int code = 0;
+    if (options.mode == MODE_HELP) {
+        MessageBoxA(nullptr, USAGE_TEXT, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
+    } else {
+        run_log("시작: Pavoset %s, 모드 %s%s", PAVOSET_VERSION, mode_name(options.mode),
+                first_instance ? "" : ", 다른 인스턴스 실행 중");
+        if (options.mode == MODE_WINDOW)
+            code = run_window(instance, command_line_text ? command_line_text : "",
+                              options.unknown);
+        else
+            code = run_without_window(&options, first_instance);
+        run_log("끝: 종료 코드 %d", code);
     }
 
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(MAIN_DIALOG_ID), nullptr, main_window_proc, 0);
-
-    WSACleanup();
+    // An abandoned retrieval ends by itself within a try; the process need not wait longer.
+    int retrieval_ended = wait_for_retrieval_end(RETRIEVAL_END_WAIT_MS);
+    if (retrieval_ended)
+        WSACleanup();
     if (g_socket_mutex)
         CloseHandle(g_socket_mutex);
-    return 0;
+    release_instance_guard();
+    return code;
 }

@@ -14,8 +14,12 @@
 
 enum { FRAMED_CHUNK_SIZE = 1024 };
 
+int g_quiet_install_failures = 0;
+
 static void show_failure(HWND main_window, const char *name)
 {
+    if (g_quiet_install_failures)
+        return;
     char text[400];
     snprintf(text, sizeof text, "다운로드에 실패하였습니다. [%s]", name);
     MessageBoxA(main_window, text, "다운로드 실패", MB_OK);

@@ -5,3 +5,6 @@
 
 int install_over_framed(HWND main_window, const char *folder, HWND list_view,
                         install_report *report = nullptr);
+
+// Nonzero in a run with nobody to answer a box: a failed file is only reported.
+extern int g_quiet_install_failures;

@@ -12,6 +12,7 @@
 #include "net/net_timeouts.h"
 
 framed_session *g_framed_session = nullptr;
+void (*g_exchange_try_observer)(int attempt, int tries) = nullptr;
 
 // Answers of the wrong kind are dropped and the request is sent again. The first few are
 // free, as a server may still be answering an earlier request; after that each one costs a
@@ -133,6 +134,8 @@ int framed_exchange(framed_session *session, const framed_packet *request, uint8
     int wrong_answers = 0;
     int matched = 0;
     while (!matched && tries < g_net_timeouts.datagram_tries) {
+        if (g_exchange_try_observer != nullptr)
+            g_exchange_try_observer(tries + 1, g_net_timeouts.datagram_tries);
         if (send_packet_datagram(request, session->socket, &session->server,
                                  session->request_buffer, session->buffer_size) <= 0) {
             tries++;

@@ -17,6 +17,10 @@ struct framed_session {
 
 extern framed_session *g_framed_session;  // the current session; null until the first
 
+// Told at the start of each try of an exchange (1-based, and the most allowed), so a
+// caller that waits on a slow server can say how far it got. Null: nobody listens.
+extern void (*g_exchange_try_observer)(int attempt, int tries);
+
 // A session, or null when the record or a buffer cannot be allocated.
 framed_session *create_session(const char *host, uint16_t port);
 void release_session(framed_session *session);

@@ -520,3 +520,57 @@ point_registry_at() {  # port [IsPlimo]
     [ -n "${2:-}" ] && reg_set IsPlimo "$2"
     return 0
 }
+
+# ---------------------------------------------------------------- the run log and unattended runs
+# The program's run log in the prefix's local application data, as UTF-8.
+run_log_file() { ls "$WINE_C"/users/*/AppData/Local/Pavoset/Pavoset.log 2>/dev/null | head -n 1; }
+
+# run_log_mark; ... ; run_log_since: the lines written in between.
+run_log_mark() {
+    local file
+    file=$(run_log_file)
+    RUN_LOG_MARK=0
+    [ -n "$file" ] && RUN_LOG_MARK=$(stat -c %s "$file")
+    return 0
+}
+run_log_since() {
+    local file
+    file=$(run_log_file)
+    [ -n "$file" ] || return 0
+    tail -c +$((RUN_LOG_MARK + 1)) "$file" | iconv -f CP949 -t UTF-8 | tr -d '\r'
+}
+
+run_log_has() {  # text: a line since the mark contains it
+    grep -qF -- "$1" <<<"$(run_log_since)" && return 0
+    e2e_log "no log line with '$1'; the log since the mark:"
+    run_log_since | sed 's/^/    /'
+    return 1
+}
+
+# run_unattended ARGS...: Pavoset.exe without a window; sets UNATTENDED_RC and UNATTENDED_OUT
+# (what it printed, as UTF-8).
+run_unattended() {
+    (cd "$E2E_DIR/app" && exec wine Pavoset.exe "$@" >"$E2E_DIR/unattended.out" 2>>"$E2E_DIR/pavoset.out")
+    UNATTENDED_RC=$?
+    UNATTENDED_OUT=$(iconv -f CP949 -t UTF-8 "$E2E_DIR/unattended.out" | tr -d '\r')
+    e2e_log "Pavoset.exe $* -> $UNATTENDED_RC"
+}
+
+exit_code_is() {  # expected
+    [ "$UNATTENDED_RC" = "$1" ] && return 0
+    e2e_log "exit code $UNATTENDED_RC, wanted $1; it printed:"
+    printf '%s\n' "$UNATTENDED_OUT" | sed 's/^/    /'
+    return 1
+}
+
+# Name, bytes and time of every file in the install folder; the ledger by its bytes only
+# (its time is when it was written).
+install_folder_state() {
+    (cd "$INSTALL_DIR" 2>/dev/null && for f in *; do
+        [ -f "$f" ] || continue
+        local when
+        when=$(stat -c %.7Y "$f")
+        [ "$f" = EXCELLIBINFO.DAT ] && when=-
+        printf '%s %s %s\n' "$f" "$(md5sum <"$f" | cut -d' ' -f1)" "$when"
+    done)
+}

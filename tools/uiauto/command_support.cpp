@@ -6,7 +6,7 @@ static const char USAGE[] =
     "usage: uiauto [--timeout MS] [--caption TEXT] [--title PREFIX] [--post] COMMAND ...\n"
     "  main window: wait-window | title | pid | rows [LIST_ID] | row-count [LIST_ID]\n"
     "               wait-rows N | text ID | enabled ID | click ID | menu ID | close\n"
-    "               wait-text ID SUBSTRING | wait-enabled ID | wait-gone\n"
+    "               wait-text ID SUBSTRING | wait-enabled ID | wait-gone | ping [MS]\n"
     "  message box: wait-msgbox | answer-msgbox yes|no|ok|cancel | expect-no-msgbox\n"
     "  settings:    dlg-find | dlg-text ID | dlg-set-text ID TEXT | dlg-check ID 0|1\n"
     "               dlg-checked ID | dlg-click ID | dlg-enabled ID | dlg-key ID KEY\n"

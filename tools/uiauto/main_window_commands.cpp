@@ -74,6 +74,18 @@ int main_window_command(const options& opts, const std::wstring& command)
         write_out(std::to_string(pid) + "\n");
         return EXIT_OK;
     }
+    if (command == L"ping") {
+        // Whether the window answers a message within LIMIT ms (default 1000); prints the
+        // milliseconds it took, or the limit when it did not answer.
+        long limit = 1000;
+        if (a.size() > 1 && !parse_int(a[1], limit)) return usage_error();
+        DWORD start = GetTickCount();
+        DWORD_PTR result = 0;
+        LRESULT answered = SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, (UINT)limit,
+                                               &result);
+        write_out(std::to_string(GetTickCount() - start) + "\n");
+        return answered ? EXIT_OK : fail("the window did not answer", EXIT_TIMEOUT);
+    }
     if (command == L"close") {
         PostMessageW(main, WM_CLOSE, 0, 0);
         return EXIT_OK;

@@ -20,10 +20,12 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/background_retrieval.h"
 #include "app/main_window.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/file_checksum.h"
 #include "catalogue/local_comparison.h"
+#include "net/framed/framed_session.h"
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
 #include "registry_guard.h"
@@ -472,6 +474,38 @@ TEST_F(MainWindow, NoServerLeavesAnEmptyListAndAsksNothingOnClosing)
     SendMessageA(main, WM_CLOSE, 0, 0);
     ASSERT_TRUE(pump_until(main, [&] { return !IsWindow(main); }, 5000));
     EXPECT_EQ(2u, boxes().size());
+}
+
+TEST_F(MainWindow, ClosingDuringTheRetrievalLeavesNothingBehind)
+{
+    // Nothing listens: the retrieval waits out its tries on its own thread.
+    write_setting("IsPlimo", "0");
+    open_window(closed_port());
+    ASSERT_TRUE(pump_until(main, [&] { return retrieval_in_flight() != 0; }, 5000));
+    // Meanwhile the window answers, and neither Download nor settings can touch the state.
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
+    EXPECT_FALSE(settings_item_enabled(main));
+    SendMessageA(main, WM_COMMAND, MAKEWPARAM(ID_DOWNLOAD_BUTTON, BN_CLICKED), 0);
+    EXPECT_EQ(0, g_worker_running);
+    ASSERT_TRUE(pump_until(main, [&] {
+        return control_text(main, ID_MESSAGE_LINE).find("프레임 프로토콜") != std::string::npos;
+    }, 5000)) << control_text(main, ID_MESSAGE_LINE);
+
+    DestroyWindow(main);
+    main = nullptr;
+    ASSERT_TRUE(wait_for_retrieval_end(10000));
+    // The abandoned retrieval let go of everything itself and told no one.
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+    EXPECT_EQ(0, retrieval_in_flight());
+    EXPECT_EQ((SOCKET)0, g_channel_socket);
+    EXPECT_EQ(nullptr, g_framed_session);
+    EXPECT_EQ(nullptr, g_receive_buffer);
+    EXPECT_EQ(0, g_catalogue_count);
+    Sleep(300);
+    EXPECT_TRUE(boxes().empty());
+    write_setting("IsPlimo", "1");
 }
 
 TEST_F(MainWindow, IpOptionShowsInTheTitleAndNamesTheHost)

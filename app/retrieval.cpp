@@ -1,0 +1,131 @@
+#include "app/retrieval.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/run_log.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/field_list.h"
+#include "net/framed/framed_session.h"
+#include "net/text/text_channel.h"
+#include "settings/registry_store.h"
+#include "settings/server_address.h"
+
+// The observer of datagram tries has no context argument; the retrieval in progress is
+// process-wide state like the session it watches.
+static retrieval_progress g_progress = nullptr;
+static void *g_progress_context = nullptr;
+static int g_attempt = 0;   // 1 or 2: which of the two protocols is being tried
+
+const char *protocol_name(int protocol)
+{
+    return protocol == PROTOCOL_TEXT ? "텍스트" : "프레임";
+}
+
+static void tell(const char *text)
+{
+    if (g_progress)
+        g_progress(g_progress_context, text);
+}
+
+static void tell_connecting(int protocol, int request, int requests)
+{
+    char text[160];
+    if (request > 0)
+        snprintf(text, sizeof text, " ♧ 서버에 연결 중… %s 프로토콜 (시도 %d/2, 요청 %d/%d)",
+                 protocol_name(protocol), g_attempt, request, requests);
+    else
+        snprintf(text, sizeof text, " ♧ 서버에 연결 중… %s 프로토콜 (시도 %d/2)",
+                 protocol_name(protocol), g_attempt);
+    tell(text);
+}
+
+static void observe_datagram_try(int attempt, int tries)
+{
+    tell_connecting(PROTOCOL_FRAMED, attempt, tries);
+}
+
+static int fetch_over_text(field_list *records)
+{
+    tell_connecting(PROTOCOL_TEXT, 0, 0);
+    open_text_channel();
+    if (g_channel_socket == 0)
+        return 0;
+    tell(" ♧ 목록을 받는 중… 텍스트 프로토콜");
+    return fetch_catalogue_text(records);
+}
+
+static int fetch_over_framed(field_list *records)
+{
+    g_exchange_try_observer = observe_datagram_try;
+    int ok = fetch_catalogue_framed(records);
+    g_exchange_try_observer = nullptr;
+    return ok;
+}
+
+static int fetch_over(int protocol, field_list *records)
+{
+    return protocol == PROTOCOL_TEXT ? fetch_over_text(records) : fetch_over_framed(records);
+}
+
+// Everything done with the records once they came, in one place: later checks of the
+// catalogue belong here, before anything is shown or installed.
+static int accept_records(field_list *records, retrieval_result *result)
+{
+    build_catalogue(records);
+    result->entries = g_catalogue_count;
+    return g_catalogue_count > 0;
+}
+
+void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, void *context,
+                        volatile LONG *abandon)
+{
+    memset(result, 0, sizeof *result);
+    g_progress = progress;
+    g_progress_context = context;
+
+    if (g_channel_socket != 0)
+        close_text_channel();
+    release_catalogue();
+    char preference[4] = {0};
+    if (read_setting("IsPlimo", preference, sizeof preference)) {
+        preference[sizeof preference - 1] = 0;
+        g_protocol_preference = atoi(preference);
+    }
+    result->first_protocol = g_protocol_preference ? PROTOCOL_TEXT : PROTOCOL_FRAMED;
+    int second = result->first_protocol == PROTOCOL_TEXT ? PROTOCOL_FRAMED : PROTOCOL_TEXT;
+
+    static field_list records;
+    memset(&records, 0, sizeof records);
+    g_attempt = 1;
+    int ok = fetch_over(result->first_protocol, &records);
+    int used = result->first_protocol;
+    if (!ok && !(abandon && *abandon)) {
+        result->fell_back = 1;
+        g_attempt = 2;
+        memset(&records, 0, sizeof records);
+        ok = fetch_over(second, &records);
+        used = second;
+    }
+    if (ok) {
+        result->used_protocol = used;
+        result->ok = accept_records(&records, result);
+    }
+    g_progress = nullptr;
+    g_progress_context = nullptr;
+
+    if (result->ok && result->fell_back)
+        run_log("카탈로그: %s 프로토콜 실패, %s 프로토콜로 받음, 파일 %d개",
+                protocol_name(result->first_protocol), protocol_name(used), result->entries);
+    else if (result->ok)
+        run_log("카탈로그: %s 프로토콜로 받음, 파일 %d개", protocol_name(used), result->entries);
+    else if (result->fell_back)
+        run_log("카탈로그 받기 실패: %s, %s 프로토콜 모두 실패 (서버 %s:%u)",
+                protocol_name(result->first_protocol), protocol_name(second),
+                g_server_address.host, (unsigned)g_server_address.port);
+    else
+        run_log("카탈로그 받기 중단: %s 프로토콜 실패 (서버 %s:%u)",
+                protocol_name(result->first_protocol), g_server_address.host,
+                (unsigned)g_server_address.port);
+}

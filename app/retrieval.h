@@ -1,0 +1,26 @@
+// One retrieval of the catalogue: the preferred protocol, then the other, and the entries
+// built from what came. Blocking; the caller runs it where waiting does no harm (the
+// background retrieval's thread, or the unattended run that has no window).
+#pragma once
+#include <windows.h>
+
+enum { PROTOCOL_FRAMED = 0, PROTOCOL_TEXT = 1 };
+
+struct retrieval_result {
+    int ok;              // 1: the catalogue holds the entries
+    int first_protocol;  // the one tried first (the preference read from "IsPlimo")
+    int used_protocol;   // the one that delivered, when ok
+    int fell_back;       // the first failed and the other was tried
+    int entries;         // g_catalogue_count afterwards
+};
+
+// Progress for the user: a short text (CP949) each time the retrieval moves on.
+typedef void (*retrieval_progress)(void *context, const char *text);
+
+// Uses and replaces the shared retrieval state (channel socket, framed session, receive
+// buffer, catalogue, protocol preference): the caller makes sure nothing else touches it
+// meanwhile. The fallback is skipped when *abandon is nonzero by then. Logs the outcome.
+void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, void *context,
+                        volatile LONG *abandon);
+
+const char *protocol_name(int protocol);

@@ -1,0 +1,138 @@
+#include "app/unattended.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/catalogue_rows.h"
+#include "app/command_line.h"
+#include "app/console_output.h"
+#include "app/install_log.h"
+#include "app/main_window.h"
+#include "app/retrieval.h"
+#include "app/run_log.h"
+#include "app/server_resolution.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/framed_install.h"
+#include "catalogue/list_rows.h"
+#include "catalogue/local_comparison.h"
+#include "catalogue/text_install.h"
+#include "net/framed/framed_session.h"
+#include "net/text/text_channel.h"
+
+// The install passes work through the main window's controls (rows, progress, current
+// file); an unattended run gives them the same dialog, created and never shown.
+static INT_PTR CALLBACK hidden_window_proc(HWND, UINT message, WPARAM, LPARAM)
+{
+    (void)message;
+    return FALSE;
+}
+
+static void echo(const char *line)
+{
+    console_line(line);
+}
+
+// Row i against the file now in the folder: Match or not, as a new refresh would show it.
+static int row_matches_now(int i)
+{
+    if (i >= g_catalogue_count)
+        return 0;
+    const catalogue_entry *entry = &g_catalogue[i];
+    char size[32] = {0}, status[16] = {0};
+    compare_local_file(entry->name, entry->crc, entry->size, size, status);
+    return strcmp(status, STATUS_MATCH) == 0;
+}
+
+static int check_rows(HWND list)
+{
+    int pending = 0;
+    int rows = list_row_count(list);
+    for (int i = 0; i < rows; ++i) {
+        char name[260], status[16], line[400];
+        read_cell(list, i, COLUMN_NAME, name, sizeof name);
+        read_cell(list, i, COLUMN_STATUS, status, sizeof status);
+        snprintf(line, sizeof line, "%s\t%s", status, name);
+        console_line(line);
+        if (strcmp(status, STATUS_MATCH) != 0)
+            ++pending;
+    }
+    char summary[160];
+    snprintf(summary, sizeof summary, "검사 결과: 파일 %d개, 설치할 파일 %d개", rows, pending);
+    console_line(summary);
+    run_log("%s", summary);
+    return pending ? EXIT_UPDATES_PENDING : EXIT_ALL_MATCH;
+}
+
+static int install_rows(HWND window, HWND list)
+{
+    rows_before_install before;
+    remember_rows(list, &before);
+    char folder[261] = {0};
+    GetDlgItemTextA(window, ID_FOLDER_TEXT, folder, 260);
+    CreateDirectoryA(folder, nullptr);  // an existing folder is the normal case
+
+    install_report report;
+    memset(&report, 0, sizeof report);
+    int installed = g_protocol_preference
+                        ? install_over_text(window, folder, list, &report)
+                        : install_over_framed(window, folder, list, &report);
+    log_install_pass(list, &before, &report, installed, echo);
+
+    // The outcome is the folder as it is now, not what the pass believes of itself.
+    int rows = list_row_count(list);
+    for (int i = 0; i < rows; ++i)
+        if (!row_matches_now(i))
+            return EXIT_SOME_FAILED;
+    return EXIT_ALL_MATCH;
+}
+
+int run_unattended(int mode, const char *cmdline_host)
+{
+    int source = resolve_server_address(&g_server_address, cmdline_host);
+    run_log("서버 주소: %s:%u (%s)", g_server_address.host, (unsigned)g_server_address.port,
+            address_source_text(source));
+
+    HWND window = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(MAIN_DIALOG_ID), nullptr,
+                                     hidden_window_proc, 0);
+    HWND list = window ? GetDlgItem(window, ID_LIBRARY_LIST) : nullptr;
+    if (!list) {
+        console_line("Pavoset.exe: 작업 창을 만들 수 없습니다.");
+        run_log("작업 창을 만들 수 없음");
+        if (window)
+            DestroyWindow(window);
+        return EXIT_NO_CATALOGUE;
+    }
+    setup_list_columns(list);
+    g_quiet_install_failures = 1;
+    g_receive_buffer = (char *)calloc(RECEIVE_BUFFER_SIZE, 1);
+
+    retrieval_result result;
+    retrieve_catalogue(&result, nullptr, nullptr, nullptr);
+    int code;
+    if (!result.ok) {
+        char line[200];
+        snprintf(line, sizeof line, "카탈로그를 받지 못했습니다 (서버 %s:%u).", g_server_address.host,
+                 (unsigned)g_server_address.port);
+        console_line(line);
+        code = EXIT_NO_CATALOGUE;
+    } else {
+        fill_catalogue_rows(list);
+        code = mode == MODE_CHECK ? check_rows(list) : install_rows(window, list);
+    }
+
+    if (g_channel_socket != 0)
+        close_text_channel();
+    if (g_framed_session) {
+        release_session(g_framed_session);
+        g_framed_session = nullptr;
+    }
+    release_catalogue();
+    free(g_receive_buffer);
+    g_receive_buffer = nullptr;
+    DestroyWindow(window);
+    return code;
+}

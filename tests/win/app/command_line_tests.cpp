@@ -1,0 +1,69 @@
+// Which mode a command line asks for, its host, and what is not understood; the window
+// mode keeps the old "-ip" reading (everything after it is the host).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/command_line.h"
+
+namespace {
+
+command_line parse(const char *text)
+{
+    command_line out;
+    parse_command_line(text, &out);
+    return out;
+}
+
+TEST(CommandLine, UnattendedModesAndTheirHost)
+{
+    command_line a = parse("-install -ip 127.0.0.1");
+    EXPECT_EQ(MODE_INSTALL, a.mode);
+    EXPECT_TRUE(a.host_given);
+    EXPECT_STREQ("127.0.0.1", a.host);
+    EXPECT_STREQ("", a.unknown);
+
+    command_line b = parse("  -ip   10.1.2.3   -CHECK ");
+    EXPECT_EQ(MODE_CHECK, b.mode);
+    EXPECT_STREQ("10.1.2.3", b.host);
+
+    command_line c = parse("-check -ip10.1.2.3");
+    EXPECT_STREQ("10.1.2.3", c.host);
+
+    command_line d = parse("-install");
+    EXPECT_FALSE(d.host_given);
+
+    // -install wins over -check: the stronger request is never silently dropped.
+    EXPECT_EQ(MODE_INSTALL, parse("-check -install").mode);
+    EXPECT_EQ(MODE_HELP, parse("-install -?").mode);
+    EXPECT_EQ(MODE_HELP, parse("-help").mode);
+    EXPECT_EQ(MODE_HELP, parse("/?").mode);
+}
+
+TEST(CommandLine, WhatIsNotUnderstoodIsNamed)
+{
+    EXPECT_STREQ("-force", parse("-install -force").unknown);
+    EXPECT_STREQ("-ip", parse("-check -ip").unknown);
+    EXPECT_STREQ("extra", parse("-install -ip host extra").unknown);
+    std::string long_host(SERVER_HOST_SIZE, 'h');
+    command_line e = parse(("-install -ip " + long_host).c_str());
+    EXPECT_TRUE(e.host_too_long);
+    EXPECT_FALSE(e.host_given);
+}
+
+TEST(CommandLine, WindowModeKeepsTheOldIpReading)
+{
+    command_line a = parse("-ip 192.168.0.10");
+    EXPECT_EQ(MODE_WINDOW, a.mode);
+    EXPECT_STREQ("", a.unknown);
+    EXPECT_FALSE(a.host_given);   // the window reads "-ip" itself
+    // Words after "-ip" belong to its host text, even ones that look like options.
+    EXPECT_STREQ("", parse("-ip a -ip b -x").unknown);
+    EXPECT_STREQ("", parse("-ip10.1.2.3").unknown);
+    EXPECT_STREQ("-x", parse("-x -ip 1.2.3.4").unknown);
+    EXPECT_STREQ("-x", parse("-x").unknown);
+    EXPECT_EQ(MODE_WINDOW, parse("").mode);
+    EXPECT_EQ(MODE_WINDOW, parse(nullptr).mode);
+}
+
+}  // namespace

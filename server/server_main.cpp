@@ -1,11 +1,14 @@
 // pavoset-server: publishes a library folder to Pavoset clients.
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <sys/resource.h>
 
+#include "server/library_signing.h"
 #include "server/sample_library.h"
 #include "server/server.h"
 #include "server/server_log.h"
+#include "server/signing_key.h"
 
 // A thousand clients need more descriptors than the usual soft limit of 1024.
 static void raise_descriptor_limit()
@@ -55,6 +58,26 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
             return 1;
         }
+        return 0;
+    }
+    if (!options.make_key_path.empty()) {
+        std::string public_key;
+        if (!make_signing_key(options.make_key_path, &public_key, &error)) {
+            std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("%s\n", public_key.c_str());
+        return 0;
+    }
+    if (!options.sign_dir.empty()) {
+        signing_result result;
+        if (!sign_library(options.sign_dir, options.key_path, options.expires_days,
+                          static_cast<int64_t>(std::time(nullptr)), &result, &error)) {
+            std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "pavoset-server: signed %d files, sequence %llu\n", result.files,
+                     static_cast<unsigned long long>(result.sequence));
         return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);

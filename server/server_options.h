@@ -23,6 +23,11 @@ struct server_options {
     int sample_scale_mb = 0;          // with --scale-mb: a bulk library of about this size
     int sample_files = 15;            // with --scale-mb: this many files
 
+    std::string make_key_path;        // --make-key: write a new signing key and exit
+    std::string sign_dir;             // --sign: write the signed manifest of this folder and exit
+    std::string key_path;             // with --sign: the signing key
+    int expires_days = 0;             // with --sign: the manifest expires after N days (0 never)
+
     bool show_help = false;
     bool show_version = false;
 };

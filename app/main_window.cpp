@@ -14,6 +14,7 @@
 #include "catalogue/field_split.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "catalogue/manifest_check.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "settings/registry_store.h"
@@ -165,6 +166,7 @@ void refresh_catalogue(HWND window)
     build_catalogue(&records);
     fill_rows(g_list_view);
     g_first_install_marker = first_install_marker(g_list_view);
+    check_library_signature(window);
 }
 
 // ---------------------------------------------------------------- creation

@@ -111,7 +111,15 @@ int read_offline_value(const char *section, const char *key, char *out, int capa
         return 0;
     out[0] = 0;
     char candidate[MAX_PATH + 16];
-    const char *base = base_directory();
+    // Looking a value up must not be what fixes the start directory for the server address.
+    char current[MAX_PATH] = {0};
+    const char *base = g_base_directory;
+    if (!base[0]) {
+        DWORD length = GetCurrentDirectoryA(sizeof current, current);
+        if (length == 0 || length >= sizeof current)
+            current[0] = 0;
+        base = current;
+    }
     size_t base_length = strlen(base);
     const char *joint = (base_length > 0 && base[base_length - 1] == '\\') ? "" : "\\";
     snprintf(candidate, sizeof candidate, "%s%s%s", base, joint, CONFIG_FILE_NAME);

@@ -36,7 +36,11 @@ struct Signature : testing::Test {
             GTEST_SKIP() << "PAVOSET_SIGNED_DIR not set (see signed_fixtures.sh)";
         delete_settings_tree();
     }
-    void TearDown() override { delete_settings_tree(); }
+    void TearDown() override
+    {
+        delete_settings_tree();
+        check_library_signature(nullptr);   // no key any more: back to no verdict
+    }
     std::string fixture(const char *name) { return read_whole_file((dir + "\\" + name).c_str()); }
     std::string key(const char *name) { return trimmed(fixture((std::string(name) + ".pub").c_str())); }
     publisher_keys keys(const std::string &text)

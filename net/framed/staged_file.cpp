@@ -87,7 +87,9 @@ int staged_file_write(staged_file *f, const void *data, uint32_t length)
 
 void staged_file_expect(staged_file *f, const transfer_check *check)
 {
-    if (f == nullptr || check == nullptr || !check->check_sha256 || f->check_sha256)
+    // Only a staging under way: one that failed to begin has nothing to end the hash.
+    if (f == nullptr || check == nullptr || !check->check_sha256 || f->check_sha256 ||
+        f->handle == INVALID_HANDLE_VALUE)
         return;
     f->check_sha256 = 1;
     std::memcpy(f->expected_sha256, check->sha256, sizeof f->expected_sha256);

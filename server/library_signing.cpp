@@ -57,8 +57,12 @@ static bool previous_sequence(const std::string &path, uint64_t *sequence, std::
 {
     *sequence = 0;
     FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return errno == ENOENT || (*error = "cannot read " + path, false);
+    if (!file) {
+        if (errno == ENOENT)
+            return true;   // the first signing
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
     std::vector<char> text(MANIFEST_MAX_BYTES + 1);
     size_t length = std::fread(text.data(), 1, text.size(), file);
     std::fclose(file);

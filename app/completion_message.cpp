@@ -21,6 +21,9 @@ const char *failure_reason_text(int reason)
     case INSTALL_BAD_NAME:      return "잘못된 이름";
     case INSTALL_NO_CONNECTION: return "연결 실패";
     case INSTALL_LOCAL_ERROR:   return "쓰기 실패";
+    case INSTALL_NOT_SIGNED:    return "서명 없음";
+    case INSTALL_SIGNATURE_MISMATCH: return "서명 불일치";
+    case INSTALL_UNVERIFIED:    return "서명 미확인";
     default:                    return "실패";
     }
 }

@@ -7,6 +7,7 @@
 #include "app/install_log.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/framed_install.h"
+#include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
 
 enum { ID_DOWNLOAD = 1, ID_LIST = 1000, ID_FOLDER = 1002, ID_MESSAGE = 1004 };
@@ -20,6 +21,15 @@ DWORD WINAPI install_worker(LPVOID parameter)
     char folder[261] = {0};
     GetDlgItemTextA(main_window, ID_FOLDER, folder, 260);
     CreateDirectoryA(folder, nullptr);  // an existing folder is the normal case
+
+    // A library its publisher's signature does not cover installs nothing; say why again.
+    if (const char *refusal = signature_refusal_text()) {
+        SetDlgItemTextA(main_window, ID_MESSAGE, refusal);
+        InterlockedExchange(&g_worker_running, 0);
+        EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD), TRUE);
+        PostMessageA(main_window, WM_WORKER_DONE, 0, 0);
+        return 1;
+    }
 
     rows_before_install before;
     remember_rows(list_view, &before);

@@ -15,6 +15,7 @@
 #include "app/server_resolution.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_split.h"
+#include "catalogue/manifest_check.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "settings/registry_store.h"
@@ -105,8 +106,8 @@ static void finish_refresh(HWND window, const retrieval_result *result)
         SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
         return;
     }
-    set_commands_enabled(window, 1);
     if (!result->ok) {
+        set_commands_enabled(window, 1);
         SetDlgItemTextA(window, ID_MESSAGE_LINE, NO_CONNECTION_LINE);
         MessageBoxA(window, "엑셀 서버와 통신 실패.", "오류", MB_OK);
         return;
@@ -114,6 +115,9 @@ static void finish_refresh(HWND window, const retrieval_result *result)
     SetDlgItemTextA(window, ID_MESSAGE_LINE, g_initial_message);
     fill_catalogue_rows(g_list_view);
     g_first_install_marker = first_install_marker(g_list_view);
+    // The publisher's signature, where one is required, is settled before Download is offered.
+    check_library_signature(window);
+    set_commands_enabled(window, 1);
 }
 
 void refresh_catalogue(HWND window)

@@ -19,6 +19,7 @@
 #include "catalogue/framed_install.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
@@ -121,7 +122,15 @@ int run_unattended(int mode, const char *cmdline_host)
         code = EXIT_NO_CATALOGUE;
     } else {
         fill_catalogue_rows(list);
-        code = mode == MODE_CHECK ? check_rows(list) : install_rows(window, list);
+        // A library its publisher's signature does not cover counts as no catalogue at all.
+        check_library_signature(nullptr);
+        if (const char *refusal = signature_refusal_text()) {
+            console_line(refusal);
+            run_log("%s", refusal);
+            code = EXIT_NO_CATALOGUE;
+        } else {
+            code = mode == MODE_CHECK ? check_rows(list) : install_rows(window, list);
+        }
     }
 
     if (g_channel_socket != 0)

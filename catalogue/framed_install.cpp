@@ -8,6 +8,7 @@
 #include "catalogue/library_name.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "catalogue/manifest_check.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
@@ -49,6 +50,8 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
         int result = 0;
         if (!library_name_is_safe(name)) {
             failure = INSTALL_BAD_NAME;
+        } else if ((failure = signed_file_refusal(entry_for_row(row), name)) != INSTALL_OK) {
+            // not vouched for by the publisher's manifest: never downloaded
         } else if (!session || port <= 0) {
             failure = INSTALL_NO_CONNECTION;
         } else {

@@ -5,6 +5,8 @@
 #include "catalogue/file_time.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "catalogue/manifest_check.h"
+#include "net/framed/staged_file.h"
 
 const catalogue_entry *entry_for_row(int row)
 {
@@ -22,6 +24,16 @@ void make_transfer_check(const catalogue_entry *entry, const char *name, transfe
     int exempt = ends_with(name, "xla") == 0 || ends_with(name, "xls") == 0;
     check->check_crc = exempt ? 0 : 1;
     check->crc = parse_u32_saturated(entry ? entry->crc : nullptr);
+    add_signature_check(name, check);
+}
+
+int refused_by_signature(install_report *report, int row, const char *name)
+{
+    int refusal = signed_file_refusal(entry_for_row(row), name);
+    if (refusal == INSTALL_OK)
+        return 0;
+    report_failure(report, name, refusal);
+    return 1;
 }
 
 void report_begin(install_report *report)

@@ -14,6 +14,9 @@ const catalogue_entry *entry_for_row(int row);
 // always, its CRC-32 unless the name ends in lower-case "xla" or "xls" (as the comparison).
 void make_transfer_check(const catalogue_entry *entry, const char *name, transfer_check *check);
 
+// 1 when the publisher's manifest does not vouch for row's file; the failure is reported.
+int refused_by_signature(install_report *report, int row, const char *name);
+
 void report_begin(install_report *report);
 void report_installed(install_report *report);
 void report_failure(install_report *report, const char *name, int reason);

@@ -138,6 +138,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     if (expected) {
         ensure_directory(folder);
         writable = staged_file_begin(&staged, target);
+        staged_file_expect(&staged, check);
     }
     int64_t received = 0;
     progress_bar bar = progress_for(progress);
@@ -214,6 +215,8 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
             report_failure(report, name, INSTALL_BAD_NAME);
             continue;
         }
+        if (refused_by_signature(report, row, name))
+            continue;
         transfer_check check;
         make_transfer_check(entry_for_row(row), name, &check);
         int failure = INSTALL_OK;

@@ -3,7 +3,8 @@
 
 set(PAVOSET_CORE_SOURCES
   catalogue/field_split.cpp catalogue/entity_names.cpp catalogue/file_checksum.cpp
-  catalogue/library_name.cpp net/framed/packet_codec.cpp net/framed/ack_datagram.cpp
+  catalogue/library_name.cpp catalogue/base64.cpp catalogue/manifest.cpp
+  net/framed/packet_codec.cpp net/framed/ack_datagram.cpp
   settings/config_loader.cpp)
 
 function(pavoset_glob out)
@@ -22,12 +23,13 @@ endfunction()
 pavoset_glob(net_sources ${CMAKE_SOURCE_DIR}/net/*.cpp ${CMAKE_SOURCE_DIR}/net/text/*.cpp
              ${CMAKE_SOURCE_DIR}/net/framed/*.cpp)
 add_library(pavoset_net STATIC ${net_sources} ${CMAKE_SOURCE_DIR}/settings/server_address.cpp)
-target_link_libraries(pavoset_net PUBLIC pavoset_core ws2_32 shell32)
+target_link_libraries(pavoset_net PUBLIC pavoset_core ws2_32 shell32 bcrypt)
 
 # Catalogue, comparison, installers, ledger; the registry store and offline configuration.
 pavoset_glob(catalogue_sources ${CMAKE_SOURCE_DIR}/catalogue/*.cpp)
 add_library(pavoset_catalogue STATIC ${catalogue_sources}
-  ${CMAKE_SOURCE_DIR}/settings/registry_store.cpp ${CMAKE_SOURCE_DIR}/settings/offline_config.cpp)
+  ${CMAKE_SOURCE_DIR}/settings/registry_store.cpp ${CMAKE_SOURCE_DIR}/settings/offline_config.cpp
+  ${CMAKE_SOURCE_DIR}/settings/publisher_key.cpp)
 target_link_libraries(pavoset_catalogue PUBLIC pavoset_net advapi32 comctl32 user32)
 
 # Settings user interface: the address control and the settings dialog.

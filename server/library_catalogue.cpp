@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "catalogue/file_checksum.h"
+#include "catalogue/manifest.h"
 #include "server/file_time.h"
 #include "server/server_log.h"
 #include "server/wire_name.h"
@@ -137,12 +138,20 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
         for (char &c : fold)
             if (c >= 'a' && c <= 'z')
                 c = static_cast<char>(c - 'a' + 'A');
+        // The manifest and its file being written are served apart from the catalogue; a
+        // library file named like the manifest would be the same file on Windows.
+        if (name == MANIFEST_FILE_NAME ".tmp")
+            continue;
+        if (fold == "PAVOSET.MANIFEST" && name != MANIFEST_FILE_NAME) {
+            *error = "file " + shown(name) + ": name reserved for the manifest";
+            return false;
+        }
         if (folded.count(fold)) {
             *error = "files " + shown(folded[fold]) + " and " + shown(name) + " differ only in letter case";
             return false;
         }
         folded[fold] = name;
-        if (scan.files.size() == CATALOGUE_MAX_FILES) {
+        if (scan.files.size() == CATALOGUE_MAX_FILES && name != MANIFEST_FILE_NAME) {
             *error = "more than 15 files in the library folder (at " + shown(name) + ")";
             return false;
         }
@@ -172,6 +181,11 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
             return false;
         }
         known[name] = file;
+        if (name == MANIFEST_FILE_NAME) {
+            scan.has_manifest = true;
+            scan.manifest = file;
+            continue;
+        }
         scan.files.push_back(file);
     }
     for (size_t i = 0; i < scan.files.size(); ++i) {
@@ -195,6 +209,8 @@ const library_file *find_library_file(const catalogue_cache *cache, const std::s
     for (const library_file &file : cache->current.files)
         if (file.wire_name == name)
             return &file;
+    if (cache->current.has_manifest && name == MANIFEST_FILE_NAME)
+        return &cache->current.manifest;
     return nullptr;
 }
 

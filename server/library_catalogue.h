@@ -30,6 +30,8 @@ struct library_file {
 struct library_catalogue {
     std::vector<library_file> files;  // sorted by file system name
     std::string text;                 // records joined by "~|", no trailing separator
+    bool has_manifest = false;        // the signed manifest: served, never listed
+    library_file manifest;
 };
 
 struct catalogue_cache {
@@ -55,7 +57,7 @@ std::string catalogue_record(const library_file &file);
 // so a one-file library gets a closing "~|" (the client skips the empty record after it).
 std::string framed_catalogue_body(const library_catalogue &catalogue);
 
-// The current catalogue's entry whose wire name is exactly name, or null.
+// The current catalogue's entry whose wire name is exactly name (or the manifest), or null.
 const library_file *find_library_file(const catalogue_cache *cache, const std::string &name);
 
 // Opens a catalogue file for reading after checking that it still resolves inside the root

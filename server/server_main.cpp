@@ -1,14 +1,17 @@
 // pavoset-server: publishes a library folder to Pavoset clients.
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
+#include "server/library_signing.h"
 #include "server/platform_files.h"
 #include "server/platform_process.h"
 #include "server/sample_library.h"
 #include "server/server_log.h"
 #include "server/server_run.h"
 #include "server/service_control.h"
+#include "server/signing_key.h"
 
 int main(int argc, char **argv)
 {
@@ -58,6 +61,26 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
             return 1;
         }
+        return 0;
+    }
+    if (!options.make_key_path.empty()) {
+        std::string public_key;
+        if (!make_signing_key(options.make_key_path, &public_key, &error)) {
+            std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("%s\n", public_key.c_str());
+        return 0;
+    }
+    if (!options.sign_dir.empty()) {
+        signing_result result;
+        if (!sign_library(options.sign_dir, options.key_path, options.expires_days,
+                          static_cast<int64_t>(std::time(nullptr)), &result, &error)) {
+            std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "pavoset-server: signed %d files, sequence %llu\n", result.files,
+                     static_cast<unsigned long long>(result.sequence));
         return 0;
     }
     int status = run_server(options, &error);

@@ -25,6 +25,8 @@ void print_server_usage()
     std::printf(
         "usage: pavoset-server --root DIR [options]\n"
         "       pavoset-server --make-sample DIR [--scale-mb N [--files K]]\n"
+        "       pavoset-server --make-key KEYFILE\n"
+        "       pavoset-server --sign DIR --key KEYFILE [--expires-days N]\n"
         "\n"
         "Publishes the regular files in DIR (at most 15) to Pavoset clients over the text\n"
         "protocol (TCP), framed requests (UDP, same port number) and the framed file service (TCP).\n"
@@ -55,6 +57,10 @@ void print_server_usage()
         "                           with the other options given here; then start it with\n"
         "                           \"sc start PavosetServer\"\n"
         "  --uninstall-service      (Windows) stop and remove that service\n"
+        "  --make-key KEYFILE       write a new signing key (mode 0600, never overwritten) and\n"
+        "                           print its public key for the clients' PublisherKey\n"
+        "  --sign DIR               write DIR/Pavoset.manifest, signed with --key, and exit\n"
+        "  --expires-days N         with --sign: clients refuse the manifest after N days\n"
         "  --help, --version\n");
 }
 
@@ -78,6 +84,7 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
         {"--window-kb", &options->window_kb, 1, 65536},
         {"--scale-mb", &options->sample_scale_mb, 1, 4096},
         {"--files", &options->sample_files, 1, 15},
+        {"--expires-days", &options->expires_days, 1, 36500},
     };
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
@@ -129,6 +136,12 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
             text_target = &options->log_file;
         else if (!std::strcmp(arg, "--make-sample"))
             text_target = &options->make_sample_dir;
+        else if (!std::strcmp(arg, "--make-key"))
+            text_target = &options->make_key_path;
+        else if (!std::strcmp(arg, "--sign"))
+            text_target = &options->sign_dir;
+        else if (!std::strcmp(arg, "--key"))
+            text_target = &options->key_path;
         if (text_target) {
             if (!value || !*value) {
                 *error = std::string(arg) + " needs a value";
@@ -155,7 +168,12 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
         *error = "--install-service serves a library: give --root DIR, not --make-sample";
         return -1;
     }
-    if (options->root.empty() && options->make_sample_dir.empty()) {
+    if (!options->sign_dir.empty() && options->key_path.empty()) {
+        *error = "--sign DIR needs --key KEYFILE";
+        return -1;
+    }
+    if (options->root.empty() && options->make_sample_dir.empty() &&
+        options->make_key_path.empty() && options->sign_dir.empty()) {
         *error = "--root DIR is required (try --help)";
         return -1;
     }

@@ -28,6 +28,10 @@ struct server_options {
     bool install_service = false;     // register with the Windows service manager and exit
     bool uninstall_service = false;   // remove that registration and exit
     bool as_service = false;          // started by the service manager (set by the registration)
+    std::string make_key_path;        // --make-key: write a new signing key and exit
+    std::string sign_dir;             // --sign: write the signed manifest of this folder and exit
+    std::string key_path;             // with --sign: the signing key
+    int expires_days = 0;             // with --sign: the manifest expires after N days (0 never)
 
     bool show_help = false;
     bool show_version = false;

@@ -104,3 +104,34 @@ int load_offline_config(char *host, unsigned short *port)
     release_config(&tree);
     return 1;
 }
+
+int read_offline_value(const char *section, const char *key, char *out, int capacity)
+{
+    if (!section || !key || !out || capacity <= 0)
+        return 0;
+    out[0] = 0;
+    char candidate[MAX_PATH + 16];
+    // Looking a value up must not be what fixes the start directory for the server address.
+    char current[MAX_PATH] = {0};
+    const char *base = g_base_directory;
+    if (!base[0]) {
+        DWORD length = GetCurrentDirectoryA(sizeof current, current);
+        if (length == 0 || length >= sizeof current)
+            current[0] = 0;
+        base = current;
+    }
+    size_t base_length = strlen(base);
+    const char *joint = (base_length > 0 && base[base_length - 1] == '\\') ? "" : "\\";
+    snprintf(candidate, sizeof candidate, "%s%s%s", base, joint, CONFIG_FILE_NAME);
+    // The same file load_offline_config would take: the first that holds any entry.
+    const char *files[] = {candidate, INSTALL_FOLDER_CONFIG};
+    for (const char *path : files) {
+        config_section tree = {};
+        int entries = file_exists(path) ? load_config(path, &tree) : 0;
+        int found = entries > 0 && get_config_value(&tree, section, key, out, capacity);
+        release_config(&tree);
+        if (entries > 0)
+            return found;
+    }
+    return 0;
+}

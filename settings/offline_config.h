@@ -5,3 +5,6 @@
 int load_offline_config(char *host, unsigned short *port);
 int file_exists(const char *path);
 int copy_file_into(const char *source, const char *folder, const char *file_name);
+// One value of Offline.INI (the current directory's file, else the install folder's), read
+// without copying anything. 1 when found; out holds it, cut to capacity - 1 bytes.
+int read_offline_value(const char *section, const char *key, char *out, int capacity);

@@ -2,12 +2,14 @@
 # The demo: the reference update server on 127.0.0.1 with the sample library, and
 # Pavoset.exe under Wine installing it.
 #
-#   tools/demo.sh [--auto|--interactive]
+#   tools/demo.sh [--auto|--interactive] [--signed]
 #
 # --auto (the default when there is no working display) presses Download, prints the
 # rows before and after, the ledger and a screenshot's path, answers the closing question
 # and stops everything it started. --interactive (the default on a working display)
-# leaves the window to the user and cleans up when it is closed.
+# leaves the window to the user and cleans up when it is closed. --signed makes a publisher
+# key, signs the library with it and gives the program the key (PublisherKey in Offline.INI),
+# so the files install only after the signature verifies.
 #
 # Expects the builds that `./run demo` makes (the Windows one chosen by tools/wine/env.sh);
 # PAVOSET_SERVER_BIN and PAVOSET_WIN_BUILD point at other builds when set.
@@ -27,11 +29,13 @@ note() { printf '== %s\n' "$*" >&2; }
 die() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
 MODE=
+SIGNED=0
 for arg in "$@"; do
     case "$arg" in
         --auto) MODE=auto ;;
         --interactive) MODE=interactive ;;
-        -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --signed) SIGNED=1 ;;
+        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) die "unknown option $arg (try --help)" ;;
     esac
 done
@@ -80,6 +84,14 @@ fi
 # ---------------------------------------------------------------- server
 note "making the sample library"
 "$SERVER_BIN" --make-sample "$WORK/library" >/dev/null || die "the server could not make the sample library"
+PUBLISHER_KEY=
+if [ $SIGNED = 1 ]; then
+    # Offline, as a publisher would: the key stays beside the demo, never in the library.
+    PUBLISHER_KEY=$("$SERVER_BIN" --make-key "$WORK/publisher.pem") || die "could not make a signing key"
+    "$SERVER_BIN" --sign "$WORK/library" --key "$WORK/publisher.pem" --expires-days 30 ||
+        die "could not sign the library"
+    say "signed: public key $PUBLISHER_KEY"
+fi
 
 port_in_use() {  # TCP or UDP
     ss -Hltun 2>/dev/null | awk '{print $5}' | grep -qE "[:.]$1\$"
@@ -127,6 +139,7 @@ fi
 mkdir -p "$WORK/run"
 cp "$PROGRAM" "$WORK/run/Pavoset.exe"
 printf '[SERVER]\r\nIP=127.0.0.1\r\nPORT=%s\r\n' "$PORT" >"$WORK/run/Offline.INI"
+[ -n "$PUBLISHER_KEY" ] && printf 'PublisherKey=%s\r\n' "$PUBLISHER_KEY" >>"$WORK/run/Offline.INI"
 
 note "starting Pavoset.exe"
 (cd "$WORK/run" && LC_ALL=ko_KR.UTF-8 exec wine Pavoset.exe >"$WORK/pavoset.log" 2>&1) &
@@ -174,6 +187,10 @@ if ! ui --timeout 30000 wait-rows 1; then
 fi
 say "rows before Download (순서, 파일, CRC, 크기, 현재 크기, 상태):"
 print_rows
+if [ $SIGNED = 1 ]; then
+    ui --timeout 20000 wait-text 1004 '서명' >/dev/null
+    say "message line: $(ui text 1004)"
+fi
 BEFORE_MESSAGE=$(ui text 1004)
 
 note "pressing 다운로드"

@@ -113,6 +113,7 @@ static int run_transfer(SOCKET s, const char *name, const char *target, char *da
     staged_file staged;
     if (!staged_file_begin(&staged, target))
         return INSTALL_LOCAL_ERROR;
+    staged_file_expect(&staged, check);
     int outcome = INSTALL_OK;
     // Bytes that came in behind the answer are the file's first bytes.
     if (extra_count > 0)

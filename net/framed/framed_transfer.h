@@ -11,6 +11,8 @@ struct transfer_check {
     uint32_t size;
     int check_crc;       // compare the CRC-32 of the received bytes with crc
     uint32_t crc;
+    int check_sha256;    // compare the SHA-256 of the received bytes with sha256 (signed library)
+    uint8_t sha256[32];
 };
 
 // 1 installed (accepted, complete, checked, replaced); 0 refused, broken, damaged, in use,

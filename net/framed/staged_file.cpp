@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "catalogue/file_checksum.h"
+#include "net/framed/framed_transfer.h"
 
 static const char TEMP_PREFIX[] = "pvs";
 
@@ -19,6 +20,9 @@ static void reset(staged_file *f)
     f->temp_path[0] = '\0';
     f->crc = 0;
     f->size = 0;
+    sha256_end(&f->sha);
+    f->check_sha256 = 0;
+    f->hash_broken = 0;
 }
 
 int staged_file_begin(staged_file *f, const char *target_path)
@@ -75,8 +79,34 @@ int staged_file_write(staged_file *f, const void *data, uint32_t length)
     if (length > 0) {
         f->crc = crc32_update(f->crc, data, length);
         f->size += length;
+        if (f->check_sha256 && !f->hash_broken && !sha256_update(&f->sha, data, length))
+            f->hash_broken = 1;
     }
     return 1;
+}
+
+void staged_file_expect(staged_file *f, const transfer_check *check)
+{
+    // Only a staging under way: one that failed to begin has nothing to end the hash.
+    if (f == nullptr || check == nullptr || !check->check_sha256 || f->check_sha256 ||
+        f->handle == INVALID_HANDLE_VALUE)
+        return;
+    f->check_sha256 = 1;
+    std::memcpy(f->expected_sha256, check->sha256, sizeof f->expected_sha256);
+    // Bytes already written would be missing from the hash; a failed start fails the commit.
+    if (f->size != 0 || !sha256_begin(&f->sha))
+        f->hash_broken = 1;
+}
+
+// Whether the staged bytes are what the publisher signed. Always ends the hash.
+static int hash_matches(staged_file *f)
+{
+    if (!f->check_sha256)
+        return 1;
+    uint8_t digest[32];
+    if (f->hash_broken || !sha256_finish(&f->sha, digest))
+        return 0;
+    return std::memcmp(digest, f->expected_sha256, sizeof digest) == 0;
 }
 
 static int is_in_use_error(DWORD error)
@@ -95,19 +125,23 @@ int staged_file_commit(staged_file *f)
         flushed = CloseHandle(f->handle) != 0 && flushed;
         f->handle = INVALID_HANDLE_VALUE;
     }
-    if (!flushed) {
+    if (!flushed || !hash_matches(f)) {
+        int reason = flushed ? INSTALL_SIGNATURE_MISMATCH : INSTALL_LOCAL_ERROR;
         DeleteFileA(f->temp_path);
         f->temp_path[0] = '\0';
-        return INSTALL_LOCAL_ERROR;
+        sha256_end(&f->sha);
+        return reason;
     }
     if (!MoveFileExA(f->temp_path, f->target_path,
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         DeleteFileA(f->temp_path);
         f->temp_path[0] = '\0';
+        sha256_end(&f->sha);
         return is_in_use_error(error) ? INSTALL_IN_USE : INSTALL_LOCAL_ERROR;
     }
     f->temp_path[0] = '\0';
+    sha256_end(&f->sha);
     // The installed file must not inherit the staging file's hidden mark.
     DWORD attributes = GetFileAttributesA(f->target_path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN)) {

@@ -4,7 +4,9 @@
 
 #include "net_peer.h"
 #include "catalogue/file_checksum.h"
+#include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
+#include "net/sha256.h"
 
 namespace {
 
@@ -98,6 +100,44 @@ TEST_F(StagedFile, UnusableTargetsAreRefused)
     EXPECT_EQ(0, staged_file_begin(&f, ""));
     EXPECT_EQ(0, staged_file_begin(&f, nullptr));
     EXPECT_EQ(1, count_files(folder_));
+}
+
+// The publisher's SHA-256 is the last word: other bytes never replace the target, whatever
+// their size or CRC, and a hash that did not see every byte proves nothing.
+TEST_F(StagedFile, AnExpectedSha256DecidesTheCommit)
+{
+    transfer_check check = {};
+    check.check_sha256 = 1;
+    // SHA-256("abc"), the standard's own example.
+    const uint8_t abc[32] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40,
+                             0xde, 0x5d, 0xae, 0x22, 0x23, 0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17,
+                             0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
+    memcpy(check.sha256, abc, 32);
+    uint8_t digest[32];
+    ASSERT_EQ(1, sha256_of("abc", 3, digest));
+    EXPECT_EQ(0, memcmp(digest, abc, 32)) << "the system's SHA-256";
+
+    staged_file f;
+    ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
+    staged_file_expect(&f, &check);
+    ASSERT_EQ(1, staged_file_write(&f, "abd", 3));
+    EXPECT_EQ(INSTALL_SIGNATURE_MISMATCH, staged_file_commit(&f));
+    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ(1, count_files(folder_)) << "the staged bytes are gone";
+
+    ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
+    ASSERT_EQ(1, staged_file_write(&f, "a", 1));
+    staged_file_expect(&f, &check);   // too late: "a" was not hashed
+    ASSERT_EQ(1, staged_file_write(&f, "bc", 2));
+    EXPECT_EQ(INSTALL_SIGNATURE_MISMATCH, staged_file_commit(&f));
+    EXPECT_EQ("old content", read_file(target_));
+
+    ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
+    staged_file_expect(&f, &check);
+    ASSERT_EQ(1, staged_file_write(&f, "a", 1));
+    ASSERT_EQ(1, staged_file_write(&f, "bc", 2));
+    EXPECT_EQ(INSTALL_OK, staged_file_commit(&f));
+    EXPECT_EQ("abc", read_file(target_));
 }
 
 }  // namespace

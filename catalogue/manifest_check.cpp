@@ -1,0 +1,166 @@
+#include "catalogue/manifest_check.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "catalogue/decimal_text.h"
+#include "catalogue/manifest_fetch.h"
+#include "catalogue/signature_verify.h"
+#include "net/framed/framed_session.h"
+#include "net/framed/staged_file.h"
+
+enum { MAIN_MESSAGE_LINE = 1004 };
+
+// Written by the refresh, read by the install worker; a refresh never runs while a worker
+// does, so the two never overlap.
+static int g_verdict = VERDICT_NOT_REQUIRED;
+static manifest g_manifest;
+static char g_message[512];
+
+const char *verdict_text(int verdict)
+{
+    switch (verdict) {
+    case VERDICT_BAD_KEY_SETTING: return "설정된 게시자 키(PublisherKey)가 올바르지 않습니다";
+    case VERDICT_FETCH_FAILED:    return "서명 목록을 받지 못했습니다";
+    case VERDICT_MISSING:         return "서버에 서명 목록이 없습니다";
+    case VERDICT_MALFORMED:       return "서명 목록이 손상되었습니다";
+    case VERDICT_UNSIGNED:        return "서명 목록에 서명이 없습니다";
+    case VERDICT_UNKNOWN_KEY:     return "등록된 게시자 키의 서명이 아닙니다";
+    case VERDICT_OLDER:           return "이미 받은 것보다 오래된 서명 목록입니다";
+    case VERDICT_EXPIRED:         return "서명 목록의 유효 기간이 지났습니다";
+    case VERDICT_NO_CRYPTO:       return "이 PC에서 서명을 확인할 수 없습니다";
+    default:                      return "";
+    }
+}
+
+int verify_library_manifest(const char *text, size_t length, const publisher_keys *keys,
+                            uint64_t now, manifest *out)
+{
+    if (!keys || keys->state == PUBLISHER_KEYS_NONE)
+        return VERDICT_NOT_REQUIRED;
+    if (keys->state != PUBLISHER_KEYS_READY || keys->count <= 0)
+        return VERDICT_BAD_KEY_SETTING;
+    int parsed = parse_manifest(text, length, out);
+    if (parsed == MANIFEST_UNSIGNED)
+        return VERDICT_UNSIGNED;
+    if (parsed != MANIFEST_OK)
+        return VERDICT_MALFORMED;
+    int signer = -1, unavailable = 0;
+    for (int i = 0; i < keys->count && signer < 0; ++i) {
+        int v = verify_p256_signature(keys->keys[i], text, out->signed_length, out->signature);
+        if (v == SIGNATURE_VALID)
+            signer = i;
+        else if (v == SIGNATURE_UNAVAILABLE)
+            unavailable = 1;
+    }
+    if (signer < 0)
+        return unavailable ? VERDICT_NO_CRYPTO : VERDICT_UNKNOWN_KEY;
+    // Only what the signature covers is believed; from here on the fields are the publisher's.
+    if (out->sequence < accepted_sequence(keys->keys[signer]))
+        return VERDICT_OLDER;
+    if (out->has_expiry && now >= out->expires)
+        return VERDICT_EXPIRED;
+    remember_accepted_sequence(keys->keys[signer], out->sequence);
+    return VERDICT_VERIFIED;
+}
+
+static uint64_t unix_now()
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    uint64_t ticks = (uint64_t)ft.dwHighDateTime << 32 | ft.dwLowDateTime;
+    const uint64_t EPOCH = 116444736000000000ull;
+    return ticks > EPOCH ? (ticks - EPOCH) / 10000000ull : 0;
+}
+
+static int fetch_verdict(char **text, int *length)
+{
+    int fetched = g_protocol_preference ? fetch_manifest_text(text, length)
+                                        : fetch_manifest_framed(g_framed_session, text, length);
+    if (fetched == MANIFEST_FETCHED)
+        return VERDICT_VERIFIED;
+    if (fetched == MANIFEST_ABSENT)
+        return VERDICT_MISSING;
+    return fetched == MANIFEST_OVERSIZED ? VERDICT_MALFORMED : VERDICT_FETCH_FAILED;
+}
+
+void check_library_signature(HWND main_window)
+{
+    g_verdict = VERDICT_NOT_REQUIRED;
+    g_message[0] = '\0';
+    publisher_keys keys;
+    load_publisher_keys(&keys);
+    if (keys.state == PUBLISHER_KEYS_NONE)
+        return;
+    int verdict = keys.state == PUBLISHER_KEYS_READY ? VERDICT_VERIFIED : VERDICT_BAD_KEY_SETTING;
+    char *text = nullptr;
+    int length = 0;
+    if (verdict == VERDICT_VERIFIED)
+        verdict = fetch_verdict(&text, &length);
+    if (verdict == VERDICT_VERIFIED)
+        verdict = verify_library_manifest(text, (size_t)length, &keys, unix_now(), &g_manifest);
+    free(text);
+    g_verdict = verdict;
+
+    if (verdict == VERDICT_VERIFIED) {
+        int uncovered = 0;
+        for (int i = 0; i < g_catalogue_count; ++i)
+            if (signed_file_refusal(&g_catalogue[i], g_catalogue[i].name) != INSTALL_OK)
+                ++uncovered;
+        int used = snprintf(g_message, sizeof g_message, " ♧ 게시자 서명 확인됨 (일련번호 %llu).",
+                            (unsigned long long)g_manifest.sequence);
+        if (uncovered > 0 && used > 0 && used < (int)sizeof g_message)
+            snprintf(g_message + used, sizeof g_message - (size_t)used,
+                     " 서명과 다른 파일 %d개는 설치하지 않습니다.", uncovered);
+    } else {
+        snprintf(g_message, sizeof g_message, " ♧ 서명 확인 실패: %s. 설치하지 않습니다.",
+                 verdict_text(verdict));
+    }
+    if (main_window)
+        SetDlgItemTextA(main_window, MAIN_MESSAGE_LINE, g_message);
+}
+
+const char *signature_refusal_text()
+{
+    if (g_verdict == VERDICT_NOT_REQUIRED || g_verdict == VERDICT_VERIFIED)
+        return nullptr;
+    return g_message;
+}
+
+int signed_file_refusal(const catalogue_entry *entry, const char *name)
+{
+    if (g_verdict == VERDICT_NOT_REQUIRED)
+        return INSTALL_OK;
+    if (g_verdict != VERDICT_VERIFIED)
+        return INSTALL_UNVERIFIED;
+    const manifest_file *f = manifest_find(&g_manifest, name);
+    if (!f)
+        return INSTALL_NOT_SIGNED;
+    int32_t size = parse_i32_saturated(entry ? entry->size : nullptr);
+    if (size < 0 || (uint64_t)size != f->size)
+        return INSTALL_SIGNATURE_MISMATCH;
+    return INSTALL_OK;
+}
+
+void add_signature_check(const char *name, transfer_check *check)
+{
+    if (!check)
+        return;
+    check->check_sha256 = 0;
+    if (g_verdict != VERDICT_VERIFIED)
+        return;
+    const manifest_file *f = manifest_find(&g_manifest, name);
+    if (!f)
+        return;
+    check->check_sha256 = 1;
+    memcpy(check->sha256, f->sha256, sizeof check->sha256);
+    // The size the publisher signed is the size to receive.
+    check->check_size = 1;
+    check->size = (uint32_t)f->size;
+}
+
+int library_signature_verdict()
+{
+    return g_verdict;
+}

@@ -1,0 +1,110 @@
+#include "settings/publisher_key.h"
+
+#include <windows.h>
+#include <cstdio>
+#include <cstring>
+
+#include "catalogue/manifest.h"
+#include "settings/offline_config.h"
+#include "settings/registry_store.h"
+
+static const char VALUE_NAME[] = "PublisherKey";
+static const char KEY_PATH[] = "SOFTWARE\\TervalenWyndale\\PlimoExcel\\Server";
+
+void parse_publisher_keys(const char *text, publisher_keys *out)
+{
+    memset(out, 0, sizeof *out);
+    if (!text)
+        return;
+    const char *p = text;
+    int pieces = 0;
+    while (*p) {
+        const char *end = strchr(p, ';');
+        if (!end)
+            end = p + strlen(p);
+        const char *a = p, *b = end;
+        while (a < b && (*a == ' ' || *a == '\t'))
+            ++a;
+        while (b > a && (b[-1] == ' ' || b[-1] == '\t'))
+            --b;
+        if (b > a) {
+            ++pieces;
+            // One bad key fails them all: trusting "the rest" would hide a typing error
+            // until the day the publisher rolls over to the key that was mistyped.
+            if (out->count >= PUBLISHER_KEYS_MAX ||
+                !parse_public_key(a, (size_t)(b - a), out->keys[out->count])) {
+                memset(out, 0, sizeof *out);
+                out->state = PUBLISHER_KEYS_INVALID;
+                return;
+            }
+            ++out->count;
+        }
+        p = *end ? end + 1 : end;
+    }
+    out->state = pieces > 0 ? PUBLISHER_KEYS_READY : PUBLISHER_KEYS_NONE;
+}
+
+// The value in one registry view; 1 when present and not blank.
+static int read_key_text(HKEY root, REGSAM view, char *text, DWORD capacity)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, KEY_PATH, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD type = 0, length = capacity - 1;
+    LONG status = RegQueryValueExA(key, VALUE_NAME, nullptr, &type, (BYTE *)text, &length);
+    RegCloseKey(key);
+    if (status == ERROR_MORE_DATA) {
+        // Present but too long for any set of keys we take: configured, and wrong.
+        strcpy(text, "?");
+        return 1;
+    }
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return 0;
+    text[length < capacity ? length : capacity - 1] = '\0';
+    return strspn(text, " \t;") != strlen(text);
+}
+
+void load_publisher_keys(publisher_keys *out)
+{
+    char text[PUBLISHER_KEY_TEXT_MAX + 1];
+    // A 32-bit program on 64-bit Windows sees the 32-bit registry view by default; a policy
+    // may have been written to either, and only administrators can write both.
+    if (read_key_text(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, text, sizeof text) ||
+        read_key_text(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, text, sizeof text) ||
+        read_key_text(HKEY_CURRENT_USER, 0, text, sizeof text) ||
+        read_offline_value("SERVER", VALUE_NAME, text, sizeof text)) {
+        parse_publisher_keys(text, out);
+        return;
+    }
+    memset(out, 0, sizeof *out);
+}
+
+static void sequence_value_name(const uint8_t key[64], char *name, size_t capacity)
+{
+    // The first eight bytes of X name the key well enough to keep the counters apart.
+    int used = snprintf(name, capacity, "PublisherSequence.");
+    for (int i = 0; i < 8 && used + 2 < (int)capacity; ++i)
+        used += snprintf(name + used, capacity - (size_t)used, "%02x", key[i]);
+}
+
+uint64_t accepted_sequence(const uint8_t key[64])
+{
+    char name[64], text[32];
+    sequence_value_name(key, name, sizeof name);
+    if (!read_setting(name, text, sizeof text))
+        return 0;
+    uint64_t value = 0;
+    for (const char *p = text; *p >= '0' && *p <= '9'; ++p)
+        value = value > (UINT64_MAX - 9) / 10 ? UINT64_MAX : value * 10 + (uint64_t)(*p - '0');
+    return value;
+}
+
+void remember_accepted_sequence(const uint8_t key[64], uint64_t sequence)
+{
+    if (sequence <= accepted_sequence(key))
+        return;
+    char name[64], text[32];
+    sequence_value_name(key, name, sizeof name);
+    snprintf(text, sizeof text, "%llu", (unsigned long long)sequence);
+    write_setting(name, text);
+}

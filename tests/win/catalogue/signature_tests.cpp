@@ -1,0 +1,304 @@
+// The publisher's signature, checked with the system's cryptography against manifests that
+// pavoset-server's signing code wrote (signed_fixtures.sh, run by the suite; the folder is
+// named by PAVOSET_SIGNED_DIR as a Windows path).
+#include <winsock2.h>
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <cstring>
+#include "catalogue/catalogue.h"
+#include "catalogue/install_report.h"
+#include "catalogue/manifest_check.h"
+#include "catalogue/text_install.h"
+#include "net/framed/framed_session.h"
+#include "net/framed/staged_file.h"
+#include "net/sha256.h"
+#include "net/text/text_channel.h"
+#include "settings/publisher_key.h"
+#include "test_support.h"
+
+namespace {
+
+std::string trimmed(std::string s)
+{
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.pop_back();
+    return s;
+}
+
+struct Signature : testing::Test {
+    std::string dir;
+    manifest m;
+
+    void SetUp() override
+    {
+        dir = env_text("PAVOSET_SIGNED_DIR");
+        if (dir.empty())
+            GTEST_SKIP() << "PAVOSET_SIGNED_DIR not set (see signed_fixtures.sh)";
+        delete_settings_tree();
+    }
+    void TearDown() override
+    {
+        delete_settings_tree();
+        check_library_signature(nullptr);   // no key any more: back to no verdict
+    }
+    std::string fixture(const char *name) { return read_whole_file((dir + "\\" + name).c_str()); }
+    std::string key(const char *name) { return trimmed(fixture((std::string(name) + ".pub").c_str())); }
+    publisher_keys keys(const std::string &text)
+    {
+        publisher_keys k;
+        parse_publisher_keys(text.c_str(), &k);
+        return k;
+    }
+    int verify(const std::string &text, const std::string &key_text, uint64_t now = 1)
+    {
+        publisher_keys k = keys(key_text);
+        return verify_library_manifest(text.data(), text.size(), &k, now, &m);
+    }
+};
+
+TEST_F(Signature, ServerSignedManifestVerifiesWithCngAndListsTheLibrary)
+{
+    std::string text = fixture("key1.manifest");
+    ASSERT_FALSE(text.empty());
+    ASSERT_EQ(verify(text, key("key1")), VERDICT_VERIFIED);
+    ASSERT_EQ(m.file_count, 2);
+    const manifest_file *a = manifest_find(&m, "a.dll");
+    ASSERT_NE(a, nullptr);
+    std::string bytes = read_whole_file((dir + "\\lib\\a.dll").c_str());
+    uint8_t digest[32];
+    ASSERT_EQ(sha256_of(bytes.data(), bytes.size(), digest), 1);
+    EXPECT_EQ(memcmp(digest, a->sha256, 32), 0) << "CNG's SHA-256 equals the server's";
+    EXPECT_EQ(a->size, bytes.size());
+    EXPECT_EQ(manifest_find(&m, "c.dll"), nullptr);
+    // The accepted sequence is kept for that key.
+    publisher_keys k = keys(key("key1"));
+    EXPECT_EQ(accepted_sequence(k.keys[0]), m.sequence);
+}
+
+TEST_F(Signature, AlteredBytesOrSignatureOrAnotherKeyAreRefused)
+{
+    std::string text = fixture("key1.manifest");
+    ASSERT_EQ(verify(text, key("key1")), VERDICT_VERIFIED);
+    std::string altered = text;
+    size_t size_at = altered.find(" ", altered.find("file ") + 5) + 1;
+    altered[size_at] = altered[size_at] == '9' ? '8' : altered[size_at] + 1;  // one size digit
+    EXPECT_EQ(verify(altered, key("key1")), VERDICT_UNKNOWN_KEY);
+    std::string resigned = text;
+    size_t sig_at = resigned.find("signature ") + 20;
+    resigned[sig_at] = resigned[sig_at] == 'A' ? 'B' : 'A';
+    EXPECT_EQ(verify(resigned, key("key1")), VERDICT_UNKNOWN_KEY);
+    EXPECT_EQ(verify(text, key("wrong")), VERDICT_UNKNOWN_KEY);
+    EXPECT_EQ(verify(text.substr(0, text.find("signature ")), key("key1")), VERDICT_UNSIGNED);
+    EXPECT_EQ(verify(text.substr(0, text.size() - 5), key("key1")), VERDICT_MALFORMED);
+    EXPECT_EQ(verify(text, "not a key"), VERDICT_BAD_KEY_SETTING);
+    EXPECT_EQ(verify(text, key("key1") + ";short"), VERDICT_BAD_KEY_SETTING);
+}
+
+TEST_F(Signature, EitherKeyOfARolloverVerifies)
+{
+    std::string both = key("key1") + " ; " + key("key2");
+    EXPECT_EQ(verify(fixture("key2.manifest"), both), VERDICT_VERIFIED);
+    EXPECT_EQ(verify(fixture("key1.manifest"), both), VERDICT_VERIFIED);
+    EXPECT_EQ(verify(fixture("key2.manifest"), key("wrong") + ";" + key("key2")), VERDICT_VERIFIED);
+    EXPECT_EQ(verify(fixture("key2.manifest"), key("key1")), VERDICT_UNKNOWN_KEY);
+}
+
+TEST_F(Signature, AnOlderSequenceIsRefusedPerKeyAndExpiryHolds)
+{
+    std::string current = fixture("key1.manifest"), older = fixture("older.manifest");
+    EXPECT_EQ(verify(older, key("key1")), VERDICT_VERIFIED) << "nothing seen yet";
+    ASSERT_EQ(verify(current, key("key1")), VERDICT_VERIFIED);
+    uint64_t expires = m.expires;
+    ASSERT_EQ(m.has_expiry, 1);
+    EXPECT_EQ(verify(older, key("key1")), VERDICT_OLDER) << "a rollback to the older library";
+    EXPECT_EQ(verify(current, key("key1")), VERDICT_VERIFIED) << "the same one again is fine";
+    EXPECT_EQ(verify(current, key("key1"), expires - 1), VERDICT_VERIFIED);
+    EXPECT_EQ(verify(current, key("key1"), expires), VERDICT_EXPIRED) << "a frozen library";
+    // The counter is per key: key2's manifests are judged by key2's highest alone.
+    EXPECT_EQ(verify(fixture("key2.manifest"), key("key2")), VERDICT_VERIFIED);
+}
+
+TEST_F(Signature, MachinePolicyWinsOverTheUserAndTheUserOverOfflineIni)
+{
+    HKEY machine;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &machine, nullptr),
+              ERROR_SUCCESS);
+    std::string wrong = key("wrong"), key1 = key("key1");
+    put_raw_setting("PublisherKey", REG_SZ, key1.c_str(), (DWORD)key1.size() + 1);
+    publisher_keys loaded;
+    load_publisher_keys(&loaded);
+    ASSERT_EQ(loaded.state, PUBLISHER_KEYS_READY);
+    EXPECT_EQ(memcmp(loaded.keys[0], keys(key1).keys[0], 64), 0);
+
+    RegSetValueExA(machine, "PublisherKey", 0, REG_SZ, (const BYTE *)wrong.c_str(),
+                   (DWORD)wrong.size() + 1);
+    load_publisher_keys(&loaded);
+    ASSERT_EQ(loaded.count, 1);
+    EXPECT_EQ(memcmp(loaded.keys[0], keys(wrong).keys[0], 64), 0) << "the user cannot override";
+    RegDeleteValueA(machine, "PublisherKey");
+    RegCloseKey(machine);
+
+    delete_settings_tree();
+    load_publisher_keys(&loaded);
+    EXPECT_EQ(loaded.state, PUBLISHER_KEYS_NONE);
+    std::string ini = "[SERVER]\r\nPublisherKey=" + key1 + "\r\n";
+    ASSERT_TRUE(write_whole_file("Offline.INI", ini));
+    load_publisher_keys(&loaded);
+    DeleteFileA("Offline.INI");
+    EXPECT_EQ(loaded.state, PUBLISHER_KEYS_READY);
+}
+
+// The whole client path over the text protocol, with a scripted server.
+struct SignedInstall : Signature {
+    test_window window = {};
+    text_peer peer;
+    install_report report = {};
+
+    void SetUp() override
+    {
+        Signature::SetUp();
+        if (IsSkipped())
+            return;
+        reset_install_folder();
+        window = create_test_window();
+        // The main window's message line, where the outcome is said.
+        CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 330, 600, 20, window.main, (HMENU)1004,
+                        nullptr, nullptr);
+        std::string k = key("key1");
+        put_raw_setting("PublisherKey", REG_SZ, k.c_str(), (DWORD)k.size() + 1);
+    }
+    void TearDown() override
+    {
+        close_text_channel();
+        stop_text_peer(&peer);
+        if (window.main)
+            destroy_test_window(&window);
+        release_catalogue();
+        reset_install_folder();
+        Signature::TearDown();
+    }
+    // Serves the fixture library (a.dll, b.xla, c.dll), b.xla as given, and the manifest.
+    void serve(const std::string &b_bytes, const std::string &manifest_text)
+    {
+        std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
+        std::string c = read_whole_file((dir + "\\lib\\c.dll").c_str());
+        std::vector<text_file_rule> rules = {{"a.dll", a, text_file_rule::SERVE},
+                                             {"b.xla", b_bytes, text_file_rule::SERVE},
+                                             {"c.dll", c, text_file_rule::SERVE}};
+        if (!manifest_text.empty())
+            rules.push_back({MANIFEST_FILE_NAME, manifest_text, text_file_rule::SERVE});
+        start_text_peer(&peer, text_file_server("", rules));
+        point_client_at(peer.port);
+        ASSERT_EQ(open_text_channel(), 1234);
+        load_catalogue(record_for("a.dll", a) + "~|" + record_for("b.xla", b_bytes) + "~|" +
+                       record_for("c.dll", c));
+        fill_rows(window);
+        g_protocol_preference = 1;
+        check_library_signature(window.main);
+    }
+    int install()
+    {
+        int installed = -1;
+        run_pass([&]() { installed = install_over_text(window.main, INSTALL_FOLDER_TEXT,
+                                                       window.list, &report); });
+        return installed;
+    }
+    bool requested(const std::string &name)
+    {
+        std::lock_guard<std::mutex> hold(peer.lock);
+        for (auto &r : peer.requests)
+            if (r == "#REQ:FTP_RCV:" + name)
+                return true;
+        return false;
+    }
+    std::string message()
+    {
+        char text[600] = {0};
+        GetDlgItemTextA(window.main, 1004, text, sizeof text);
+        return text;
+    }
+};
+
+TEST_F(SignedInstall, SignedFilesInstallAndAFileNotInTheManifestIsNeverRequested)
+{
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    serve(b, fixture("key1.manifest"));
+    EXPECT_EQ(library_signature_verdict(), VERDICT_VERIFIED);
+    EXPECT_NE(message().find("서명 확인됨"), std::string::npos) << message();
+    EXPECT_EQ(install(), 2);
+    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "b.xla"), b);
+    EXPECT_FALSE(requested("c.dll"));
+    EXPECT_FALSE(path_exists(INSTALL_FOLDER "c.dll"));
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_STREQ(report.failed_names[0], "c.dll");
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_NOT_SIGNED);
+    EXPECT_FALSE(path_exists(INSTALL_FOLDER MANIFEST_FILE_NAME)) << "read, never installed";
+}
+
+TEST_F(SignedInstall, BytesOtherThanSignedNeverReplaceTheOldFile)
+{
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    std::string forged = b;
+    forged[10] ^= 0x20;   // same size, the catalogue's CRC made to match: only SHA-256 tells
+    ASSERT_TRUE(write_whole_file(INSTALL_FOLDER "b.xla", "old b"));
+    serve(forged, fixture("key1.manifest"));
+    EXPECT_EQ(install(), 1);
+    EXPECT_TRUE(requested("b.xla"));
+    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "b.xla"), "old b");
+    ASSERT_EQ(report.failed, 2);
+    EXPECT_STREQ(report.failed_names[0], "b.xla");
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_SIGNATURE_MISMATCH);
+    for (const std::string &name : install_folder_names())
+        EXPECT_TRUE(name == "a.dll" || name == "b.xla" || name == "EXCELLIBINFO.DAT") << name;
+}
+
+TEST_F(SignedInstall, NoManifestOrAnUnknownSignerInstallsNothingAndSaysWhy)
+{
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    serve(b, "");
+    EXPECT_EQ(library_signature_verdict(), VERDICT_MISSING);
+    ASSERT_NE(signature_refusal_text(), nullptr);
+    EXPECT_NE(message().find("서명 목록이 없습니다"), std::string::npos) << message();
+    EXPECT_NE(signed_file_refusal(&g_catalogue[0], "a.dll"), INSTALL_OK);
+    close_text_channel();
+    stop_text_peer(&peer);
+    peer.requests.clear();
+    std::string wrong = key("wrong");
+    put_raw_setting("PublisherKey", REG_SZ, wrong.c_str(), (DWORD)wrong.size() + 1);
+    serve(b, fixture("key1.manifest"));
+    EXPECT_EQ(library_signature_verdict(), VERDICT_UNKNOWN_KEY);
+    EXPECT_NE(message().find("등록된 게시자 키의 서명이 아닙니다"), std::string::npos);
+    EXPECT_EQ(install(), 0) << "the install pass itself refuses every file, too";
+    EXPECT_FALSE(requested("a.dll"));
+}
+
+TEST_F(SignedInstall, WithoutAKeyNothingIsFetchedOrChecked)
+{
+    delete_settings_tree();
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    serve(b, fixture("key1.manifest"));
+    EXPECT_EQ(library_signature_verdict(), VERDICT_NOT_REQUIRED);
+    EXPECT_FALSE(requested(MANIFEST_FILE_NAME));
+    EXPECT_EQ(install(), 3);
+}
+
+// The reference server publishes the sample signed with key1 (see the suite's server_up):
+// the manifest also comes over the framed file service.
+TEST_F(SignedInstall, TheManifestArrivesOverTheFramedProtocolToo)
+{
+    std::string port = env_text("PAVOSET_SERVER_PORT");
+    if (port.empty())
+        GTEST_SKIP() << "PAVOSET_SERVER_PORT not set";
+    point_client_at((uint16_t)atoi(port.c_str()));
+    field_list records;
+    ASSERT_EQ(fetch_catalogue_framed(&records), 1);
+    build_catalogue(&records);
+    check_library_signature(window.main);
+    EXPECT_EQ(library_signature_verdict(), VERDICT_VERIFIED) << message();
+    EXPECT_EQ(g_protocol_preference, 0);
+    release_session(g_framed_session);
+    g_framed_session = nullptr;
+}
+
+}  // namespace

@@ -5,8 +5,8 @@
 # uninstall. Prints "PASS name" / "FAIL name".
 #
 # Uses build/windows-x64 (PAVOSET_SERVER_WIN_BUILD overrides) and build/native-debug for the
-# protocol tests. Where the suite runs Windows code as 32-bit (PAVOSET_WINE_ARCH=win32) a
-# 64-bit program cannot run in its prefix, and the script says so and tests nothing.
+# protocol tests. Where the suite runs Windows code as 32-bit, it uses the 64-bit loader and a
+# 64-bit prefix of its own.
 set -u
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$HERE/../../tools/wine/env.sh"
@@ -27,8 +27,15 @@ result() {  # name ok(0|1)
 }
 
 if [ "$PAVOSET_WINE_ARCH" != win64 ]; then
-    log "Windows code runs as 32-bit here; the 64-bit server is not tested ($PAVOSET_WINE_WHY)"
-    exit 0
+    if [ ! -x /usr/lib/wine/wine64 ]; then
+        log "no 64-bit Wine here; the 64-bit server is not tested ($PAVOSET_WINE_WHY)"
+        exit 0
+    fi
+    # The suite runs Windows code as 32-bit in a prefix of its own; the 64-bit server and
+    # client tests need a 64-bit one (./run test makes it for the 64-bit unit tests).
+    wine_choose win64
+    unset WINEPREFIX
+    [ -n "${PAVOSET_WINEPREFIX_win64:-}" ] && export WINEPREFIX=$PAVOSET_WINEPREFIX_win64
 fi
 missing=
 for f in "$EXE" "$PROTOCOL_TESTS" "$NATIVE_SERVER"; do [ -f "$f" ] || missing+=" $f"; done

@@ -58,12 +58,17 @@ wine64_off_path() {
 # The one decision. Exports PAVOSET_WINE_ARCH (win32|win64), PAVOSET_WIN_PRESET,
 # PAVOSET_WIN_BUILD (the build folder whose executables run here) and PAVOSET_WINE_WHY.
 # PAVOSET_WINE_ARCH set by the caller forces the choice; `wine_choose again` decides anew
-# (after Wine was installed, say) unless it was forced.
+# (after Wine was installed, say) unless it was forced; `wine_choose win64` (or win32) forces
+# one path for the rest of the caller's shell.
 wine_choose() {
-    if [ "${1:-}" = again ]; then
-        case "${PAVOSET_WINE_WHY:-}" in forced*) ;; *) unset PAVOSET_WINE_ARCH ;; esac
-        unset PAVOSET_WINE_DECIDED PAVOSET_WIN_BUILD
-    fi
+    case "${1:-}" in
+        again)
+            case "${PAVOSET_WINE_WHY:-}" in forced*) ;; *) unset PAVOSET_WINE_ARCH ;; esac
+            unset PAVOSET_WINE_DECIDED PAVOSET_WIN_BUILD ;;
+        win32|win64)
+            PAVOSET_WINE_ARCH=$1
+            unset PAVOSET_WINE_DECIDED PAVOSET_WIN_BUILD ;;
+    esac
     if [ -z "${PAVOSET_WINE_DECIDED:-}" ]; then
         case "${PAVOSET_WINE_ARCH:-}" in
             win32) PAVOSET_WINE_WHY="forced by PAVOSET_WINE_ARCH=win32" ;;

@@ -21,6 +21,8 @@ const char *failure_reason_text(int reason)
     case INSTALL_BAD_NAME:      return "잘못된 이름";
     case INSTALL_NO_CONNECTION: return "연결 실패";
     case INSTALL_LOCAL_ERROR:   return "쓰기 실패";
+    case INSTALL_READ_ONLY:     return "쓰기 금지";
+    case INSTALL_LOCKED:        return "다른 설치 진행 중";
     default:                    return "실패";
     }
 }

@@ -8,6 +8,8 @@
 #include "app/app_state.h"
 #include "app/ip_option.h"
 #include "app/main_window.h"
+#include "catalogue/install_lock.h"
+#include "catalogue/install_steps.h"
 #include "net/text/text_channel.h"
 #include "settings/server_address.h"
 
@@ -43,6 +45,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int)
     default:
         break;
     }
+
+    // A run killed mid-install left its staging files; none is ours to keep unless another
+    // instance is installing right now.
+    release_install_lock(begin_install_pass());
 
     DialogBoxParamA(instance, MAKEINTRESOURCEA(MAIN_DIALOG_ID), nullptr, main_window_proc, 0);
 

@@ -105,6 +105,12 @@ int staged_file_commit(staged_file *f)
         DWORD error = GetLastError();
         DeleteFileA(f->temp_path);
         f->temp_path[0] = '\0';
+        // A read-only target refuses the replacement as access denied too; closing the other
+        // program would not help there, so it gets a reason of its own.
+        DWORD target = GetFileAttributesA(f->target_path);
+        if (error == ERROR_ACCESS_DENIED && target != INVALID_FILE_ATTRIBUTES &&
+            (target & FILE_ATTRIBUTE_READONLY))
+            return INSTALL_READ_ONLY;
         return is_in_use_error(error) ? INSTALL_IN_USE : INSTALL_LOCAL_ERROR;
     }
     f->temp_path[0] = '\0';

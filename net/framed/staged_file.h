@@ -14,6 +14,8 @@ enum install_failure {
     INSTALL_DAMAGED,        // size or CRC-32 differ from the catalogue
     INSTALL_IN_USE,         // the target is held open by another program
     INSTALL_LOCAL_ERROR,    // the temporary file could not be made or written
+    INSTALL_READ_ONLY,      // the target is marked read-only
+    INSTALL_LOCKED,         // another instance is installing into the folder
 };
 
 struct staged_file {
@@ -28,7 +30,8 @@ struct staged_file {
 int staged_file_begin(staged_file *f, const char *target_path);
 int staged_file_write(staged_file *f, const void *data, uint32_t length);  // 1 on success
 // Closes and moves the temporary file over the target (MoveFileExA, replace-existing).
-// INSTALL_OK, INSTALL_IN_USE (sharing/access violation on the target) or INSTALL_LOCAL_ERROR;
+// INSTALL_OK, INSTALL_IN_USE (sharing/access violation on the target), INSTALL_READ_ONLY
+// (the target is marked read-only) or INSTALL_LOCAL_ERROR;
 // on failure the temporary file is removed and the target is untouched.
 int staged_file_commit(staged_file *f);
 void staged_file_abort(staged_file *f);  // closes and deletes the temporary file

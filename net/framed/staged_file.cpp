@@ -100,17 +100,21 @@ int staged_file_commit(staged_file *f)
         f->temp_path[0] = '\0';
         return INSTALL_LOCAL_ERROR;
     }
+    // A target marked read-only is the user's decision, and Windows refuses to replace it as
+    // "access denied"; asking first gives the same answer everywhere and a reason of its own,
+    // since closing another program would not help.
+    DWORD target = GetFileAttributesA(f->target_path);
+    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) &&
+        !(target & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileA(f->temp_path);
+        f->temp_path[0] = '\0';
+        return INSTALL_READ_ONLY;
+    }
     if (!MoveFileExA(f->temp_path, f->target_path,
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         DeleteFileA(f->temp_path);
         f->temp_path[0] = '\0';
-        // A read-only target refuses the replacement as access denied too; closing the other
-        // program would not help there, so it gets a reason of its own.
-        DWORD target = GetFileAttributesA(f->target_path);
-        if (error == ERROR_ACCESS_DENIED && target != INVALID_FILE_ATTRIBUTES &&
-            (target & FILE_ATTRIBUTE_READONLY))
-            return INSTALL_READ_ONLY;
         return is_in_use_error(error) ? INSTALL_IN_USE : INSTALL_LOCAL_ERROR;
     }
     f->temp_path[0] = '\0';

@@ -417,23 +417,28 @@ TEST_F(TextInstall, LeftoverStagingFilesAreRemovedUnlessAnotherInstanceInstalls)
 
     // Another instance installing: its lock is held elsewhere (here by another thread).
     HANDLE taken = nullptr;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE hold = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread other([&]() {
         taken = take_install_lock();
+        SetEvent(ready);
         WaitForSingleObject(hold, INFINITE);
         release_install_lock(taken);
     });
-    while (!taken)
-        Sleep(1);
+    WaitForSingleObject(ready, 10000);
+    CloseHandle(ready);
+    EXPECT_NE(taken, nullptr);
     EXPECT_EQ(take_install_lock(), nullptr);
     EXPECT_EQ(install(), 0);
-    ASSERT_EQ(report.failed, 1);
-    EXPECT_EQ(report.failed_reasons[0], INSTALL_LOCKED);
-    EXPECT_TRUE(file_requests().empty());
-    EXPECT_TRUE(path_exists(path_of("pvs1A2B.tmp").c_str()));
+    int failed = report.failed, reason = report.failed_reasons[0];
+    bool kept_while_locked = path_exists(path_of("pvs1A2B.tmp").c_str());
     SetEvent(hold);
     other.join();
     CloseHandle(hold);
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(reason, INSTALL_LOCKED);
+    EXPECT_TRUE(file_requests().empty());
+    EXPECT_TRUE(kept_while_locked);
 
     EXPECT_EQ(install(), 1);
     for (const char *name : ours)
@@ -465,7 +470,7 @@ TEST_F(TextInstall, AFullDiskKeepsTheOldFileAndRemovesTheStagedOne)
     if (folder.empty())
         GTEST_SKIP() << "PAVOSET_SMALL_FOLDER not set";
     std::string target = folder + "\\big.dll";
-    ASSERT_TRUE(write_whole_file(target.c_str(), "old"));
+    ASSERT_TRUE(write_whole_file(target.c_str(), "old")) << target << " " << GetLastError();
     std::string bytes = make_bytes(4 << 20, 38);
     prepare(record_for("big.dll", bytes), {{"big.dll", bytes, text_file_rule::SERVE}});
     transfer_check check = {1, (uint32_t)bytes.size(), 1, crc_of(bytes)};

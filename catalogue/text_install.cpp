@@ -168,10 +168,15 @@ static int restage_after_zeros(file_bytes *f)
         staged_file_abort(&f->staged);
         f->writable = 0;
     }
+    // Only what the file still lacks: bytes beyond it that came with the answer are no part.
+    int64_t rest = f->size - own;
     char piece[65536];
     DWORD got = 0;
-    while (f->writable && ReadFile(in, piece, sizeof piece, &got, nullptr) && got > 0)
-        stage(f, piece, got);
+    while (f->writable && rest > 0 && ReadFile(in, piece, sizeof piece, &got, nullptr) && got > 0) {
+        int64_t part = got < rest ? got : rest;
+        stage(f, piece, part);
+        rest -= part;
+    }
     if (in != INVALID_HANDLE_VALUE)
         CloseHandle(in);
     staged_file_abort(&old);

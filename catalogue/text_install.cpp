@@ -76,13 +76,14 @@ static void show_progress(progress_bar *bar, int64_t received, int64_t total)
 }
 
 // The bytes after the answer's NUL, as they arrive. A server may send the file right behind
-// the NUL, or pad its answer with NULs and send the file later; zero bytes right behind the
-// NUL can be either. They are held back (counted, not written) until the first other byte,
-// both readings are followed, and the catalogue's CRC-32 decides which one is the file.
+// the NUL, or pad its answer with NULs (in the same send) and send the file later; zero bytes
+// behind the NUL in the answer's receive can be either. They are held back (counted, not
+// written) until the first other byte, both readings are followed, and the catalogue's
+// CRC-32 decides which one is the file.
 struct file_bytes {
     int64_t size;          // announced
     int64_t taken;         // bytes after the NUL consumed
-    int ambiguous;         // the first byte after the NUL was a zero
+    int ambiguous;         // the answer's receive carried bytes after the NUL, a zero first
     int counting;          // every byte after the NUL was a zero so far
     int64_t zeros;         // zero bytes held back: the padding, if the answer was padded
     uint32_t unpadded_crc; // CRC-32 of the first `size` bytes after the NUL
@@ -114,11 +115,12 @@ static void stage_zeros(file_bytes *f, int64_t count)
     }
 }
 
-static void take_bytes(file_bytes *f, const char *data, int64_t length)
+// with_answer: the bytes came in the answer's own receive, where padding travels.
+static void take_bytes(file_bytes *f, const char *data, int64_t length, int with_answer)
 {
     if (length <= 0)
         return;
-    if (f->taken == 0 && data[0] == 0)
+    if (with_answer && f->taken == 0 && data[0] == 0)
         f->ambiguous = f->counting = 1;
     if (f->ambiguous && f->taken < f->size) {
         int64_t part = f->size - f->taken < length ? f->size - f->taken : length;
@@ -263,7 +265,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     // padding (see file_bytes).
     int early = received_now - (answer_length + 1);
     if (early > 0)
-        take_bytes(&bytes, buffer + answer_length + 1, early);
+        take_bytes(&bytes, buffer + answer_length + 1, early, 1);
     show_progress(&bar, bytes.taken < size ? bytes.taken : size, size);
     // Read every announced byte even when the file cannot be written, so the next answer
     // is not read from this file's data.
@@ -308,7 +310,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
             *channel = CHANNEL_OUT_OF_STEP;
             break;
         }
-        take_bytes(&bytes, buffer, got);
+        take_bytes(&bytes, buffer, got, 0);
         show_progress(&bar, bytes.taken < size ? bytes.taken : size, size);
     }
     set_progress(&bar, 0);

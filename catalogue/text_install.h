@@ -12,7 +12,7 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
 // installed; 0 on failure (*failure says why when given). An empty file that the catalogue
 // expects empty is installed with result 0 and *failure INSTALL_OK.
 // *channel (when given) tells whether the connection can carry the next request.
-// Zero bytes right behind the answer's NUL may be padding or the file's first bytes; the
+// Zero bytes behind the answer's NUL in its receive may be padding or the file's first bytes; the
 // check's CRC-32 then decides (whether or not check_crc asks for it), and without a check
 // such a file is not installed.
 enum text_channel_state {

@@ -24,6 +24,8 @@ const char *failure_reason_text(int reason)
     case INSTALL_NOT_SIGNED:    return "서명 없음";
     case INSTALL_SIGNATURE_MISMATCH: return "서명 불일치";
     case INSTALL_UNVERIFIED:    return "서명 미확인";
+    case INSTALL_READ_ONLY:     return "쓰기 금지";
+    case INSTALL_LOCKED:        return "다른 설치 진행 중";
     default:                    return "실패";
     }
 }

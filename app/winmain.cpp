@@ -15,6 +15,8 @@
 #include "app/main_window.h"
 #include "app/run_log.h"
 #include "app/unattended.h"
+#include "catalogue/install_lock.h"
+#include "catalogue/install_steps.h"
 #include "net/text/text_channel.h"
 #include "settings/server_address.h"
 
@@ -102,6 +104,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line_text, int)
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     g_instance = instance;
+
+    // A run killed mid-install left its staging files; none is ours to keep unless another
+    // instance is installing right now.
+    release_install_lock(begin_install_pass());
 
     command_line options;
     parse_command_line(command_line_text, &options);

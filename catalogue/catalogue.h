@@ -2,10 +2,11 @@
 // and the main window's state that the retrievals and install passes share.
 #pragma once
 #include "catalogue/field_list.h"
+#include "catalogue/library_name.h"
 
 enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = 40960 };
 
-#define INSTALL_FOLDER "C:\\TervalenWyndale\\"
+#define INSTALL_FOLDER LIBRARY_FOLDER   // the name length limit is derived from it
 #define INSTALL_FOLDER_TEXT "C:\\TervalenWyndale"
 
 struct catalogue_entry {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include "catalogue/catalogue.h"
+#include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
 #include "catalogue/ledger.h"
 #include "catalogue/library_name.h"
@@ -35,6 +36,11 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
     int rows = list_row_count(list_view);
     if (rows == 0)
         return 0;
+    HANDLE lock = begin_install_pass();
+    if (!lock) {
+        report_waiting_rows(list_view, report, INSTALL_LOCKED);
+        return 0;
+    }
     framed_session *session = g_framed_session;
     int port = session ? request_port(session) : 0;
     int installed = 0;
@@ -74,5 +80,6 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
         mark_row_installed(list_view, row, path);
     }
     write_ledger(list_view);
+    release_install_lock(lock);
     return installed;
 }

@@ -3,10 +3,12 @@
 #include "catalogue/decimal_text.h"
 #include "catalogue/field_split.h"
 #include "catalogue/file_time.h"
+#include "catalogue/install_lock.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
 #include "net/framed/staged_file.h"
+#include "catalogue/staging_leftovers.h"
 
 const catalogue_entry *entry_for_row(int row)
 {
@@ -59,6 +61,27 @@ void report_failure(install_report *report, const char *name, int reason)
               sizeof report->failed_names[0]);
     report->failed_reasons[report->failed] = reason;
     ++report->failed;
+}
+
+void report_waiting_rows(HWND list_view, install_report *report, int reason)
+{
+    int rows = list_row_count(list_view);
+    for (int row = 0; row < rows; ++row) {
+        char status[260], name[260];
+        read_cell(list_view, row, COLUMN_STATUS, status, sizeof status);
+        if (strcmp(status, STATUS_MATCH) == 0)
+            continue;
+        read_cell(list_view, row, COLUMN_NAME, name, sizeof name);
+        report_failure(report, name, reason);
+    }
+}
+
+HANDLE begin_install_pass(void)
+{
+    HANDLE lock = take_install_lock();
+    if (lock)
+        remove_staging_leftovers(INSTALL_FOLDER);
+    return lock;
 }
 
 void mark_row_installed(HWND list_view, int row, const char *path)

@@ -21,5 +21,13 @@ void report_begin(install_report *report);
 void report_installed(install_report *report);
 void report_failure(install_report *report, const char *name, int reason);
 
+// Reports every row that is not Match as failed for reason: a pass that cannot start must
+// not read as "nothing to upgrade" while rows still wait.
+void report_waiting_rows(HWND list_view, install_report *report, int reason);
+
+// Takes the install lock and removes the staging files a killed run left in the install
+// folder. Null when another instance is installing; release with release_install_lock.
+HANDLE begin_install_pass(void);
+
 // Marks row i installed: status Match, the file's time from the catalogue, the counters.
 void mark_row_installed(HWND list_view, int row, const char *path);

@@ -6,6 +6,8 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/decimal_text.h"
 #include "catalogue/field_split.h"
+#include "catalogue/file_checksum.h"
+#include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
 #include "catalogue/ledger.h"
 #include "catalogue/library_name.h"
@@ -73,11 +75,128 @@ static void show_progress(progress_bar *bar, int64_t received, int64_t total)
         set_progress(bar, percent);
 }
 
+// The bytes after the answer's NUL, as they arrive. A server may send the file right behind
+// the NUL, or pad its answer with NULs (in the same send) and send the file later; zero bytes
+// behind the NUL in the answer's receive can be either. They are held back (counted, not
+// written) until the first other byte, both readings are followed, and the catalogue's
+// CRC-32 decides which one is the file.
+struct file_bytes {
+    int64_t size;          // announced
+    int64_t taken;         // bytes after the NUL consumed
+    int ambiguous;         // the answer's receive carried bytes after the NUL, a zero first
+    int counting;          // every byte after the NUL was a zero so far
+    int64_t zeros;         // zero bytes held back: the padding, if the answer was padded
+    uint32_t unpadded_crc; // CRC-32 of the first `size` bytes after the NUL
+    int64_t padded_count;  // bytes after the zeros, at most `size`
+    uint32_t padded_crc;   // their CRC-32
+    staged_file staged;    // holds the bytes after the zeros
+    int writable;
+    const transfer_check *check;  // the publisher's SHA-256, when required, over what is staged
+};
+
+// Longest padding taken for one: the answer and its padding travel in one send, which the
+// answer's receive reads.
+enum { PADDING_MAX = ANSWER_RECEIVE_SIZE };
+
+static void stage(file_bytes *f, const char *data, int64_t length)
+{
+    if (f->writable && length > 0 && !staged_file_write(&f->staged, data, (uint32_t)length)) {
+        staged_file_abort(&f->staged);
+        f->writable = 0;
+    }
+}
+
+static void stage_zeros(file_bytes *f, int64_t count)
+{
+    static const char zeros[4096] = {0};
+    while (count > 0 && f->writable) {
+        int64_t piece = count < (int64_t)sizeof zeros ? count : (int64_t)sizeof zeros;
+        stage(f, zeros, piece);
+        count -= piece;
+    }
+}
+
+// with_answer: the bytes came in the answer's own receive, where padding travels.
+static void take_bytes(file_bytes *f, const char *data, int64_t length, int with_answer)
+{
+    if (length <= 0)
+        return;
+    if (with_answer && f->taken == 0 && data[0] == 0)
+        f->ambiguous = f->counting = 1;
+    if (f->ambiguous && f->taken < f->size) {
+        int64_t part = f->size - f->taken < length ? f->size - f->taken : length;
+        f->unpadded_crc = crc32_update(f->unpadded_crc, data, (size_t)part);
+    }
+    f->taken += length;
+    int64_t skip = 0;
+    if (f->counting) {
+        while (skip < length && data[skip] == 0)
+            ++skip;
+        f->zeros += skip;
+        if (skip < length) {
+            f->counting = 0;
+        } else if (f->zeros > PADDING_MAX) {
+            // Too long for padding: the zeros are the file's own bytes.
+            f->ambiguous = f->counting = 0;
+            int64_t own = f->zeros < f->size ? f->zeros : f->size;
+            stage_zeros(f, own);
+            f->padded_count = own;
+            f->zeros = 0;
+            return;
+        }
+    }
+    int64_t room = f->size - f->padded_count;
+    int64_t part = length - skip < room ? length - skip : room;
+    if (part <= 0)
+        return;
+    f->padded_crc = crc32_update(f->padded_crc, data + skip, (size_t)part);
+    f->padded_count += part;
+    stage(f, data + skip, part);
+}
+
+// The held-back zeros were the file's own first bytes: the file is they and then what was
+// staged. Rare: a file that starts with zero bytes and came right behind the answer.
+static int restage_after_zeros(file_bytes *f)
+{
+    if (!f->writable)
+        return 0;
+    staged_file old = f->staged;
+    f->writable = staged_file_begin(&f->staged, old.target_path);
+    if (f->writable)
+        staged_file_expect(&f->staged, f->check);
+    int64_t own = f->zeros < f->size ? f->zeros : f->size;
+    stage_zeros(f, own);
+    CloseHandle(old.handle);
+    old.handle = INVALID_HANDLE_VALUE;
+    HANDLE in = CreateFileA(old.temp_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE && f->writable) {
+        staged_file_abort(&f->staged);
+        f->writable = 0;
+    }
+    // Only what the file still lacks: bytes beyond it that came with the answer are no part.
+    int64_t rest = f->size - own;
+    char piece[65536];
+    DWORD got = 0;
+    while (f->writable && rest > 0 && ReadFile(in, piece, sizeof piece, &got, nullptr) && got > 0) {
+        int64_t part = got < rest ? got : rest;
+        stage(f, piece, part);
+        rest -= part;
+    }
+    if (in != INVALID_HANDLE_VALUE)
+        CloseHandle(in);
+    staged_file_abort(&old);
+    return f->writable;
+}
+
 int download_file_text(SOCKET s, const char *folder, const char *name, HWND progress,
-                       const transfer_check *check, int *failure)
+                       const transfer_check *check, int *failure, int *channel)
 {
     if (failure)
         *failure = INSTALL_OK;
+    int channel_state = CHANNEL_IN_STEP;
+    if (!channel)
+        channel = &channel_state;
+    *channel = CHANNEL_IN_STEP;
     if (!s || s == INVALID_SOCKET)
         return fail(failure, INSTALL_NO_CONNECTION);
     if (!folder || !folder[0] || !library_name_is_safe(name))
@@ -95,25 +214,28 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     int received_now = text_exchange(s, request, buffer, ANSWER_RECEIVE_SIZE);
     if (received_now <= 0) {
         free(buffer);
+        *channel = CHANNEL_NO_ANSWER;
         return fail(failure, INSTALL_BROKEN);
     }
     int answer_length = (int)strlen(buffer);
-    if (strncmp(buffer, ANSWER_REFUSED, ANSWER_PREFIX_LENGTH) == 0 ||
-        answer_length < ANSWER_PREFIX_LENGTH) {
+    if (strncmp(buffer, ANSWER_REFUSED, ANSWER_PREFIX_LENGTH) == 0) {
         free(buffer);
         return fail(failure, INSTALL_REFUSED);
     }
+    // From here on an answer that cannot be used leaves the connection out of step: whatever
+    // the server sends after it would be read as the next answer.
     field_list fields;
-    split_fields(&fields, buffer + ANSWER_PREFIX_LENGTH, "~|", FIELD_LIST_CAPACITY);
-    terminate_fields(&fields);
-    if (fields.count < 3 || !fields.starts[1] || !fields.starts[2]) {
-        free(buffer);
-        return fail(failure, INSTALL_REFUSED);
+    fields.count = 0;
+    if (answer_length >= ANSWER_PREFIX_LENGTH) {
+        split_fields(&fields, buffer + ANSWER_PREFIX_LENGTH, "~|", FIELD_LIST_CAPACITY);
+        terminate_fields(&fields);
     }
-    // Field 1, the server's block size, is not needed to read the data.
-    int size = parse_i32_saturated(fields.starts[2]);
+    int size = -1;
+    if (fields.count >= 3 && fields.starts[1] && fields.starts[2])
+        size = parse_i32_saturated(fields.starts[2]);   // field 1, the block size, is not needed
     if (size < 0) {
         free(buffer);
+        *channel = CHANNEL_OUT_OF_STEP;
         return fail(failure, INSTALL_REFUSED);
     }
     if (size == 0) {
@@ -133,61 +255,90 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     // A size other than the catalogue's cannot pass the check: its bytes are read past
     // without touching the disk, so a bogus announcement cannot fill it either.
     int expected = !check || !check->check_size || (uint32_t)size == check->size;
-    staged_file staged;
-    int writable = 0;
+    file_bytes bytes;
+    memset(&bytes, 0, sizeof bytes);
+    bytes.size = size;
     if (expected) {
         ensure_directory(folder);
-        writable = staged_file_begin(&staged, target);
-        staged_file_expect(&staged, check);
+        bytes.writable = staged_file_begin(&bytes.staged, target);
+        bytes.check = check;
+        if (bytes.writable)
+            staged_file_expect(&bytes.staged, check);
     }
-    int64_t received = 0;
     progress_bar bar = progress_for(progress);
 
-    // Bytes that came with the answer, after its terminator, are the file's first bytes.
+    // Bytes that came with the answer, after its terminator, are the file's first bytes or
+    // padding (see file_bytes).
     int early = received_now - (answer_length + 1);
-    if (early > 0) {
-        int take = early < size ? early : size;
-        if (writable && !staged_file_write(&staged, buffer + answer_length + 1, (uint32_t)take)) {
-            staged_file_abort(&staged);
-            writable = 0;
-        }
-        received += take;
-        show_progress(&bar, received, size);
-    }
+    if (early > 0)
+        take_bytes(&bytes, buffer + answer_length + 1, early, 1);
+    show_progress(&bar, bytes.taken < size ? bytes.taken : size, size);
     // Read every announced byte even when the file cannot be written, so the next answer
     // is not read from this file's data.
-    while (received < size) {
-        int64_t remaining = size - received;
-        int want = remaining < DATA_RECEIVE_SIZE ? (int)remaining : DATA_RECEIVE_SIZE;
-        int got = recv(s, buffer, want, 0);
+    int outcome = INSTALL_OK;
+    int unpadded_tried = 0;
+    for (;;) {
+        int64_t want;
+        if (!bytes.ambiguous) {
+            if (bytes.taken > size && unpadded_tried)
+                *channel = CHANNEL_OUT_OF_STEP;   // read past a file that was no padding
+            if (bytes.taken >= size)
+                break;
+            want = size - bytes.taken;
+        } else if (bytes.taken < size) {
+            want = size - bytes.taken;
+        } else {
+            // Without the catalogue's CRC-32 neither reading can be trusted, and a size other
+            // than the catalogue's fails the file anyway.
+            if (!check || !expected) {
+                outcome = INSTALL_DAMAGED;
+                *channel = CHANNEL_OUT_OF_STEP;
+                break;
+            }
+            if (!unpadded_tried) {
+                unpadded_tried = 1;
+                if (bytes.unpadded_crc == check->crc)
+                    break;
+            }
+            if (!bytes.counting && bytes.padded_count >= size) {
+                if (bytes.padded_crc != check->crc) {
+                    outcome = INSTALL_DAMAGED;
+                    *channel = CHANNEL_OUT_OF_STEP;   // neither reading: where did it end?
+                }
+                break;
+            }
+            want = bytes.counting ? size : bytes.zeros + size - bytes.taken;
+        }
+        int got = recv(s, buffer, want < DATA_RECEIVE_SIZE ? (int)want : DATA_RECEIVE_SIZE, 0);
         if (got <= 0) {
             pass_socket_mutex();
-            if (writable)
-                staged_file_abort(&staged);
-            set_progress(&bar, 0);
-            free(buffer);
-            return fail(failure, INSTALL_BROKEN);
+            outcome = INSTALL_BROKEN;
+            *channel = CHANNEL_OUT_OF_STEP;
+            break;
         }
-        if (writable && !staged_file_write(&staged, buffer, (uint32_t)got)) {
-            staged_file_abort(&staged);
-            writable = 0;
-        }
-        received += got;
-        show_progress(&bar, received, size);
+        take_bytes(&bytes, buffer, got, 0);
+        show_progress(&bar, bytes.taken < size ? bytes.taken : size, size);
     }
     set_progress(&bar, 0);
     free(buffer);
 
-    if (!expected)
-        return fail(failure, INSTALL_DAMAGED);
-    if (!writable)
-        return fail(failure, INSTALL_LOCAL_ERROR);
-    if (check && ((check->check_size && staged.size != check->size) ||
-                  (check->check_crc && staged.crc != check->crc))) {
-        staged_file_abort(&staged);
-        return fail(failure, INSTALL_DAMAGED);
+    if (outcome == INSTALL_OK && bytes.ambiguous && unpadded_tried &&
+        bytes.unpadded_crc == check->crc && bytes.zeros > 0 && !restage_after_zeros(&bytes))
+        outcome = INSTALL_LOCAL_ERROR;
+    if (outcome == INSTALL_OK && !expected)
+        outcome = INSTALL_DAMAGED;
+    if (outcome == INSTALL_OK && !bytes.writable)
+        outcome = INSTALL_LOCAL_ERROR;
+    if (outcome == INSTALL_OK && check &&
+        ((check->check_size && bytes.staged.size != check->size) ||
+         (check->check_crc && bytes.staged.crc != check->crc)))
+        outcome = INSTALL_DAMAGED;
+    if (outcome != INSTALL_OK) {
+        if (bytes.writable)
+            staged_file_abort(&bytes.staged);
+        return fail(failure, outcome);
     }
-    int committed = staged_file_commit(&staged);
+    int committed = staged_file_commit(&bytes.staged);
     if (committed != INSTALL_OK)
         return fail(failure, committed);
     return size;
@@ -197,13 +348,29 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
                       install_report *report)
 {
     report_begin(report);
-    if (!main_window || !folder || !folder[0] || !list_view || !g_channel_socket)
+    if (!main_window || !folder || !folder[0] || !list_view)
         return 0;
     int rows = list_row_count(list_view);
     if (rows == 0)
         return 0;
+    HANDLE lock = begin_install_pass();
+    if (!lock) {
+        report_waiting_rows(list_view, report, INSTALL_LOCKED);
+        return 0;
+    }
+    // The refresh's connection may be gone (server restarted, a reopen that failed): the
+    // pass opens its own rather than reporting nothing to do.
+    int idle = g_channel_socket != 0;
+    if (!g_channel_socket)
+        open_text_channel();
+    if (!g_channel_socket) {
+        report_waiting_rows(list_view, report, INSTALL_NO_CONNECTION);
+        release_install_lock(lock);
+        return 0;
+    }
     HWND progress = GetDlgItem(main_window, MAIN_PROGRESS_BAR);
     int installed = 0;
+    int unreachable = 0;
     for (int row = 0; row < rows; ++row) {
         char status[260], name[260];
         read_cell(list_view, row, COLUMN_STATUS, status, sizeof status);
@@ -219,14 +386,35 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
             continue;
         transfer_check check;
         make_transfer_check(entry_for_row(row), name, &check);
-        int failure = INSTALL_OK;
-        int size = download_file_text(g_channel_socket, folder, name, progress, &check, &failure);
+        int failure = INSTALL_NO_CONNECTION;
+        int channel = CHANNEL_IN_STEP;
+        int size = 0;
+        if (!g_channel_socket && !unreachable) {
+            open_text_channel();
+            unreachable = g_channel_socket == 0;
+        }
+        if (g_channel_socket) {
+            size = download_file_text(g_channel_socket, folder, name, progress, &check, &failure,
+                                      &channel);
+            if (size <= 0 && failure != INSTALL_OK && channel == CHANNEL_NO_ANSWER && idle) {
+                // The connection sat idle since the refresh, and a server limit, a NAT or a
+                // firewall may have dropped it unseen: a file that got no byte back is tried
+                // once more on a fresh connection.
+                open_text_channel();
+                if (g_channel_socket)
+                    size = download_file_text(g_channel_socket, folder, name, progress, &check,
+                                              &failure, &channel);
+                else
+                    failure = INSTALL_NO_CONNECTION;
+            }
+            idle = 0;
+        }
         if (size <= 0 && failure != INSTALL_OK) {
             report_failure(report, name, failure);
-            // A connection that broke, or fell out of step, is opened anew once, so one
-            // broken transfer does not fail every later file.
-            if (failure == INSTALL_BROKEN)
-                open_text_channel();
+            // After a broken transfer or an answer it could not use, the connection's next
+            // bytes cannot be trusted: the next file gets a fresh one.
+            if (channel != CHANNEL_IN_STEP)
+                close_text_channel();
             continue;
         }
         ++installed;
@@ -239,5 +427,6 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
         mark_row_installed(list_view, row, path);
     }
     write_ledger(list_view);
+    release_install_lock(lock);
     return installed;
 }

@@ -11,5 +11,15 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
 // The announced size when the file was received, checked (when check is given) and
 // installed; 0 on failure (*failure says why when given). An empty file that the catalogue
 // expects empty is installed with result 0 and *failure INSTALL_OK.
+// *channel (when given) tells whether the connection can carry the next request.
+// Zero bytes behind the answer's NUL in its receive may be padding or the file's first bytes; the
+// check's CRC-32 then decides (whether or not check_crc asks for it), and without a check
+// such a file is not installed.
+enum text_channel_state {
+    CHANNEL_IN_STEP,       // the next answer will be read from its start
+    CHANNEL_OUT_OF_STEP,   // unusable answer or broken transfer: reopen before the next file
+    CHANNEL_NO_ANSWER,     // the request got no byte back at all (the connection may be gone)
+};
 int download_file_text(SOCKET s, const char *folder, const char *name, HWND progress,
-                       const transfer_check *check = nullptr, int *failure = nullptr);
+                       const transfer_check *check = nullptr, int *failure = nullptr,
+                       int *channel = nullptr);

@@ -15,29 +15,12 @@ bool wire_name_from_utf8(const std::string &utf8, std::string *cp949, std::strin
     return true;
 }
 
-// Device names that Windows opens as devices whatever the folder or extension.
-static bool is_reserved_device(const std::string &name)
-{
-    std::string stem = name.substr(0, name.find('.'));
-    while (!stem.empty() && stem.back() == ' ')
-        stem.pop_back();
-    for (char &c : stem)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
-        stem == "CONOUT$")
-        return true;
-    if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-        stem[3] >= '0' && stem[3] <= '9')
-        return true;
-    return false;
-}
-
 std::string wire_name_problem(const std::string &name)
 {
     if (name.empty())
         return "empty name";
     if (name.size() > LIBRARY_NAME_MAX)
-        return "name longer than 246 bytes";
+        return "name longer than " + std::to_string(LIBRARY_NAME_MAX) + " bytes";
     if (name == "." || name == "..")
         return "name is . or ..";
     if (std::memchr(name.data(), '\0', name.size()))
@@ -51,13 +34,13 @@ std::string wire_name_problem(const std::string &name)
     }
     if (name.find("^|") != std::string::npos || name.find("~|") != std::string::npos)
         return "name holds a catalogue separator";
-    if (!library_name_is_safe(name.c_str()))
-        return "name could leave the install folder";
     // Windows drops trailing dots and blanks, so the installed file would not match the name.
     if (name.back() == '.' || name.back() == ' ')
         return "name ends with a dot or a blank";
-    if (is_reserved_device(name))
+    if (library_name_is_device(name.c_str()))
         return "name is a Windows device name";
+    if (!library_name_is_safe(name.c_str()))
+        return "name could leave the install folder";
     // The client's splitter steps over a character reference and the byte after it, so a name
     // ending in "&" + letters would swallow the separator that follows it.
     size_t amp = name.rfind('&');

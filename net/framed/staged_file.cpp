@@ -132,6 +132,16 @@ int staged_file_commit(staged_file *f)
         sha256_end(&f->sha);
         return reason;
     }
+    // A target marked read-only is the user's decision, and Windows refuses to replace it as
+    // "access denied"; asking first gives the same answer everywhere and a reason of its own,
+    // since closing another program would not help.
+    DWORD target = GetFileAttributesA(f->target_path);
+    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) &&
+        !(target & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileA(f->temp_path);
+        f->temp_path[0] = '\0';
+        return INSTALL_READ_ONLY;
+    }
     if (!MoveFileExA(f->temp_path, f->target_path,
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();

@@ -20,6 +20,8 @@ enum install_failure {
     INSTALL_NOT_SIGNED,     // the publisher's manifest does not list the file
     INSTALL_SIGNATURE_MISMATCH,  // size or SHA-256 differ from the publisher's manifest
     INSTALL_UNVERIFIED,     // a publisher key is configured but no manifest verified
+    INSTALL_READ_ONLY,      // the target is marked read-only
+    INSTALL_LOCKED,         // another instance is installing into the folder
 };
 
 struct staged_file {
@@ -41,8 +43,9 @@ int staged_file_write(staged_file *f, const void *data, uint32_t length);  // 1 
 // call right after staged_file_begin. Without such a check (or check null) nothing changes.
 void staged_file_expect(staged_file *f, const transfer_check *check);
 // Closes and moves the temporary file over the target (MoveFileExA, replace-existing).
-// INSTALL_OK, INSTALL_IN_USE (sharing/access violation on the target), INSTALL_LOCAL_ERROR or
-// INSTALL_SIGNATURE_MISMATCH (an expected SHA-256 differs); on failure the temporary file is
-// removed and the target is untouched.
+// INSTALL_OK, INSTALL_IN_USE (sharing/access violation on the target), INSTALL_READ_ONLY
+// (the target is marked read-only), INSTALL_LOCAL_ERROR or INSTALL_SIGNATURE_MISMATCH (an
+// expected SHA-256 differs); on failure the temporary file is removed and the target is
+// untouched.
 int staged_file_commit(staged_file *f);
 void staged_file_abort(staged_file *f);  // closes and deletes the temporary file

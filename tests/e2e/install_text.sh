@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installing over the text protocol as a user meets it: the first installation with the
 # closing question and Excel, an upgrade, nothing to upgrade, a file another program holds,
-# and the window while an installation runs.
+# the window while an installation runs, and an unkind server and network.
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 e2e_setup || exit 1
@@ -9,6 +9,7 @@ e2e_setup || exit 1
 ROOT="$E2E_DIR/library"
 make_library "$ROOT" || setup_failed install-text-setup
 start_server "$ROOT" || setup_failed install-text-setup
+ROOT_PORT=$SERVER_PORT
 FILES=$(ls "$ROOT" | wc -l)
 
 # ------------------------------------------------------------------ first installation
@@ -175,6 +176,51 @@ for f in $(ls "$SLOW"); do
     fi
 done
 LEFT=$(cd "$INSTALL_DIR" && ls -A | grep -vx -f <(ls "$SLOW"; echo EXCELLIBINFO.DAT; echo Offline.INI))
+check "no temporary file left ($LEFT)" test -z "$LEFT"
+scenario_end
+
+# ------------------------------------------------------------------ an unkind server and network
+# The server pads each file answer with NULs and sends the data later, and the connection the
+# list came over is dropped before Download (an idle limit, a NAT). Then the server goes away
+# while the list is shown, and comes back: Download must neither say there is nothing to do
+# nor need a restart.
+scenario unkind-text-server
+next_port RELAY_PORT
+check "padding, dropping relay" start_relay tcp "$RELAY_PORT" "$ROOT_PORT" pad,drop
+RELAY_PID=${E2E_PIDS[-1]}
+point_registry_at "$RELAY_PORT" 1
+check "main window" start_pavoset
+check "catalogue rows" wait_rows "$FILES"
+check "Download" ua click 1
+check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"
+check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
+for f in $(ls "$ROOT"); do
+    check "installed $f" same_as_server "$ROOT" "$f"
+done
+ua close
+ua --timeout 5000 answer-msgbox no >/dev/null 2>&1
+check "window gone" ua --timeout 10000 wait-gone
+
+rm -f "$INSTALL_DIR/Kickoff.xls"
+printf 'old' >"$INSTALL_DIR/Stickrow64.dll"
+check "main window" start_pavoset
+check "catalogue rows" wait_rows "$FILES"
+stop_pid "$RELAY_PID"
+check "Download with the server gone" ua click 1
+check "button enabled again" ua --timeout 60000 wait-enabled 1
+check "no nothing-to-upgrade box" ua --timeout 1000 expect-no-msgbox
+LINE=$(message_line)
+e2e_log "message line: $LINE"
+check "both files failed for want of a connection" \
+    bash -c 'grep -q "Kickoff.xls(연결 실패)" <<<"$0" && grep -q "Stickrow64.dll(연결 실패)" <<<"$0"' "$LINE"
+check "server back" start_relay tcp "$RELAY_PORT" "$ROOT_PORT" pad,drop
+check "Download again" ua click 1
+check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"
+check "no nothing-to-upgrade box" ua --timeout 1000 expect-no-msgbox
+check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
+check "Kickoff.xls installed" same_as_server "$ROOT" Kickoff.xls
+check "Stickrow64.dll installed" same_as_server "$ROOT" Stickrow64.dll
+LEFT=$(cd "$INSTALL_DIR" && ls -A | grep -vx -f <(ls "$ROOT"; echo EXCELLIBINFO.DAT; echo Offline.INI))
 check "no temporary file left ($LEFT)" test -z "$LEFT"
 scenario_end
 

@@ -294,17 +294,23 @@ stop_pid() {
     return 0
 }
 
-# start_relay tcp|udp LISTEN_PORT TARGET_PORT [impostor]: forwards one protocol only, so a
-# scenario can offer the server's text side without its datagram side or the other way round.
-# With "impostor" (udp), another port of this host answers every catalogue request first with
-# a well-formed acknowledgement and a catalogue of its own ("evil.dll"); the relay log says
-# "impostor answered" for each and "impostor heard" for anything the client sends it.
+# start_relay tcp|udp LISTEN_PORT TARGET_PORT [MODES]: forwards one protocol only, so a scenario
+# can offer the server's text side without its datagram side or the other way round. MODES
+# (comma-separated) make it a server that the protocols allow but that is unkind:
+#   pad       (tcp) every file answer is followed by 4000 NUL bytes before the file's data;
+#   drop      (tcp) a connection is closed right after it delivered the catalogue, as an idle
+#             limit, a NAT or a firewall would before the user presses Download;
+#   impostor  (udp) another port of this host answers every catalogue request first with a
+#             well-formed acknowledgement and a catalogue of its own ("evil.dll"); the relay
+#             log says "impostor answered" for each and "impostor heard" for anything the
+#             client sends it.
 start_relay() {
-    local proto=$1 listen=$2 target=$3
-    python3 - "$proto" "$listen" "$target" "${4:-}" >"$E2E_DIR/relay-$listen.log" 2>&1 <<'PY' &
+    local proto=$1 listen=$2 target=$3 modes=${4:-}
+    python3 - "$proto" "$listen" "$target" "$modes" >"$E2E_DIR/relay-$listen.log" 2>&1 <<'PY' &
 import select, socket, sys, threading
 proto, listen, target = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-impostor = sys.argv[4] == "impostor"
+modes = sys.argv[4].split(",") if sys.argv[4] else []
+impostor = "impostor" in modes
 if proto == "udp":
     front = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     front.bind(("127.0.0.1", listen))
@@ -352,11 +358,50 @@ else:
                 s.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
+    def shape(up, conn):
+        # Server to client, answer by answer: each ends at its NUL; a file answer's third
+        # field says how many data bytes follow it.
+        buf, remaining = b"", 0
+        try:
+            while True:
+                data = up.recv(65536)
+                if not data:
+                    break
+                buf += data
+                out = b""
+                while buf:
+                    if remaining > 0:
+                        take = buf[:remaining]
+                        out, buf, remaining = out + take, buf[len(take):], remaining - len(take)
+                        continue
+                    nul = buf.find(b"\0")
+                    if nul < 0:
+                        break
+                    answer, buf = buf[:nul + 1], buf[nul + 1:]
+                    out += answer
+                    if b"^|" in answer:
+                        if "drop" in modes:
+                            conn.sendall(out)
+                            raise OSError("dropped after the catalogue")
+                        continue
+                    fields = answer[9:-1].split(b"~|")
+                    if answer.startswith(b"#EXL: OK:") and len(fields) >= 3:
+                        remaining = int(fields[2] or 0)
+                        if "pad" in modes:
+                            out += b"\0" * 4000
+                conn.sendall(out)
+        except (OSError, ValueError):
+            pass
+        for s in (conn, up):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
     while True:
         conn, _ = server.accept()
         up = socket.create_connection(("127.0.0.1", target))
         threading.Thread(target=pump, args=(conn, up), daemon=True).start()
-        threading.Thread(target=pump, args=(up, conn), daemon=True).start()
+        threading.Thread(target=shape if modes else pump, args=(up, conn), daemon=True).start()
 PY
     local pid=$! i
     E2E_PIDS+=("$pid")

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "catalogue/file_checksum.h"
+#include "catalogue/library_name.h"
 #include "server/file_time.h"
 #include "server/library_catalogue.h"
 #include "server/wire_name.h"
@@ -31,7 +32,7 @@ TEST(WireName, RefusesNamesTheClientCannotTakeSafely)
     };
     for (const char *name : refused)
         EXPECT_FALSE(wire_name_problem(name).empty()) << "accepted: " << name;
-    EXPECT_FALSE(wire_name_problem(std::string(247, 'a')).empty());
+    EXPECT_FALSE(wire_name_problem(std::string(LIBRARY_NAME_MAX + 1, 'a')).empty());
     EXPECT_FALSE(wire_name_problem(std::string("a\0b", 3)).empty());
 
     const char *const accepted[] = {
@@ -40,7 +41,7 @@ TEST(WireName, RefusesNamesTheClientCannotTakeSafely)
     };
     for (const char *name : accepted)
         EXPECT_EQ(wire_name_problem(name), "") << name;
-    EXPECT_EQ(wire_name_problem(std::string(246, 'a')), "");
+    EXPECT_EQ(wire_name_problem(std::string(LIBRARY_NAME_MAX, 'a')), "");
 }
 
 TEST(WireName, ConvertsUtf8ToCodePage949AndRefusesWhatItCannotHold)

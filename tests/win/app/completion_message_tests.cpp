@@ -44,6 +44,11 @@ TEST(CompletionMessage, FailuresAreNamedWithTheirReasons)
     ASSERT_EQ(1, format_completion_message(0, &one, line, sizeof line));
     EXPECT_STREQ(" ♧ 0개 설치, 1개 실패: a.dll(연결 실패)", line);
     EXPECT_EQ(nullptr, strstr(line, "완료"));
+
+    // A read-only target and another instance's installation each say what the user can do.
+    install_report own = report_with({{"a.dll", INSTALL_READ_ONLY}, {"b.dll", INSTALL_LOCKED}});
+    ASSERT_EQ(1, format_completion_message(0, &own, line, sizeof line));
+    EXPECT_STREQ(" ♧ 0개 설치, 2개 실패: a.dll(쓰기 금지), b.dll(다른 설치 진행 중)", line);
 }
 
 TEST(CompletionMessage, CutsAtWholeItemsWithinTheBuffer)

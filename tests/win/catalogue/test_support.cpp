@@ -342,11 +342,12 @@ void start_text_peer(text_peer *peer, std::function<void(SOCKET, text_peer *)> s
             if (s == INVALID_SOCKET)
                 return;
             std::lock_guard<std::mutex> hold(peer->lock);
-            ++peer->accepted;
-            peer->connections.emplace_back([peer, s, serve]() {
+            int number = ++peer->accepted;
+            peer->connections.emplace_back([peer, s, serve, number]() {
                 DWORD timeout = 5000;
                 setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout);
-                serve(s, peer);
+                if (number > peer->drop_connections)
+                    serve(s, peer);
                 closesocket(s);
             });
         }
@@ -399,6 +400,17 @@ std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &cat
             answer.push_back('\0');
             if (rule->mode == text_file_rule::TWO_FIELDS) {
                 send_all(s, answer.data(), answer.size());
+                continue;
+            }
+            if (rule->mode == text_file_rule::PADDED) {
+                answer.resize(4096, '\0');
+                send_all(s, answer.data(), answer.size());
+                send_all(s, bytes.data(), bytes.size());
+                continue;
+            }
+            if (rule->mode == text_file_rule::SHORT_THEN_DATA) {
+                send_all(s, "#EXL:", 6);
+                send_all(s, bytes.data(), bytes.size());
                 continue;
             }
             if (rule->mode == text_file_rule::CLOSE_HALFWAY) {

@@ -60,6 +60,8 @@ struct text_peer {
     std::mutex lock;
     std::vector<std::string> requests;      // every request, in order of arrival
     int accepted = 0;
+    int drop_connections = 0;               // the first ones are closed unanswered, as an idle
+                                            // limit or a NAT drops them
 };
 // serve(socket, peer) returns when the connection should be closed.
 void start_text_peer(text_peer *peer, std::function<void(SOCKET, text_peer *)> serve);
@@ -68,7 +70,9 @@ void stop_text_peer(text_peer *peer);
 struct text_file_rule {
     std::string name;
     std::string announce_bytes;   // what the answer announces and what is sent
-    enum { SERVE, REFUSE, CLOSE_HALFWAY, TWO_FIELDS } mode;
+    // PADDED: the answer padded with NULs to 4096 bytes in one send, the file in the next.
+    // SHORT_THEN_DATA: an answer shorter than its status ("#EXL:"), then the file anyway.
+    enum { SERVE, REFUSE, CLOSE_HALFWAY, TWO_FIELDS, PADDED, SHORT_THEN_DATA } mode;
 };
 std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &catalogue_answer,
                                                           std::vector<text_file_rule> rules);

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>
+#include <thread>
 #include "catalogue/catalogue.h"
+#include "catalogue/install_lock.h"
 #include "catalogue/install_report.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/text_install.h"
@@ -154,10 +156,11 @@ TEST_F(TextInstall, FailedFilesKeepTheOldFileAndLaterFilesStillInstall)
         EXPECT_EQ(cell(window, row, 5), STATUS_CHANGED) << names[row];
         EXPECT_EQ(cell(window, row, 4), std::to_string(old_bytes.size())) << names[row];
     }
-    // The broken transfer cost the connection; the channel was opened anew for the next file.
+    // The unusable two-field answer and the broken transfer each cost the connection; it was
+    // opened anew for the next file.
     EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
     EXPECT_EQ(cell(window, 5, 5), STATUS_MATCH);
-    EXPECT_EQ(peer.accepted, 2);
+    EXPECT_EQ(peer.accepted, 3);
     ASSERT_EQ(report.failed, 5);
     int reasons[] = {INSTALL_REFUSED, INSTALL_REFUSED, INSTALL_DAMAGED, INSTALL_DAMAGED,
                      INSTALL_BROKEN};
@@ -232,19 +235,40 @@ TEST_F(TextInstall, AnAllMatchListTransfersNothingButRewritesTheLedger)
               "a.dll^|" + std::to_string(crc_of(a)) + "^|700^|1^|2\r\n" + short_record + "^|^|\r\n");
 }
 
-TEST_F(TextInstall, NothingHappensWithoutAChannelOrRows)
+TEST_F(TextInstall, NothingHappensWithoutRows)
 {
     write_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT", "kept");
-    load_catalogue(record_for("a.dll", "x"));
-    fill_rows(window);
-    close_text_channel();
-    EXPECT_EQ(install(), 0);
-    SendMessageA(window.list, LVM_DELETEALLITEMS, 0, 0);
     start_text_peer(&peer, text_file_server("", {}));
     point_client_at(peer.port);
     ASSERT_EQ(open_text_channel(), 1234);
     EXPECT_EQ(install(), 0);
+    EXPECT_EQ(report.failed, 0);
     EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"), "kept");
+}
+
+// The refresh's connection is gone (server restarted, a reopen that failed): the pass opens
+// its own, and when that fails every waiting row says so instead of "nothing to upgrade".
+TEST_F(TextInstall, APassWithoutAChannelOpensOneOrFailsEveryWaitingRow)
+{
+    std::string a = make_bytes(3000, 20), b = make_bytes(200, 21);
+    write_whole_file(path_of("b.dll").c_str(), b);
+    prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", b),
+            {{"a.dll", a, text_file_rule::SERVE}});
+    close_text_channel();
+    stop_text_peer(&peer);   // the port now refuses
+    EXPECT_EQ(install(), 0);
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_STREQ(report.failed_names[0], "a.dll");
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_NO_CONNECTION);
+
+    text_peer restarted;
+    start_text_peer(&restarted, text_file_server("", {{"a.dll", a, text_file_rule::SERVE}}));
+    point_client_at(restarted.port);
+    EXPECT_EQ(install(), 1);
+    EXPECT_EQ(report.failed, 0);
+    EXPECT_EQ(read_whole_file(path_of("a.dll").c_str()), a);
+    close_text_channel();
+    stop_text_peer(&restarted);
 }
 
 TEST_F(TextInstall, AFileThatCannotBeWrittenIsReadPastSoTheNextAnswerIsInStep)
@@ -262,6 +286,205 @@ TEST_F(TextInstall, AFileThatCannotBeWrittenIsReadPastSoTheNextAnswerIsInStep)
     EXPECT_EQ(download_file_text(g_channel_socket, INSTALL_FOLDER_TEXT, "second.dll", nullptr,
                                  &check, &failure), 3000);
     EXPECT_EQ(read_whole_file(path_of("second.dll").c_str()), second);
+}
+
+// A server may send the file right behind the answer's NUL, or pad the answer with NULs and
+// send the file later. Both install; where the bytes behind the NUL are zeros either way,
+// the catalogue's CRC-32 decides, for .xls too, and a file neither reading explains is
+// refused with the old one kept.
+TEST_F(TextInstall, PaddedAnswersAndDataRightBehindTheNulBothInstall)
+{
+    std::string kickoff = make_bytes(30000, 22), leading_zeros = make_bytes(5000, 23),
+                padded_zeros = make_bytes(3000, 24), wrong = make_bytes(2000, 25),
+                after = make_bytes(1500, 26);
+    kickoff[0] = 'K';
+    leading_zeros.replace(0, 300, 300, '\0');
+    padded_zeros[0] = 'P';
+    std::string old_wrong = make_bytes(1999, 27);
+    write_whole_file(path_of("Kickoff.xls").c_str(), make_bytes(29000, 28));
+    write_whole_file(path_of("wrong.xls").c_str(), old_wrong);
+    std::string served_wrong = wrong;
+    served_wrong[0] = 'W';
+    prepare(record_for("Kickoff.xls", kickoff) + "~|" + record_for("zeros.dll", leading_zeros) +
+                "~|" + record_for("padded.xla", padded_zeros) + "~|" +
+                record_for("wrong.xls", wrong) + "~|" + record_for("after.dll", after),
+            {{"Kickoff.xls", kickoff, text_file_rule::PADDED},
+             {"zeros.dll", leading_zeros, text_file_rule::SERVE},
+             {"padded.xla", padded_zeros, text_file_rule::PADDED},
+             {"wrong.xls", served_wrong, text_file_rule::PADDED},
+             {"after.dll", after, text_file_rule::PADDED}});
+    ASSERT_EQ(cell(window, 0, 5), STATUS_CHANGED);
+    EXPECT_EQ(install(), 4);
+    EXPECT_EQ(read_whole_file(path_of("Kickoff.xls").c_str()), kickoff);
+    EXPECT_EQ(read_whole_file(path_of("zeros.dll").c_str()), leading_zeros);
+    EXPECT_EQ(read_whole_file(path_of("padded.xla").c_str()), padded_zeros);
+    EXPECT_EQ(read_whole_file(path_of("wrong.xls").c_str()), old_wrong);
+    EXPECT_EQ(read_whole_file(path_of("after.dll").c_str()), after);
+    EXPECT_EQ(cell(window, 3, 5), STATUS_CHANGED);
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_STREQ(report.failed_names[0], "wrong.xls");
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_DAMAGED);
+    expect_folder_holds({"Kickoff.xls", "zeros.dll", "padded.xla", "wrong.xls", "after.dll",
+                         "EXCELLIBINFO.DAT"});
+}
+
+// The refresh leaves the connection open; an idle limit, a NAT or a firewall may drop it
+// before Download. The first file is tried again on a fresh connection instead of failing.
+TEST_F(TextInstall, AConnectionDroppedWhileIdleIsReopenedForTheFirstFile)
+{
+    std::string a = make_bytes(4000, 29), b = make_bytes(500, 30);
+    peer.drop_connections = 1;
+    prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", b),
+            {{"a.dll", a, text_file_rule::SERVE}, {"b.dll", b, text_file_rule::SERVE}});
+    EXPECT_EQ(install(), 2);
+    EXPECT_EQ(report.failed, 0);
+    EXPECT_EQ(read_whole_file(path_of("a.dll").c_str()), a);
+    EXPECT_EQ(peer.accepted, 2);
+}
+
+// Bytes a server sends after an answer the client cannot use must not be read as the next
+// answer: the connection is replaced.
+TEST_F(TextInstall, AShortAnswerFollowedByDataCostsTheConnectionNotTheNextFile)
+{
+    std::string junk = make_bytes(100000, 31), next = make_bytes(800, 32);
+    prepare(record_for("short.dll", junk) + "~|" + record_for("next.dll", next),
+            {{"short.dll", junk, text_file_rule::SHORT_THEN_DATA},
+             {"next.dll", next, text_file_rule::SERVE}});
+    EXPECT_EQ(install(), 1);
+    EXPECT_EQ(read_whole_file(path_of("next.dll").c_str()), next);
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_REFUSED);
+    EXPECT_EQ(peer.accepted, 2);
+}
+
+// Windows opens device names as devices and drops a trailing dot or blank, so "a.dll." would
+// be "a.dll": such names are refused, never requested, and shown as New.
+TEST_F(TextInstall, DeviceNamesAndNamesEndingInADotOrBlankAreRefused)
+{
+    std::string bytes = make_bytes(600, 33);
+    write_whole_file(path_of("a.dll").c_str(), bytes);
+    const char *bad[] = {"a.dll.", "a.dll ", "CON.xls", "lpt1", "Com9.dll", "nul"};
+    std::string catalogue = record_for("a.dll", bytes);
+    std::vector<text_file_rule> rules;
+    for (const char *name : bad) {
+        catalogue += "~|" + record_for(name, bytes);
+        rules.push_back({name, bytes, text_file_rule::SERVE});
+    }
+    prepare(catalogue, rules);
+    EXPECT_EQ(cell(window, 0, 5), STATUS_MATCH);
+    for (int row = 1; row <= 6; ++row)
+        EXPECT_EQ(cell(window, row, 5), STATUS_NEW) << bad[row - 1];
+    EXPECT_EQ(install(), 0);
+    EXPECT_TRUE(file_requests().empty());
+    ASSERT_EQ(report.failed, 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(report.failed_reasons[i], INSTALL_BAD_NAME) << bad[i];
+}
+
+// "C:\TervalenWyndale\" and the name must fit 259 characters. The longest such name installs;
+// one byte more is refused by the comparison and the installer alike, never cut to the
+// name of another file.
+TEST_F(TextInstall, TheLongestNameInstallsAndOneByteMoreIsRefusedNotCut)
+{
+    std::string longest(240, 'a'), other(240, 'b'), too_long = other + "c";
+    std::string bytes = make_bytes(700, 34), held = make_bytes(900, 35);
+    write_whole_file(path_of(other).c_str(), held);
+    prepare(record_for(longest, bytes) + "~|" + record_for(too_long, held),
+            {{longest, bytes, text_file_rule::SERVE}, {too_long, held, text_file_rule::SERVE}});
+    EXPECT_EQ(cell(window, 1, 5), STATUS_NEW);
+    EXPECT_EQ(cell(window, 1, 4), "");
+    EXPECT_EQ(install(), 1);
+    EXPECT_EQ(read_whole_file(path_of(longest).c_str()), bytes);
+    EXPECT_EQ(file_requests(), std::vector<std::string>{longest});
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_BAD_NAME);
+    EXPECT_EQ(cell(window, 1, 5), STATUS_NEW);
+}
+
+// A killed run leaves its staging files; the next pass removes ours and nothing else, and
+// only when no other instance installs: then the pass stages nothing and says why.
+TEST_F(TextInstall, LeftoverStagingFilesAreRemovedUnlessAnotherInstanceInstalls)
+{
+    std::string a = make_bytes(1000, 36);
+    const char *ours[] = {"pvs1A2B.tmp", "pvl7.tmp"};
+    const char *kept[] = {"pvsnote.tmp", "pvs12.tmp", "notes.tmp"};
+    for (const char *name : ours)
+        write_whole_file(path_of(name).c_str(), "left by a killed run");
+    SetFileAttributesA(path_of("pvs1A2B.tmp").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    for (const char *name : kept)
+        write_whole_file(path_of(name).c_str(), "the user's");
+    prepare(record_for("a.dll", a), {{"a.dll", a, text_file_rule::SERVE}});
+
+    // Another instance installing: its lock is held elsewhere (here by another thread).
+    HANDLE taken = nullptr;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hold = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([&]() {
+        taken = take_install_lock();
+        SetEvent(ready);
+        WaitForSingleObject(hold, INFINITE);
+        release_install_lock(taken);
+    });
+    WaitForSingleObject(ready, 10000);
+    CloseHandle(ready);
+    EXPECT_NE(taken, nullptr);
+    EXPECT_EQ(take_install_lock(), nullptr);
+    EXPECT_EQ(install(), 0);
+    int failed = report.failed, reason = report.failed_reasons[0];
+    bool kept_while_locked = path_exists(path_of("pvs1A2B.tmp").c_str());
+    SetEvent(hold);
+    other.join();
+    CloseHandle(hold);
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(reason, INSTALL_LOCKED);
+    EXPECT_TRUE(file_requests().empty());
+    EXPECT_TRUE(kept_while_locked);
+
+    EXPECT_EQ(install(), 1);
+    for (const char *name : ours)
+        EXPECT_FALSE(path_exists(path_of(name).c_str())) << name;
+    for (const char *name : kept)
+        EXPECT_TRUE(path_exists(path_of(name).c_str())) << name;
+}
+
+// A read-only target is not "in use": the user must clear its mark, not close a program.
+TEST_F(TextInstall, AReadOnlyTargetIsReportedAsSuchAndKept)
+{
+    std::string bytes = make_bytes(2000, 37);
+    write_whole_file(path_of("locked.dll").c_str(), "old");
+    SetFileAttributesA(path_of("locked.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+    prepare(record_for("locked.dll", bytes), {{"locked.dll", bytes, text_file_rule::SERVE}});
+    EXPECT_EQ(install(), 0);
+    EXPECT_EQ(read_whole_file(path_of("locked.dll").c_str()), "old");
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_READ_ONLY);
+    expect_folder_holds({"locked.dll", "EXCELLIBINFO.DAT"});
+}
+
+// A full disk mid-download: the old file stays, the staged one goes, the reason is a write
+// failure. Needs a small volume, so it runs only when PAVOSET_SMALL_FOLDER names a folder on
+// one (for example a 1 MiB tmpfs mounted below the Wine prefix's install folder).
+TEST_F(TextInstall, AFullDiskKeepsTheOldFileAndRemovesTheStagedOne)
+{
+    std::string folder = env_text("PAVOSET_SMALL_FOLDER");
+    if (folder.empty())
+        GTEST_SKIP() << "PAVOSET_SMALL_FOLDER not set";
+    std::string target = folder + "\\big.dll";
+    ASSERT_TRUE(write_whole_file(target.c_str(), "old")) << target << " " << GetLastError();
+    std::string bytes = make_bytes(4 << 20, 38);
+    prepare(record_for("big.dll", bytes), {{"big.dll", bytes, text_file_rule::SERVE}});
+    transfer_check check = {1, (uint32_t)bytes.size(), 1, crc_of(bytes)};
+    int failure = INSTALL_OK;
+    EXPECT_EQ(download_file_text(g_channel_socket, folder.c_str(), "big.dll", nullptr, &check,
+                                 &failure), 0);
+    EXPECT_EQ(failure, INSTALL_LOCAL_ERROR);
+    EXPECT_EQ(read_whole_file(target.c_str()), "old");
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*.tmp").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "left: " << found.cFileName;
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    DeleteFileA(target.c_str());
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+// A named mutex rather than a lock file: the system releases it when its holder dies, so a
+// killed run never blocks the next one. "Global\" so that two users' sessions, which share
+// the one install folder, also take turns.
+#include "catalogue/install_lock.h"
+
+static const char LOCK_NAME[] = "Global\\PavosetInstallFolder";
+
+HANDLE take_install_lock(void)
+{
+    HANDLE lock = CreateMutexA(nullptr, FALSE, LOCK_NAME);
+    if (!lock)
+        return nullptr;
+    DWORD waited = WaitForSingleObject(lock, 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        return lock;
+    CloseHandle(lock);
+    return nullptr;
+}
+
+void release_install_lock(HANDLE lock)
+{
+    if (!lock)
+        return;
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+}

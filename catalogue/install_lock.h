@@ -1,0 +1,9 @@
+// One installation into the install folder at a time, across every running instance.
+#pragma once
+#include <windows.h>
+
+// The lock's handle, or null at once when another process (or another thread of this one)
+// holds it. A thread that holds it may take it again; every take needs its release. A lock
+// left by a process that died is taken over.
+HANDLE take_install_lock(void);
+void release_install_lock(HANDLE lock);

@@ -84,7 +84,7 @@ static int retrieve(int text)
 {
     field_list records;
     if (text) {
-        if (open_text_channel() != 1234 || !fetch_catalogue_text(&records))
+        if (open_text_channel() != CHANNEL_OPEN || !fetch_catalogue_text(&records))
             return 0;
     } else if (!fetch_catalogue_framed(&records)) {
         return 0;

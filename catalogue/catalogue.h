@@ -7,7 +7,6 @@
 enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = 40960 };
 
 #define INSTALL_FOLDER LIBRARY_FOLDER   // the name length limit is derived from it
-#define INSTALL_FOLDER_TEXT "C:\\TervalenWyndale"
 
 struct catalogue_entry {
     char *name;

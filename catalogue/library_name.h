@@ -2,7 +2,7 @@
 // and the reference server, so the server never publishes a name the client refuses.
 #pragma once
 
-#define LIBRARY_FOLDER "C:\\TervalenWyndale\\"
+#include "res/resource.h"  // LIBRARY_FOLDER
 
 // The folder and the name together must fit Windows' 259 characters; longer paths would be
 // cut, and the cut path names a different file.

@@ -8,6 +8,8 @@
 #include <string.h>
 
 #include "catalogue/field_split.h"
+#include "res/resource.h"
+#include "res/texts.h"
 #include "settings/ip_address_control.h"
 #include "settings/registry_store.h"
 #include "settings/server_address.h"
@@ -16,7 +18,6 @@ enum {
     TEMPLATE_TEXT_MAX = 260,  // UTF-16 units per template text, terminator included
     CONTROL_TEXT_SIZE = 260,
     PORT_TEXT_SIZE = 8,       // the port is read as at most 7 characters
-    PROGRAM_ICON_ID = 102,
     ROW_TOP = 10,
     ROW_HEIGHT = 20,
     ADDRESS_WIDTH = 130,
@@ -28,11 +29,11 @@ static const DWORD DIALOG_STYLE = WS_POPUP | WS_CLIPSIBLINGS | WS_CAPTION | WS_S
 static const WORD ATOM_BUTTON = 0x0080, ATOM_EDIT = 0x0081, ATOM_STATIC = 0x0082;
 static const WORD DIALOG_FONT_POINTS = 9;
 
-static const char DIALOG_CAPTION[] = "서버 수동 설정";
-static const char DIALOG_FONT[] = "굴림체";
-static const char SETTINGS_CAPTION[] = "환경 설정";
-static const char MISSING_ADDRESS[] = "로컬 서버 IP를 입력하세요.";
-static const char MISSING_PORT[] = "포트번호를 입력하세요.(기본:5757)";
+static const char DIALOG_CAPTION[] = TEXT_SETTINGS_DIALOG_CAPTION;
+static const char DIALOG_FONT[] = TEXT_DIALOG_FONT;
+static const char SETTINGS_CAPTION[] = TEXT_SETTINGS_CAPTION;
+static const char MISSING_ADDRESS[] = TEXT_MISSING_ADDRESS;
+static const char MISSING_PORT[] = TEXT_MISSING_PORT;
 
 // ---------------------------------------------------------------- template writing
 
@@ -213,7 +214,7 @@ static void show_host_address(HWND dialog, const char *host) {
 }
 
 static void init_settings_dialog(HWND dialog) {
-    HICON icon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(PROGRAM_ICON_ID));
+    HICON icon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(MAIN_ICON_ID));
     SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)icon);
 
     if (strncmp(g_server_address.host, DEFAULT_SERVER_HOST, SERVER_HOST_SIZE) == 0) {
@@ -301,13 +302,13 @@ INT_PTR run_settings_dialog(HWND owner) {
     BYTE *p = begin_dialog_template(buffer, 280, 30);
     p = append_item(buffer, p, 0, IP_ADDRESS_CLASS, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
                     SETTINGS_ADDRESS_ID);
-    p = append_item(buffer, p, ATOM_STATIC, NULL, "포트", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE,
+    p = append_item(buffer, p, ATOM_STATIC, NULL, TEXT_SETTINGS_PORT, WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE,
                     0, SETTINGS_PORT_LABEL_ID);
     p = append_item(buffer, p, ATOM_EDIT, NULL, "",
                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_AUTOHSCROLL,
                     WS_EX_STATICEDGE, SETTINGS_PORT_ID);
-    p = append_button_item(buffer, p, "적용", BS_FLAT, SETTINGS_APPLY_ID);
-    append_button_item(buffer, p, "로컬 서버 사용", BS_AUTOCHECKBOX, SETTINGS_LOCAL_ID);
+    p = append_button_item(buffer, p, TEXT_SETTINGS_APPLY, BS_FLAT, SETTINGS_APPLY_ID);
+    append_button_item(buffer, p, TEXT_SETTINGS_USE_LOCAL, BS_AUTOCHECKBOX, SETTINGS_LOCAL_ID);
 
     INT_PTR result = DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)buffer, owner,
                                              settings_dialog_proc, 0);

@@ -13,7 +13,6 @@
 
 #include "net/framed/ack_datagram.h"
 
-enum { ACK_FAILED = -2 };
 
 // More datagrams than any earlier try can have left behind; a host flooding the socket must
 // not hold the drain forever (what it leaves is ignored by the receives anyway).
@@ -123,7 +122,7 @@ void discard_stale(SOCKET s, const sockaddr_in *peer)
 int send_acked(SOCKET s, const uint8_t *data, uint16_t length, const sockaddr_in *to, int is_ack)
 {
     if (to == nullptr)
-        return -1;
+        return DATAGRAM_FAILED;
     discard_stale(s, to);
     int sent = sendto(s, reinterpret_cast<const char *>(data), length, 0,
                       reinterpret_cast<const sockaddr *>(to), sizeof(sockaddr_in));
@@ -151,7 +150,7 @@ int send_acked(SOCKET s, const uint8_t *data, uint16_t length, const sockaddr_in
 int receive_acked(SOCKET s, uint8_t *buffer, uint16_t capacity, const sockaddr_in *peer)
 {
     if (peer == nullptr)
-        return -1;
+        return DATAGRAM_FAILED;
     int received = receive_from_peer(s, reinterpret_cast<char *>(buffer), capacity, peer);
     if (received <= 0)
         return received;

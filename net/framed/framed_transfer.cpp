@@ -145,7 +145,7 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
     set_failure(failure, INSTALL_OK);
     // Everything that can be refused is refused before a file or a socket is touched.
     if (name == nullptr || !library_name_is_safe(name) ||
-        std::strlen(FRAMED_INSTALL_FOLDER) + std::strlen(name) > TARGET_PATH_MAX) {
+        std::strlen(LIBRARY_FOLDER) + std::strlen(name) > TARGET_PATH_MAX) {
         set_failure(failure, INSTALL_BAD_NAME);
         return 0;
     }
@@ -161,7 +161,7 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
     install_path(target, name);
 
     char folder[MAX_PATH];
-    std::strcpy(folder, FRAMED_INSTALL_FOLDER);
+    std::strcpy(folder, LIBRARY_FOLDER);
     folder[std::strlen(folder) - 1] = '\0';
     int data_size = receive_size_for(chunk_size);
     char *data = static_cast<char *>(std::malloc(static_cast<size_t>(data_size)));
@@ -208,7 +208,7 @@ void install_path(char *dest, const char *name)
     if (dest == nullptr)
         return;
     // Bounded to the 260 bytes every caller provides; callers check the length first.
-    std::snprintf(dest, MAX_PATH, "%s%s", FRAMED_INSTALL_FOLDER, name != nullptr ? name : "");
+    std::snprintf(dest, MAX_PATH, "%s%s", LIBRARY_FOLDER, name != nullptr ? name : "");
 }
 
 int is_directory(const char *path)

@@ -3,7 +3,7 @@
 #include <winsock2.h>
 #include <cstdint>
 
-#define FRAMED_INSTALL_FOLDER "c:\\TervalenWyndale\\"
+#include "res/resource.h"  // LIBRARY_FOLDER
 
 // What the caller expects of the file; checked before the target is replaced.
 struct transfer_check {

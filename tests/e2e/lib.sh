@@ -14,11 +14,9 @@ E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 INSTALL_KEY='HKCU\Software\TervalenWyndale'
 SERVER_KEY='HKCU\Software\TervalenWyndale\PlimoExcel\Server'
-MAIN_TITLE='♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램'
-STATUS_NEW='★신규'
-STATUS_CHANGED='☆변경'
-STATUS_MATCH='=일치='
-COMPLETION_TEXT='설치(Upgrade)가 완료되었습니다'
+# shellcheck source=texts.sh
+. "$E2E_ROOT/tests/e2e/texts.sh"
+# The message line as the dialog resource sets it (a resource text, so not in res/texts.h).
 INITIAL_MESSAGE='작업중인 모든 Excel파일을 닫은 후'
 
 E2E_FAILED=0

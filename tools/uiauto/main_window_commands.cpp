@@ -7,6 +7,8 @@
 #include "utf8_text.h"
 #include "window_search.h"
 
+#include "res/resource.h"
+
 namespace {
 
 // The window that holds the control a command names, waited for up to the time-out.
@@ -90,7 +92,7 @@ int main_window_command(const options& opts, const std::wstring& command)
         PostMessageW(main, WM_CLOSE, 0, 0);
         return EXIT_OK;
     }
-    long id = 1000;
+    long id = ID_LIBRARY_LIST;
     if (command == L"rows" || command == L"row-count") {
         if (a.size() > 1 && !parse_int(a[1], id)) return usage_error();
         HWND list = find_list(main, id);
@@ -108,7 +110,7 @@ int main_window_command(const options& opts, const std::wstring& command)
     }
     if (command == L"wait-rows") {
         DWORD start = GetTickCount();
-        HWND list = find_list(main, 1000);
+        HWND list = find_list(main, ID_LIBRARY_LIST);
         while (!list || list_row_count(list) < id) {
             if ((int)(GetTickCount() - start) >= opts.timeout_ms)
                 return fail("too few rows", EXIT_TIMEOUT);

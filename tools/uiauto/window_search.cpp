@@ -2,12 +2,14 @@
 
 #include <vector>
 
+#include "res/resource.h"
+#include "res/texts.h"
+
 namespace {
 
-const wchar_t MAIN_TITLE[] =
-    L"\u2667 (\uC8FC)Tervalen Wyndale Plimo Ver. 15.0 Excel Library \uC124\uCE58\uAD00\uB9AC "
-    L"\uD504\uB85C\uADF8\uB7A8";
-const wchar_t SETTINGS_CAPTION[] = L"\uC11C\uBC84 \uC218\uB3D9 \uC124\uC815";
+// L"" widens the program's own UTF-8 texts.
+const wchar_t MAIN_TITLE[] = L"" TEXT_MAIN_CAPTION;
+const wchar_t SETTINGS_CAPTION[] = L"" TEXT_SETTINGS_DIALOG_CAPTION;
 const int MESSAGE_BOX_TEXT_ID = 0xFFFF;
 const UINT SEND_TIMEOUT_MS = 3000;
 
@@ -43,7 +45,7 @@ bool has_child(HWND window, int id, const wchar_t* cls)
 
 bool looks_like_main(HWND window)
 {
-    return has_child(window, 1000, L"SysListView32") && has_child(window, 1004, nullptr);
+    return has_child(window, ID_LIBRARY_LIST, L"SysListView32") && has_child(window, ID_MESSAGE_LINE, nullptr);
 }
 
 bool looks_like_settings(HWND window)

@@ -4,7 +4,7 @@
 #include <string>
 
 // The main window: a top-level dialog titled with the program's title, or failing that
-// any dialog holding the library list (control 1000) and the message line (1004).
+// any dialog holding the library list (ID_LIBRARY_LIST) and the message line (ID_MESSAGE_LINE).
 // A non-empty title_prefix overrides both rules (used to point the driver at other programs).
 HWND find_main_window(const std::wstring& title_prefix);
 

@@ -29,14 +29,14 @@
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
 #include "registry_guard.h"
+#include "res/texts.h"
 #include "settings/registry_store.h"
 #include "settings/server_address.h"
 
 namespace {
 
-const char COMPLETION[] =
-    " ♧ 설치(Upgrade)가 완료되었습니다. 창을 닫고, 엑셀 실행 후 로그인 해 주십시오.";
-const char FOLDER[] = "C:\\TervalenWyndale\\";
+const char COMPLETION[] = TEXT_COMPLETION;
+const char FOLDER[] = LIBRARY_FOLDER;
 
 // ---------------------------------------------------------------- scripted text server
 
@@ -417,7 +417,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     auto seen = boxes();
     ASSERT_GE(seen.size(), 1u);
     EXPECT_EQ("Pavoset.exe", seen[0].caption);
-    EXPECT_EQ("설치가 진행 중입니다. 설치가 끝난 후 창을 닫아 주십시오.", seen[0].text);
+    EXPECT_EQ(TEXT_STILL_INSTALLING, seen[0].text);
 
     // A refused file is named with its reason; the others are installed whole.
     EXPECT_EQ(" ♧ 2개 설치, 1개 실패: AppTestC.xls(서버 거부)", control_text(main, ID_MESSAGE_LINE));
@@ -443,7 +443,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     size_t before = boxes().size();
     ASSERT_TRUE(press_download_and_wait());
     ASSERT_TRUE(pump_until(main, [&] { return boxes().size() > before; }, 5000));
-    EXPECT_EQ("Upgrade할 대상이 없습니다!", boxes()[before].text);
+    EXPECT_EQ(TEXT_NOTHING_TO_UPGRADE, boxes()[before].text);
     EXPECT_EQ("Pavoset.exe", boxes()[before].caption);
     EXPECT_EQ(COMPLETION, control_text(main, ID_MESSAGE_LINE));
 
@@ -452,7 +452,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     SendMessageA(main, WM_CLOSE, 0, 0);
     ASSERT_TRUE(pump_until(main, [&] { return !IsWindow(main); }, 5000));
     ASSERT_EQ(before + 1, boxes().size());
-    EXPECT_EQ("♧ Pavoset.EXE 플러그인 설치", boxes()[before].caption);
+    EXPECT_EQ(TEXT_CLOSING_CAPTION, boxes()[before].caption);
     EXPECT_NE(std::string::npos, boxes()[before].text.find("지금 바로 설치화면으로 넘어가시겠습니까?"));
     EXPECT_EQ((SOCKET)0, g_channel_socket);
     EXPECT_EQ(nullptr, g_receive_buffer);
@@ -462,15 +462,15 @@ TEST_F(MainWindow, NoServerLeavesAnEmptyListAndAsksNothingOnClosing)
 {
     open_window(closed_port());
     ASSERT_TRUE(pump_until(main, [&] { return !boxes().empty(); }, 20000));
-    EXPECT_EQ("오류", boxes()[0].caption);
-    EXPECT_EQ("엑셀 서버와 통신 실패.", boxes()[0].text);
+    EXPECT_EQ(TEXT_ERROR_CAPTION, boxes()[0].caption);
+    EXPECT_EQ(TEXT_COMMUNICATION_FAILURE, boxes()[0].text);
     EXPECT_EQ(0, rows(main));
     EXPECT_EQ(0, g_catalogue_count);
 
     // Download on an empty list finds nothing to do; closing asks nothing.
     SendMessageA(main, WM_COMMAND, MAKEWPARAM(ID_DOWNLOAD_BUTTON, BN_CLICKED), 0);
     ASSERT_TRUE(pump_until(main, [&] { return !g_worker_running && boxes().size() == 2; }, 10000));
-    EXPECT_EQ("Upgrade할 대상이 없습니다!", boxes()[1].text);
+    EXPECT_EQ(TEXT_NOTHING_TO_UPGRADE, boxes()[1].text);
     SendMessageA(main, WM_CLOSE, 0, 0);
     ASSERT_TRUE(pump_until(main, [&] { return !IsWindow(main); }, 5000));
     EXPECT_EQ(2u, boxes().size());
@@ -521,7 +521,7 @@ TEST_F(MainWindow, IpOptionShowsInTheTitleAndNamesTheHost)
     char title[512] = {0};
     GetWindowTextA(main, title, sizeof title);
     std::string shown = title;
-    EXPECT_EQ("♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램( 127.0.0.1)",
+    EXPECT_EQ(TEXT_MAIN_CAPTION "( 127.0.0.1)",
               shown);
     EXPECT_STREQ("127.0.0.1", g_server_address.host);
     EXPECT_EQ(6222, g_server_address.port);

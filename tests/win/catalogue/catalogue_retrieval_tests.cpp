@@ -53,7 +53,7 @@ struct TextRetrieval : testing::Test {
         delete_settings_tree();
         start_text_peer(&peer, answers_in_turn(answers));
         point_client_at(peer.port);
-        ASSERT_EQ(open_text_channel(), 1234);
+        ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
     }
     void TearDown() override
     {

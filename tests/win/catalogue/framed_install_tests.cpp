@@ -8,13 +8,14 @@
 #include "framed_peer.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
+#include "res/texts.h"
 #include "test_support.h"
 
 namespace {
 
 std::string failure_box(const std::string &name)
 {
-    return "다운로드 실패|다운로드에 실패하였습니다. [" + name + "]";
+    return TEXT_DOWNLOAD_FAILED_CAPTION "|다운로드에 실패하였습니다. [" + name + "]";
 }
 
 struct FramedInstall : testing::Test {

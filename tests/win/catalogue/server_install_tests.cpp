@@ -43,7 +43,7 @@ struct AgainstServer : testing::Test {
     {
         field_list records;
         if (text) {
-            if (open_text_channel() != 1234 || !fetch_catalogue_text(&records))
+            if (open_text_channel() != CHANNEL_OPEN || !fetch_catalogue_text(&records))
                 return false;
         } else if (!fetch_catalogue_framed(&records)) {
             return false;

@@ -10,6 +10,7 @@
 #include "catalogue/local_comparison.h"
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
+#include "res/resource.h"
 #include "settings/server_address.h"
 
 // ---------------------------------------------------------------- process set-up
@@ -169,13 +170,13 @@ test_window create_test_window()
     w.main = CreateWindowExA(0, "STATIC", "catalogue tests", WS_OVERLAPPEDWINDOW, 0, 0, 700, 400,
                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     w.list = CreateWindowExA(0, WC_LISTVIEWA, "List1", WS_CHILD | LVS_REPORT, 10, 40, 660, 200,
-                             w.main, (HMENU)1000, nullptr, nullptr);
-    w.label = CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 250, 600, 20, w.main, (HMENU)1003,
+                             w.main, (HMENU)ID_LIBRARY_LIST, nullptr, nullptr);
+    w.label = CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 250, 600, 20, w.main, (HMENU)ID_CURRENT_FILE,
                               nullptr, nullptr);
     CreateWindowExA(0, "STATIC", INSTALL_FOLDER_TEXT, WS_CHILD, 10, 10, 300, 20, w.main,
-                    (HMENU)1002, nullptr, nullptr);
+                    (HMENU)ID_FOLDER_TEXT, nullptr, nullptr);
     w.progress = CreateWindowExA(0, PROGRESS_CLASSA, "Progress1", WS_CHILD, 10, 300, 600, 8,
-                                 w.main, (HMENU)1001, nullptr, nullptr);
+                                 w.main, (HMENU)ID_PROGRESS_BAR, nullptr, nullptr);
     for (int c = 0; c < 6; ++c) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH;

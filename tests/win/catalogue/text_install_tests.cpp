@@ -40,7 +40,7 @@ struct TextInstall : testing::Test {
     {
         start_text_peer(&peer, text_file_server("", rules));
         point_client_at(peer.port);
-        ASSERT_EQ(open_text_channel(), 1234);
+        ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
         load_catalogue(catalogue);
         fill_rows(window);
     }
@@ -240,7 +240,7 @@ TEST_F(TextInstall, NothingHappensWithoutRows)
     write_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT", "kept");
     start_text_peer(&peer, text_file_server("", {}));
     point_client_at(peer.port);
-    ASSERT_EQ(open_text_channel(), 1234);
+    ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
     EXPECT_EQ(install(), 0);
     EXPECT_EQ(report.failed, 0);
     EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"), "kept");

@@ -103,20 +103,20 @@ TEST_F(AckedDatagram, BadAcknowledgementsFailTheSend)
         send_datagram(peer_, data.from, short_ack);
     });
     EXPECT_EQ(5, send_hello());
-    EXPECT_EQ(-2, send_hello());
+    EXPECT_EQ(ACK_FAILED, send_hello());
     peer.join();
 }
 
 TEST_F(AckedDatagram, SilenceFailsAfterOneTimeout)
 {
     DWORD start = GetTickCount();
-    EXPECT_EQ(-2, send_hello());
+    EXPECT_EQ(ACK_FAILED, send_hello());
     EXPECT_GE(GetTickCount() - start, 250u);
 
     // The datagram arrives but the client's acknowledgement is never answered.
     send_datagram(peer_, to_client_, std::vector<uint8_t>{'x'});
     uint8_t buffer[16];
-    EXPECT_EQ(-2, receive_acked(client_, buffer, sizeof buffer, &to_peer_));
+    EXPECT_EQ(ACK_FAILED, receive_acked(client_, buffer, sizeof buffer, &to_peer_));
 }
 
 TEST_F(AckedDatagram, StaleDatagramsAreDiscardedBeforeTheSend)

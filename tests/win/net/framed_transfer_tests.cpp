@@ -11,7 +11,7 @@
 
 namespace {
 
-const char FOLDER[] = "c:\\TervalenWyndale";
+const char FOLDER[] = INSTALL_FOLDER_TEXT;
 const char NAME[] = "nettest.dll";
 
 std::string target_of(const char *name)
@@ -24,7 +24,7 @@ std::string target_of(const char *name)
 int staging_files_left()
 {
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA("c:\\TervalenWyndale\\pvs*.tmp", &found);
+    HANDLE h = FindFirstFileA(LIBRARY_FOLDER "pvs*.tmp", &found);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     int count = 0;
@@ -324,7 +324,7 @@ TEST(InstallFolder, PathsAndFolders)
 {
     char path[260];
     install_path(path, "x.xla");
-    EXPECT_STREQ("c:\\TervalenWyndale\\x.xla", path);
+    EXPECT_STREQ(LIBRARY_FOLDER "x.xla", path);
     EXPECT_EQ(0, is_directory(nullptr));
     EXPECT_EQ(0, is_directory("c:\\no\\such\\folder"));
 

@@ -54,7 +54,7 @@ protected:
         if (port == nullptr || *port == '\0')
             GTEST_SKIP() << "PAVOSET_SERVER_PORT not set";
         port_ = static_cast<u_short>(std::atoi(port));
-        folder_existed_ = is_directory("c:\\TervalenWyndale");
+        folder_existed_ = is_directory(INSTALL_FOLDER_TEXT);
         session_ = create_session("127.0.0.1", port_);
         ASSERT_NE(nullptr, session_);
     }
@@ -63,7 +63,7 @@ protected:
         release_session(session_);
         close_text_channel();
         if (!folder_existed_)
-            RemoveDirectoryA("c:\\TervalenWyndale");  // only if the downloads made it
+            RemoveDirectoryA(INSTALL_FOLDER_TEXT);  // only if the downloads made it
     }
     // The catalogue over the datagram protocol, as records text.
     std::string framed_catalogue()
@@ -91,7 +91,7 @@ TEST_F(AgainstServer, CatalogueOverBothProtocolsAgrees)
 {
     std::strcpy(g_server_address.host, "127.0.0.1");
     g_server_address.port = port_;
-    ASSERT_EQ(1234, open_text_channel());
+    ASSERT_EQ(CHANNEL_OPEN, open_text_channel());
     static char answer[40960];
     int n = text_exchange(g_channel_socket, "#REQ:UPDATELIST", answer, sizeof answer - 1);
     ASSERT_GT(n, 9);

@@ -10,13 +10,14 @@
 #include "settings/ip_address_control.h"
 #include "settings/server_address.h"
 #include "settings/settings_dialog.h"
+#include "res/texts.h"
 #include "ui_test_support.h"
 
 namespace {
 
 const char DIALOG_CLASS[] = "#32770";
-const char DIALOG_CAPTION[] = "서버 수동 설정";
-const char BOX_CAPTION[] = "환경 설정";
+const char DIALOG_CAPTION[] = TEXT_SETTINGS_DIALOG_CAPTION;
+const char BOX_CAPTION[] = TEXT_SETTINGS_CAPTION;
 // Generous: without a window manager, Wine takes about two seconds to take a window down.
 const int PATIENCE_MS = 10000;
 
@@ -115,7 +116,7 @@ TEST(DialogTemplate, HeaderAndAlignedItems) {
     EXPECT_EQ((BYTE *)(font + wcslen(font) + 1), p);
 
     BYTE *first = p;
-    p = append_button_item(buffer, p, "적용", BS_FLAT, 2004);
+    p = append_button_item(buffer, p, TEXT_SETTINGS_APPLY, BS_FLAT, 2004);
     p = append_button_item(buffer, p, NULL, BS_AUTOCHECKBOX, 2005);
     EXPECT_EQ(2, *(WORD *)(buffer + 8));
     BYTE *second = first + ((first - buffer) % 4 ? 4 - (first - buffer) % 4 : 0);
@@ -193,7 +194,7 @@ TEST_F(SettingsDialog, LocalServerEditedAndApplied) {
         // A blank address is refused and changes nothing.
         SendMessageA(item(dialog, SETTINGS_ADDRESS_ID), IPM_CLEARADDRESS, 0, 0);
         post_apply(dialog);
-        expect_message("로컬 서버 IP를 입력하세요.");
+        expect_message(TEXT_MISSING_ADDRESS);
         EXPECT_STREQ("192.168.0.10", g_server_address.host);
         EXPECT_FALSE(has_setting("ip"));
 
@@ -216,7 +217,7 @@ TEST_F(SettingsDialog, MissingPortIsRefusedWithoutTouchingTheAddress) {
         SendMessageA(item(dialog, SETTINGS_ADDRESS_ID), IPM_SETADDRESS, 0, 0x7F000001);
         SetWindowTextA(item(dialog, SETTINGS_PORT_ID), "");
         post_apply(dialog);
-        expect_message("포트번호를 입력하세요.(기본:5757)");
+        expect_message(TEXT_MISSING_PORT);
         EXPECT_TRUE(IsWindow(dialog));
         close_box(dialog);
     });

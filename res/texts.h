@@ -3,6 +3,8 @@
 // (tests/e2e/texts.sh), so keep each text on one line as '#define NAME "text"'.
 // UTF-8 here; the Windows build turns them into code page 949.
 #pragma once
+// One line per text, as the scripts read them:
+// clang-format off
 
 #define TEXT_MAIN_CAPTION "♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램"
 

@@ -1,3 +1,6 @@
+# Sourced only; run directly it does nothing.
+[ "${BASH_SOURCE[0]}" = "$0" ] && exit 0
+
 # The program's texts for the end-to-end scripts, read from res/texts.h (the one definition the
 # program is built from) rather than typed again. UTF-8, as the scripts compare them.
 
@@ -6,7 +9,7 @@
 program_text() {
     local root value
     root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-    value=$(sed -n "s/^#define $1 \"\\(.*\\)\"\$/\\1/p" "$root/res/texts.h")
+    value=$(sed -n "s/^#define $1  *\"\\(.*\\)\"\$/\\1/p" "$root/res/texts.h")
     [ -n "$value" ] || { printf 'program_text: %s is not in res/texts.h\n' "$1" >&2; return 1; }
     value=${value//\\r/}
     value=${value//\\n/$'\n'}

@@ -192,9 +192,8 @@ static void create_menu(HWND window)
     if (grow > 0) {
         RECT frame;
         GetWindowRect(window, &frame);
-        SetWindowPos(window, nullptr, frame.left, frame.top - grow / 2,
-                     frame.right - frame.left, frame.bottom - frame.top + grow,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(window, nullptr, frame.left, frame.top - grow / 2, frame.right - frame.left,
+                     frame.bottom - frame.top + grow, SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 
@@ -211,9 +210,9 @@ static void on_create(HWND window)
 {
     HICON icon = LoadIconA(g_instance, MAKEINTRESOURCEA(MAIN_ICON_ID));
     SendMessageA(window, WM_SETICON, ICON_BIG, (LPARAM)icon);
-    HICON small_icon = (HICON)LoadImageA(g_instance, MAKEINTRESOURCEA(MAIN_ICON_ID), IMAGE_ICON,
-                                         GetSystemMetrics(SM_CXSMICON),
-                                         GetSystemMetrics(SM_CYSMICON), 0);
+    HICON small_icon =
+        (HICON)LoadImageA(g_instance, MAKEINTRESOURCEA(MAIN_ICON_ID), IMAGE_ICON,
+                          GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
     if (small_icon)
         SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)small_icon);
 

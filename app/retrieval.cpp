@@ -16,7 +16,7 @@
 // process-wide state like the session it watches.
 static retrieval_progress g_progress = nullptr;
 static void *g_progress_context = nullptr;
-static int g_attempt = 0;   // 1 or 2: which of the two protocols is being tried
+static int g_attempt = 0;  // 1 or 2: which of the two protocols is being tried
 
 const char *protocol_name(int protocol)
 {
@@ -122,8 +122,8 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
         run_log("카탈로그: %s 프로토콜로 받음, 파일 %d개", protocol_name(used), result->entries);
     else if (result->fell_back)
         run_log("카탈로그 받기 실패: %s, %s 프로토콜 모두 실패 (서버 %s:%u)",
-                protocol_name(result->first_protocol), protocol_name(second),
-                g_server_address.host, (unsigned)g_server_address.port);
+                protocol_name(result->first_protocol), protocol_name(second), g_server_address.host,
+                (unsigned)g_server_address.port);
     else
         run_log("카탈로그 받기 중단: %s 프로토콜 실패 (서버 %s:%u)",
                 protocol_name(result->first_protocol), g_server_address.host,

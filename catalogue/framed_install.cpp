@@ -64,8 +64,8 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
         } else {
             transfer_check check;
             make_transfer_check(entry_for_row(row), name, &check);
-            result = download_file_framed(name, &session->server, port, FRAMED_CHUNK_SIZE,
-                                          &check, &failure);
+            result = download_file_framed(name, &session->server, port, FRAMED_CHUNK_SIZE, &check,
+                                          &failure);
             if (result <= 0 && failure == INSTALL_OK)
                 failure = result < 0 ? INSTALL_NO_CONNECTION : INSTALL_LOCAL_ERROR;
         }

@@ -8,7 +8,7 @@
 // cut, and the cut path names a different file.
 enum {
     LIBRARY_PATH_MAX = 259,
-    LIBRARY_NAME_MAX = LIBRARY_PATH_MAX - (int)(sizeof LIBRARY_FOLDER - 1)   // 240
+    LIBRARY_NAME_MAX = LIBRARY_PATH_MAX - (int)(sizeof LIBRARY_FOLDER - 1)  // 240
 };
 
 // 1 when name is non-empty, at most LIBRARY_NAME_MAX bytes, holds no "\", "/", ":", "..",

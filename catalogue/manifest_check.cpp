@@ -21,16 +21,26 @@ static char g_message[512];
 const char *verdict_text(int verdict)
 {
     switch (verdict) {
-    case VERDICT_BAD_KEY_SETTING: return TEXT_VERDICT_BAD_KEY_SETTING;
-    case VERDICT_FETCH_FAILED:    return TEXT_VERDICT_FETCH_FAILED;
-    case VERDICT_MISSING:         return TEXT_VERDICT_MISSING;
-    case VERDICT_MALFORMED:       return TEXT_VERDICT_MALFORMED;
-    case VERDICT_UNSIGNED:        return TEXT_VERDICT_UNSIGNED;
-    case VERDICT_UNKNOWN_KEY:     return TEXT_VERDICT_UNKNOWN_KEY;
-    case VERDICT_OLDER:           return TEXT_VERDICT_OLDER;
-    case VERDICT_EXPIRED:         return TEXT_VERDICT_EXPIRED;
-    case VERDICT_NO_CRYPTO:       return TEXT_VERDICT_NO_CRYPTO;
-    default:                      return "";
+    case VERDICT_BAD_KEY_SETTING:
+        return TEXT_VERDICT_BAD_KEY_SETTING;
+    case VERDICT_FETCH_FAILED:
+        return TEXT_VERDICT_FETCH_FAILED;
+    case VERDICT_MISSING:
+        return TEXT_VERDICT_MISSING;
+    case VERDICT_MALFORMED:
+        return TEXT_VERDICT_MALFORMED;
+    case VERDICT_UNSIGNED:
+        return TEXT_VERDICT_UNSIGNED;
+    case VERDICT_UNKNOWN_KEY:
+        return TEXT_VERDICT_UNKNOWN_KEY;
+    case VERDICT_OLDER:
+        return TEXT_VERDICT_OLDER;
+    case VERDICT_EXPIRED:
+        return TEXT_VERDICT_EXPIRED;
+    case VERDICT_NO_CRYPTO:
+        return TEXT_VERDICT_NO_CRYPTO;
+    default:
+        return "";
     }
 }
 
@@ -108,8 +118,9 @@ void check_library_signature(HWND main_window)
         for (int i = 0; i < g_catalogue_count; ++i)
             if (signed_file_refusal(&g_catalogue[i], g_catalogue[i].name) != INSTALL_OK)
                 ++uncovered;
-        int used = snprintf(g_message, sizeof g_message, " ♧ " TEXT_SIGNATURE_VERIFIED " (일련번호 %llu).",
-                            (unsigned long long)g_manifest.sequence);
+        int used =
+            snprintf(g_message, sizeof g_message, " ♧ " TEXT_SIGNATURE_VERIFIED " (일련번호 %llu).",
+                     (unsigned long long)g_manifest.sequence);
         if (uncovered > 0 && used > 0 && used < (int)sizeof g_message)
             snprintf(g_message + used, sizeof g_message - (size_t)used,
                      " 서명과 다른 파일 %d개는 설치하지 않습니다.", uncovered);

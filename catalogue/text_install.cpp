@@ -81,15 +81,15 @@ static void show_progress(progress_bar *bar, int64_t received, int64_t total)
 // written) until the first other byte, both readings are followed, and the catalogue's
 // CRC-32 decides which one is the file.
 struct file_bytes {
-    int64_t size;          // announced
-    int64_t taken;         // bytes after the NUL consumed
-    int ambiguous;         // the answer's receive carried bytes after the NUL, a zero first
-    int counting;          // every byte after the NUL was a zero so far
-    int64_t zeros;         // zero bytes held back: the padding, if the answer was padded
-    uint32_t unpadded_crc; // CRC-32 of the first `size` bytes after the NUL
-    int64_t padded_count;  // bytes after the zeros, at most `size`
-    uint32_t padded_crc;   // their CRC-32
-    staged_file staged;    // holds the bytes after the zeros
+    int64_t size;           // announced
+    int64_t taken;          // bytes after the NUL consumed
+    int ambiguous;          // the answer's receive carried bytes after the NUL, a zero first
+    int counting;           // every byte after the NUL was a zero so far
+    int64_t zeros;          // zero bytes held back: the padding, if the answer was padded
+    uint32_t unpadded_crc;  // CRC-32 of the first `size` bytes after the NUL
+    int64_t padded_count;   // bytes after the zeros, at most `size`
+    uint32_t padded_crc;    // their CRC-32
+    staged_file staged;     // holds the bytes after the zeros
     int writable;
     const transfer_check *check;  // the publisher's SHA-256, when required, over what is staged
 };
@@ -212,7 +212,7 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
     }
     int size = -1;
     if (fields.count >= 3 && fields.starts[1] && fields.starts[2])
-        size = parse_i32_saturated(fields.starts[2]);   // field 1, the block size, is not needed
+        size = parse_i32_saturated(fields.starts[2]);  // field 1, the block size, is not needed
     if (size < 0) {
         *channel = CHANNEL_OUT_OF_STEP;
         return fail(failure, INSTALL_REFUSED);
@@ -220,8 +220,8 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
     if (size == 0) {
         // Nothing follows an empty announcement. An empty library file is still a file: it is
         // made when the catalogue agrees (the result stays 0; the reason says it worked).
-        if (check && ((check->check_size && check->size != 0) ||
-                      (check->check_crc && check->crc != 0)))
+        if (check &&
+            ((check->check_size && check->size != 0) || (check->check_crc && check->crc != 0)))
             return fail(failure, INSTALL_DAMAGED);
         ensure_directory(folder);
         staged_file empty;
@@ -259,7 +259,7 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
         int64_t want;
         if (!bytes.ambiguous) {
             if (bytes.taken > size && unpadded_tried)
-                *channel = CHANNEL_OUT_OF_STEP;   // read past a file that was no padding
+                *channel = CHANNEL_OUT_OF_STEP;  // read past a file that was no padding
             if (bytes.taken >= size)
                 break;
             want = size - bytes.taken;
@@ -281,7 +281,7 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
             if (!bytes.counting && bytes.padded_count >= size) {
                 if (bytes.padded_crc != check->crc) {
                     outcome = INSTALL_DAMAGED;
-                    *channel = CHANNEL_OUT_OF_STEP;   // neither reading: where did it end?
+                    *channel = CHANNEL_OUT_OF_STEP;  // neither reading: where did it end?
                 }
                 break;
             }
@@ -344,14 +344,13 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     char *buffer = (char *)calloc(DATA_RECEIVE_SIZE + 1, 1);
     if (!buffer)
         return fail(failure, INSTALL_LOCAL_ERROR);
-    int result = download_with_buffer(s, folder, target, request, progress, check, failure,
-                                      channel, buffer);
+    int result =
+        download_with_buffer(s, folder, target, request, progress, check, failure, channel, buffer);
     free(buffer);
     return result;
 }
 
-int install_over_text(HWND main_window, const char *folder, HWND list_view,
-                      install_report *report)
+int install_over_text(HWND main_window, const char *folder, HWND list_view, install_report *report)
 {
     report_begin(report);
     if (!main_window || !folder || !folder[0] || !list_view)

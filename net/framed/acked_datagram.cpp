@@ -68,7 +68,8 @@ static int receive_from_peer(SOCKET s, char *buffer, int capacity, const sockadd
             fd_set readable;
             FD_ZERO(&readable);
             FD_SET(s, &readable);
-            timeval wait = {static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
+            timeval wait = {static_cast<long>(left / 1000),
+                            static_cast<long>((left % 1000) * 1000)};
             int ready = select(0, &readable, nullptr, nullptr, &wait);
             if (ready == SOCKET_ERROR)
                 return SOCKET_ERROR;
@@ -135,7 +136,7 @@ int send_acked(SOCKET s, const uint8_t *data, uint16_t length, const sockaddr_in
     std::memset(ack, 0, sizeof ack);
     int n = receive_from_peer(s, reinterpret_cast<char *>(ack), ACK_SIZE, to);
     if (n == SOCKET_ERROR || n < 0)
-        return ACK_FAILED;   // time-out, error, or a datagram longer than an acknowledgement
+        return ACK_FAILED;  // time-out, error, or a datagram longer than an acknowledgement
     if (n == 0)
         return 0;
     int verdict = judge_ack(ack, n);

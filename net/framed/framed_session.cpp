@@ -95,7 +95,8 @@ int send_packet_datagram(const framed_packet *packet, SOCKET s, const sockaddr_i
         out = temporary;
     }
     int encoded = encode_packet(packet, out, size);
-    int result = encoded > 0 ? send_acked(s, out, static_cast<uint16_t>(encoded), to, 0) : EXCHANGE_FAILED;
+    int result =
+        encoded > 0 ? send_acked(s, out, static_cast<uint16_t>(encoded), to, 0) : EXCHANGE_FAILED;
     std::free(temporary);
     return result;
 }
@@ -174,8 +175,7 @@ int request_port(framed_session *session)
     std::memset(&request, 0, sizeof request);
     init_packet(&request, nullptr, KIND_REQUEST, SUB_PORT, 0, nullptr, 0);
     int32_t port = 0;
-    if (framed_exchange(session, &request, session->answer_buffer, session->buffer_size,
-                        &port) < 0)
+    if (framed_exchange(session, &request, session->answer_buffer, session->buffer_size, &port) < 0)
         return 0;
     // Only a value that can be a TCP port is one; anything else is as good as no answer.
     return (port > 0 && port <= 65535) ? port : 0;

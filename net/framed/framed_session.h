@@ -9,10 +9,10 @@ enum { SESSION_BUFFER_SIZE = 65535 };
 struct framed_session {
     SOCKET socket;
     sockaddr_in server;
-    int address_length;        // 16
-    uint8_t *request_buffer;   // 65535 bytes
-    uint8_t *answer_buffer;    // 65535 bytes; after an exchange: the answer body + NUL
-    int buffer_size;           // 65535
+    int address_length;       // 16
+    uint8_t *request_buffer;  // 65535 bytes
+    uint8_t *answer_buffer;   // 65535 bytes; after an exchange: the answer body + NUL
+    int buffer_size;          // 65535
 };
 
 extern framed_session *g_framed_session;  // the current session; null until the first

@@ -42,7 +42,8 @@ static int receive_size_for(int chunk_size)
 static void acknowledge(SOCKET s, uint32_t length, int chunk_size)
 {
     char marks[CHUNKS_PER_RECEIVE * NEXT_SIZE];
-    uint32_t count = (length + static_cast<uint32_t>(chunk_size) - 1) / static_cast<uint32_t>(chunk_size);
+    uint32_t count =
+        (length + static_cast<uint32_t>(chunk_size) - 1) / static_cast<uint32_t>(chunk_size);
     uint32_t filled = count < uint32_t(CHUNKS_PER_RECEIVE) ? count : uint32_t(CHUNKS_PER_RECEIVE);
     for (uint32_t i = 0; i < filled; i++)
         std::memcpy(marks + i * NEXT_SIZE, NEXT_MARK, NEXT_SIZE);
@@ -62,8 +63,10 @@ static void set_failure(int *failure, int reason)
 static void set_transfer_timeouts(SOCKET s)
 {
     DWORD timeout = static_cast<DWORD>(g_net_timeouts.file_receive_ms);
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout),
+               sizeof timeout);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout),
+               sizeof timeout);
 }
 
 static int too_long_for(const transfer_check *check, uint64_t size)
@@ -72,8 +75,8 @@ static int too_long_for(const transfer_check *check, uint64_t size)
 }
 
 // Stores one received piece and acknowledges it. INSTALL_OK to go on.
-static int take_piece(SOCKET s, staged_file *staged, const char *data, int length,
-                      int chunk_size, const transfer_check *check)
+static int take_piece(SOCKET s, staged_file *staged, const char *data, int length, int chunk_size,
+                      const transfer_check *check)
 {
     if (!staged_file_write(staged, data, static_cast<uint32_t>(length)))
         return INSTALL_LOCAL_ERROR;
@@ -85,8 +88,8 @@ static int take_piece(SOCKET s, staged_file *staged, const char *data, int lengt
 }
 
 // Request, answer and data phase on a connected socket; the target is replaced on success.
-static int run_transfer(SOCKET s, const char *name, const char *target, char *data,
-                        int data_size, int chunk_size, char *extra, const transfer_check *check)
+static int run_transfer(SOCKET s, const char *name, const char *target, char *data, int data_size,
+                        int chunk_size, char *extra, const transfer_check *check)
 {
     set_transfer_timeouts(s);
 
@@ -121,9 +124,9 @@ static int run_transfer(SOCKET s, const char *name, const char *target, char *da
     while (outcome == INSTALL_OK) {
         int n = recv(s, data, data_size, 0);
         if (n == 0)
-            break;             // the server's orderly close ends the file
+            break;  // the server's orderly close ends the file
         if (n < 0) {
-            outcome = INSTALL_BROKEN;   // reset or receive time-out
+            outcome = INSTALL_BROKEN;  // reset or receive time-out
             break;
         }
         outcome = take_piece(s, &staged, data, n, chunk_size, check);

@@ -7,11 +7,11 @@
 
 // What the caller expects of the file; checked before the target is replaced.
 struct transfer_check {
-    int check_size;      // compare the received size with size
+    int check_size;  // compare the received size with size
     uint32_t size;
-    int check_crc;       // compare the CRC-32 of the received bytes with crc
+    int check_crc;  // compare the CRC-32 of the received bytes with crc
     uint32_t crc;
-    int check_sha256;    // compare the SHA-256 of the received bytes with sha256 (signed library)
+    int check_sha256;  // compare the SHA-256 of the received bytes with sha256 (signed library)
     uint8_t sha256[32];
 };
 

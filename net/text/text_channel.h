@@ -3,9 +3,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
-extern SOCKET g_channel_socket;       // 0 when no connection is open
-extern sockaddr_in g_channel_address; // kept from one opening to the next
-extern HANDLE g_socket_mutex;         // created at start-up; may be null
+extern SOCKET g_channel_socket;        // 0 when no connection is open
+extern sockaddr_in g_channel_address;  // kept from one opening to the next
+extern HANDLE g_socket_mutex;          // created at start-up; may be null
 
 // The results of open_text_channel; the values are the ones callers have always seen.
 enum {

@@ -32,8 +32,7 @@ std::function<void(SOCKET, text_peer *)> answers_in_turn(std::vector<std::string
         while (next < answers.size() && read_request(s, &request))
             send_all(s, answers[next].data(), answers[next].size()), ++next;
         // Keep the connection until the client closes it.
-        while (read_request(s, &request)) {
-        }
+        while (read_request(s, &request)) {}
     };
 }
 

@@ -41,10 +41,13 @@ struct Signature : testing::Test {
     void TearDown() override
     {
         delete_settings_tree();
-        check_library_signature(nullptr);   // no key any more: back to no verdict
+        check_library_signature(nullptr);  // no key any more: back to no verdict
     }
     std::string fixture(const char *name) { return read_whole_file((dir + "\\" + name).c_str()); }
-    std::string key(const char *name) { return trimmed(fixture((std::string(name) + ".pub").c_str())); }
+    std::string key(const char *name)
+    {
+        return trimmed(fixture((std::string(name) + ".pub").c_str()));
+    }
     publisher_keys keys(const std::string &text)
     {
         publisher_keys k;
@@ -165,8 +168,8 @@ struct SignedInstall : Signature {
         reset_install_folder();
         window = create_test_window();
         // The main window's message line, where the outcome is said.
-        CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 330, 600, 20, window.main, (HMENU)ID_MESSAGE_LINE,
-                        nullptr, nullptr);
+        CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 330, 600, 20, window.main,
+                        (HMENU)ID_MESSAGE_LINE, nullptr, nullptr);
         std::string k = key("key1");
         put_raw_setting("PublisherKey", REG_SZ, k.c_str(), (DWORD)k.size() + 1);
     }
@@ -202,8 +205,9 @@ struct SignedInstall : Signature {
     int install()
     {
         int installed = -1;
-        run_pass([&]() { installed = install_over_text(window.main, INSTALL_FOLDER_TEXT,
-                                                       window.list, &report); });
+        run_pass([&]() {
+            installed = install_over_text(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
+        });
         return installed;
     }
     bool requested(const std::string &name)
@@ -242,7 +246,7 @@ TEST_F(SignedInstall, BytesOtherThanSignedNeverReplaceTheOldFile)
 {
     std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
     std::string forged = b;
-    forged[10] ^= 0x20;   // same size, the catalogue's CRC made to match: only SHA-256 tells
+    forged[10] ^= 0x20;  // same size, the catalogue's CRC made to match: only SHA-256 tells
     ASSERT_TRUE(write_whole_file(INSTALL_FOLDER "b.xla", "old b"));
     serve(forged, fixture("key1.manifest"));
     EXPECT_EQ(install(), 1);

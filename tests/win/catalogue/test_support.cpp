@@ -21,7 +21,8 @@ struct catalogue_environment : testing::Environment {
     {
         WSADATA data;
         WSAStartup(MAKEWORD(1, 1), &data);
-        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+        INITCOMMONCONTROLSEX controls = {sizeof controls,
+                                         ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
         g_socket_mutex = CreateMutexA(nullptr, FALSE, nullptr);
         // Faulty peers are found out in well under a second on loopback.
@@ -143,7 +144,8 @@ uint64_t last_write_time(const char *path)
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
         return 0;
-    return ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
 }
 
 std::string record_for(const std::string &name, const std::string &bytes, const std::string &low,
@@ -171,12 +173,12 @@ test_window create_test_window()
                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     w.list = CreateWindowExA(0, WC_LISTVIEWA, "List1", WS_CHILD | LVS_REPORT, 10, 40, 660, 200,
                              w.main, (HMENU)ID_LIBRARY_LIST, nullptr, nullptr);
-    w.label = CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 250, 600, 20, w.main, (HMENU)ID_CURRENT_FILE,
-                              nullptr, nullptr);
+    w.label = CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 250, 600, 20, w.main,
+                              (HMENU)ID_CURRENT_FILE, nullptr, nullptr);
     CreateWindowExA(0, "STATIC", INSTALL_FOLDER_TEXT, WS_CHILD, 10, 10, 300, 20, w.main,
                     (HMENU)ID_FOLDER_TEXT, nullptr, nullptr);
-    w.progress = CreateWindowExA(0, PROGRESS_CLASSA, "Progress1", WS_CHILD, 10, 300, 600, 8,
-                                 w.main, (HMENU)ID_PROGRESS_BAR, nullptr, nullptr);
+    w.progress = CreateWindowExA(0, PROGRESS_CLASSA, "Progress1", WS_CHILD, 10, 300, 600, 8, w.main,
+                                 (HMENU)ID_PROGRESS_BAR, nullptr, nullptr);
     for (int c = 0; c < 6; ++c) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -238,7 +240,7 @@ std::string cell(const test_window &w, int row, int column)
 namespace {
 struct box_scan {
     std::vector<std::string> *texts;
-    std::vector<HWND> *closed;   // boxes already told to close, still on their way out
+    std::vector<HWND> *closed;  // boxes already told to close, still on their way out
 };
 
 BOOL CALLBACK close_message_box(HWND window, LPARAM context)

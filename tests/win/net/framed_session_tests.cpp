@@ -20,9 +20,9 @@ bool serve_one(SOCKET p, const std::vector<uint8_t> &answer, datagram *request,
         return false;
     if (impostor != INVALID_SOCKET && request->bytes.size() >= 44) {
         send_datagram(impostor, request->from, ack_bytes(7));
-        send_datagram(impostor, request->from,
-                      packet_bytes(request->bytes[31], request->bytes[32], 1000,
-                                   "evil.dll^|1^|1^|0^|0~|"));
+        send_datagram(
+            impostor, request->from,
+            packet_bytes(request->bytes[31], request->bytes[32], 1000, "evil.dll^|1^|1^|0^|0~|"));
     }
     send_datagram(p, request->from, ack_bytes(7));
     send_datagram(p, request->from, answer);

@@ -288,8 +288,13 @@ TEST_F(FramedTransfer, NothingIsTouchedWithoutAServiceOrASafeName)
     EXPECT_EQ(INSTALL_NO_CONNECTION, failure);
     EXPECT_EQ("old content", read_file(target_));
 
-    const std::string unsafe[] = {"..\\evil.dll", "sub/evil.dll", "c:evil.dll", "evil\x01.dll",
-                                  "..", "", std::string(241, 'n') + ".dll"};
+    const std::string unsafe[] = {"..\\evil.dll",
+                                  "sub/evil.dll",
+                                  "c:evil.dll",
+                                  "evil\x01.dll",
+                                  "..",
+                                  "",
+                                  std::string(241, 'n') + ".dll"};
     for (const std::string &name : unsafe) {
         EXPECT_EQ(0, download(name.c_str(), &failure)) << name;
         EXPECT_EQ(INSTALL_BAD_NAME, failure) << name;

@@ -21,7 +21,8 @@ std::vector<std::string> split(const std::string &text, const std::string &separ
     size_t start = 0;
     for (;;) {
         size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        parts.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos)
             return parts;
         start = at + separator.size();
@@ -40,8 +41,9 @@ std::vector<entry> parse_records(const std::string &records)
     for (const std::string &record : split(records, "~|")) {
         std::vector<std::string> fields = split(record, "^|");
         if (fields.size() >= 3 && !fields[0].empty())
-            entries.push_back({fields[0], static_cast<uint32_t>(std::strtoul(fields[1].c_str(), nullptr, 10)),
-                               static_cast<uint32_t>(std::strtoul(fields[2].c_str(), nullptr, 10))});
+            entries.push_back(
+                {fields[0], static_cast<uint32_t>(std::strtoul(fields[1].c_str(), nullptr, 10)),
+                 static_cast<uint32_t>(std::strtoul(fields[2].c_str(), nullptr, 10))});
     }
     return entries;
 }

@@ -9,6 +9,7 @@
 #include "catalogue/field_list.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
+#include "res/texts.h"
 #include "settings/registry_store.h"
 #include "settings/server_address.h"
 
@@ -33,10 +34,10 @@ static void tell_connecting(int protocol, int request, int requests)
 {
     char text[160];
     if (request > 0)
-        snprintf(text, sizeof text, " ♧ 서버에 연결 중… %s 프로토콜 (시도 %d/2, 요청 %d/%d)",
+        snprintf(text, sizeof text, TEXT_CONNECTING " %s 프로토콜 (시도 %d/2, 요청 %d/%d)",
                  protocol_name(protocol), g_attempt, request, requests);
     else
-        snprintf(text, sizeof text, " ♧ 서버에 연결 중… %s 프로토콜 (시도 %d/2)",
+        snprintf(text, sizeof text, TEXT_CONNECTING " %s 프로토콜 (시도 %d/2)",
                  protocol_name(protocol), g_attempt);
     tell(text);
 }

@@ -8,7 +8,7 @@
 // A non-empty title_prefix overrides both rules (used to point the driver at other programs).
 HWND find_main_window(const std::wstring &title_prefix);
 
-// The server settings dialog: caption "서버 수동 설정", or a dialog holding the address
+// The server settings dialog: caption TEXT_SETTINGS_DIALOG_CAPTION, or a dialog holding the address
 // control 2001 and the port field 2003.
 HWND find_settings_dialog();
 

@@ -420,7 +420,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     EXPECT_EQ(TEXT_STILL_INSTALLING, seen[0].text);
 
     // A refused file is named with its reason; the others are installed whole.
-    EXPECT_EQ(" ♧ 2개 설치, 1개 실패: AppTestC.xls(서버 거부)",
+    EXPECT_EQ(" ♧ 2개 설치, 1개 실패: AppTestC.xls(" TEXT_REASON_REFUSED ")",
               control_text(main, ID_MESSAGE_LINE));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
     EXPECT_EQ(server.files["AppTestA.xla"], installed("AppTestA.xla"));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include "app/catalogue_rows.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_split.h"
 #include "catalogue/file_checksum.h"
@@ -196,34 +197,10 @@ void destroy_test_window(test_window *w)
     *w = test_window{};
 }
 
-static void set_cell(HWND list, int row, int column, const char *text)
-{
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = const_cast<char *>(text ? text : "");
-    SendMessageA(list, LVM_SETITEMTEXTA, row, (LPARAM)&item);
-}
-
 void fill_rows(const test_window &w)
 {
     SendMessageA(w.list, LVM_DELETEALLITEMS, 0, 0);
-    for (int i = 0; i < g_catalogue_count; ++i) {
-        const catalogue_entry &e = g_catalogue[i];
-        char number[16];
-        snprintf(number, sizeof number, "%d", i + 1);
-        LVITEMA item = {};
-        item.mask = LVIF_TEXT;
-        item.iItem = i;
-        item.pszText = number;
-        SendMessageA(w.list, LVM_INSERTITEMA, 0, (LPARAM)&item);
-        set_cell(w.list, i, 1, e.name);
-        set_cell(w.list, i, 2, e.crc);
-        set_cell(w.list, i, 3, e.size);
-        char size[16], status[7];
-        compare_local_file(e.name, e.crc, e.size, size, status);
-        set_cell(w.list, i, 4, size);
-        set_cell(w.list, i, 5, status);
-    }
+    fill_catalogue_rows(w.list);  // the program's own
 }
 
 std::string cell(const test_window &w, int row, int column)

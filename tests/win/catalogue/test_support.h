@@ -37,7 +37,7 @@ struct test_window {
 };
 test_window create_test_window();
 void destroy_test_window(test_window *w);
-// Refresh step 9: one row per catalogue entry with its local comparison.
+// Empties the list and fills it as the main window does (fill_catalogue_rows).
 void fill_rows(const test_window &w);
 std::string cell(const test_window &w, int row, int column);
 

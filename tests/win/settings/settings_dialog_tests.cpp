@@ -134,10 +134,10 @@ TEST(DialogTemplate, HeaderAndAlignedItems)
     memcpy(&style, buffer, 4);
     EXPECT_EQ(0x84CC0840u, style);
     const WCHAR *caption = (const WCHAR *)(buffer + 22);
-    EXPECT_EQ(0, wcscmp(L"서버 수동 설정", caption));
+    EXPECT_EQ(0, wcscmp(L"" TEXT_SETTINGS_DIALOG_CAPTION, caption));
     const WCHAR *font = caption + wcslen(caption) + 2;  // past the terminator and point size
     EXPECT_EQ(9, *(caption + wcslen(caption) + 1));
-    EXPECT_EQ(0, wcscmp(L"굴림체", font));
+    EXPECT_EQ(0, wcscmp(L"" TEXT_DIALOG_FONT, font));
     EXPECT_EQ((BYTE *)(font + wcslen(font) + 1), p);
 
     BYTE *first = p;
@@ -150,7 +150,7 @@ TEST(DialogTemplate, HeaderAndAlignedItems)
     EXPECT_EQ(2004, *(WORD *)(second + 16));
     EXPECT_EQ(0xFFFF, *(WORD *)(second + 18));
     EXPECT_EQ(0x0080, *(WORD *)(second + 20));
-    EXPECT_EQ(0, wcscmp(L"적용", (const WCHAR *)(second + 22)));
+    EXPECT_EQ(0, wcscmp(L"" TEXT_SETTINGS_APPLY, (const WCHAR *)(second + 22)));
     EXPECT_GT(p, second);
 }
 

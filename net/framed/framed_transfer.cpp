@@ -150,15 +150,15 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
     if (name == nullptr || !library_name_is_safe(name) ||
         std::strlen(LIBRARY_FOLDER) + std::strlen(name) > TARGET_PATH_MAX) {
         set_failure(failure, INSTALL_BAD_NAME);
-        return 0;
+        return TRANSFER_FAILED;
     }
     if (server == nullptr || port <= 0 || port > 65535) {
         set_failure(failure, INSTALL_NO_CONNECTION);
-        return 0;
+        return TRANSFER_FAILED;
     }
     if (chunk_size <= 0) {
         set_failure(failure, INSTALL_LOCAL_ERROR);
-        return 0;
+        return TRANSFER_FAILED;
     }
     char target[MAX_PATH];
     install_path(target, name);
@@ -173,7 +173,7 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
         std::free(data);
         std::free(extra);
         set_failure(failure, INSTALL_LOCAL_ERROR);
-        return 0;
+        return TRANSFER_FAILED;
     }
 
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -183,7 +183,7 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
         std::free(data);
         std::free(extra);
         set_failure(failure, INSTALL_NO_CONNECTION);
-        return -1;
+        return TRANSFER_NO_CONNECTION;
     }
     sockaddr_in destination;
     std::memset(&destination, 0, sizeof destination);
@@ -194,11 +194,11 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
     int result;
     if (connect_with_timeout(s, &destination, g_net_timeouts.file_connect_ms) < 0) {
         set_failure(failure, INSTALL_NO_CONNECTION);
-        result = -1;
+        result = TRANSFER_NO_CONNECTION;
     } else {
         int outcome = run_transfer(s, name, target, data, data_size, chunk_size, extra, check);
         set_failure(failure, outcome);
-        result = outcome == INSTALL_OK ? 1 : 0;
+        result = outcome == INSTALL_OK ? TRANSFER_INSTALLED : TRANSFER_FAILED;
     }
     closesocket(s);
     std::free(data);

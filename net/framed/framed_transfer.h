@@ -15,8 +15,12 @@ struct transfer_check {
     uint8_t sha256[32];
 };
 
-// 1 installed (accepted, complete, checked, replaced); 0 refused, broken, damaged, in use,
-// or could not start; -1 no connection. *failure (when given) says why on 0 / -1.
+// The results of download_file_framed.
+enum { TRANSFER_INSTALLED = 1, TRANSFER_FAILED = 0, TRANSFER_NO_CONNECTION = -1 };
+
+// TRANSFER_INSTALLED (accepted, complete, checked, replaced); TRANSFER_FAILED refused,
+// broken, damaged, in use, or could not start; TRANSFER_NO_CONNECTION. *failure (when given)
+// says why when it failed.
 int download_file_framed(const char *name, const sockaddr_in *server, int port, int chunk_size,
                          const transfer_check *check = nullptr, int *failure = nullptr);
 void install_path(char *dest, const char *name);  // dest holds at least 260 bytes

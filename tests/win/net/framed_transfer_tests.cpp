@@ -133,7 +133,7 @@ TEST_F(FramedTransfer, LockstepServerGetsOneNextPerChunk)
     });
     int failure = -1;
     const std::string target = target_of("abc.dll");
-    EXPECT_EQ(1, download("abc.dll", &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download("abc.dll", &failure));
     server.join();
     EXPECT_EQ(INSTALL_OK, failure);
     EXPECT_EQ(11, nexts);
@@ -163,7 +163,7 @@ TEST_F(FramedTransfer, StreamingServerGetsCreditForEveryByte)
         acks = receive_all(c);
     });
     int failure = -1;
-    EXPECT_EQ(1, download(NAME, &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(INSTALL_OK, failure);
     EXPECT_TRUE(read_file(target_) == data);
@@ -189,7 +189,7 @@ TEST_F(FramedTransfer, BytesBehindTheAnswerAreTheFilesFirstBytes)
         expect_next(c, &nexts);
     });
     int failure = -1;
-    EXPECT_EQ(1, download(NAME, &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(2, nexts);
     EXPECT_TRUE(read_file(target_) == data);
@@ -204,7 +204,7 @@ TEST_F(FramedTransfer, AcceptThenCloseInstallsAnEmptyFile)
         after = receive_all(c);
     });
     int failure = -1;
-    EXPECT_EQ(1, download(NAME, &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ("", read_file(target_));
     EXPECT_EQ("", after);  // no "NEXT" without data
@@ -240,7 +240,7 @@ TEST_F(FramedTransfer, FailedTransfersKeepTheOldFile)
         std::thread server = file_server(listener_, &request, s.script);
         int failure = -1;
         DWORD start = GetTickCount();
-        EXPECT_EQ(0, download(NAME, &failure)) << s.what;
+        EXPECT_EQ(TRANSFER_FAILED, download(NAME, &failure)) << s.what;
         EXPECT_LT(GetTickCount() - start, 2000u) << s.what;
         server.join();
         EXPECT_EQ(s.failure, failure) << s.what;
@@ -280,9 +280,9 @@ TEST_F(FramedTransfer, NothingIsTouchedWithoutAServiceOrASafeName)
 {
     int failure = -1;
     // No port from the server: nothing is attempted.
-    EXPECT_EQ(0, download_file_framed(NAME, &server_, 0, 1024, nullptr, &failure));
+    EXPECT_EQ(TRANSFER_FAILED, download_file_framed(NAME, &server_, 0, 1024, nullptr, &failure));
     EXPECT_EQ(INSTALL_NO_CONNECTION, failure);
-    EXPECT_EQ(0, download_file_framed(NAME, &server_, port_, 0, nullptr, &failure));
+    EXPECT_EQ(TRANSFER_FAILED, download_file_framed(NAME, &server_, port_, 0, nullptr, &failure));
     // Nothing listening at the port.
     EXPECT_EQ(-1, download_file_framed(NAME, &server_, unused_port(), 1024, nullptr, &failure));
     EXPECT_EQ(INSTALL_NO_CONNECTION, failure);
@@ -296,10 +296,10 @@ TEST_F(FramedTransfer, NothingIsTouchedWithoutAServiceOrASafeName)
                                   "",
                                   std::string(241, 'n') + ".dll"};
     for (const std::string &name : unsafe) {
-        EXPECT_EQ(0, download(name.c_str(), &failure)) << name;
+        EXPECT_EQ(TRANSFER_FAILED, download(name.c_str(), &failure)) << name;
         EXPECT_EQ(INSTALL_BAD_NAME, failure) << name;
     }
-    EXPECT_EQ(0, download(nullptr, &failure));
+    EXPECT_EQ(TRANSFER_FAILED, download(nullptr, &failure));
     EXPECT_EQ(INSTALL_BAD_NAME, failure);
     // None of them reached the server.
     EXPECT_EQ(INVALID_SOCKET, accept_within(listener_, 100));
@@ -318,7 +318,7 @@ TEST_F(FramedTransfer, MissingInstallFolderIsCreated)
         expect_next(c, &nexts);
     });
     int failure = -1;
-    EXPECT_EQ(1, download(NAME, &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(1, is_directory(FOLDER));
     EXPECT_EQ("0123456789", read_file(target_));

@@ -132,8 +132,8 @@ TEST_F(AgainstServer, EverySampleFileArrivesIntact)
         install_path(target, e.name.c_str());
         transfer_check check = {1, e.size, 1, e.crc};
         int failure = -1;
-        EXPECT_EQ(1, download_file_framed(e.name.c_str(), &session_->server, port, 1024, &check,
-                                          &failure))
+        EXPECT_EQ(TRANSFER_INSTALLED, download_file_framed(e.name.c_str(), &session_->server, port,
+                                                           1024, &check, &failure))
             << e.name << " failure " << failure;
         uint32_t installed = 0;
         EXPECT_EQ(0, file_crc32(target, &installed)) << e.name;

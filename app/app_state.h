@@ -10,7 +10,7 @@
 enum { FIRST_INSTALL_MARK = 1234 };
 
 extern HINSTANCE g_instance;
-extern int g_cmdline_address_flag;          // 1 when "-ip" was given (and accepted)
-extern char g_cmdline_host[SERVER_HOST_SIZE]; // the "-ip" text as given, untrimmed
-extern int g_first_install_marker;          // FIRST_INSTALL_MARK after an all-New refresh
-extern volatile LONG g_worker_running;      // 1 from Download until the worker is done
+extern int g_cmdline_address_flag;             // 1 when "-ip" was given (and accepted)
+extern char g_cmdline_host[SERVER_HOST_SIZE];  // the "-ip" text as given, untrimmed
+extern int g_first_install_marker;             // FIRST_INSTALL_MARK after an all-New refresh
+extern volatile LONG g_worker_running;         // 1 from Download until the worker is done

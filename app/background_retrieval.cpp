@@ -17,7 +17,7 @@ static char g_progress[256] = {0};
 static retrieval_result g_result;
 static volatile LONG g_in_flight = 0;
 static volatile LONG g_abandoned = 0;
-static int g_delivered = 0;    // the result was posted: the window owns the state again
+static int g_delivered = 0;  // the result was posted: the window owns the state again
 static HANDLE g_thread = nullptr;
 
 static void post_progress(void *, const char *text)

@@ -7,7 +7,7 @@
 #include "app/retrieval.h"
 
 #define WM_RETRIEVAL_PROGRESS (WM_APP + 2)  // the text is in retrieval_progress_text
-#define WM_RETRIEVAL_DONE (WM_APP + 3)      // the result is in retrieval_take_result
+#define WM_RETRIEVAL_DONE     (WM_APP + 3)  // the result is in retrieval_take_result
 
 // 1 when the thread was started; 0 when one is already running or no thread could be had.
 int start_background_retrieval(HWND window);

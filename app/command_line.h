@@ -4,19 +4,19 @@
 
 enum run_mode {
     MODE_WINDOW = 0,
-    MODE_INSTALL = 1,   // -install: no window, install what is not Match
-    MODE_CHECK = 2,     // -check: no window, compare only
-    MODE_HELP = 3,      // -? or -help: the usage box
+    MODE_INSTALL = 1,  // -install: no window, install what is not Match
+    MODE_CHECK = 2,    // -check: no window, compare only
+    MODE_HELP = 3,     // -? or -help: the usage box
 };
 
 enum { OPTION_TEXT_SIZE = 128 };
 
 struct command_line {
     int mode;
-    int host_given;                 // -ip came with a host (unattended modes)
-    char host[SERVER_HOST_SIZE];    // its host, blanks removed
-    int host_too_long;              // -ip's host did not fit
-    char unknown[OPTION_TEXT_SIZE]; // the first word not understood, empty when none
+    int host_given;                  // -ip came with a host (unattended modes)
+    char host[SERVER_HOST_SIZE];     // its host, blanks removed
+    int host_too_long;               // -ip's host did not fit
+    char unknown[OPTION_TEXT_SIZE];  // the first word not understood, empty when none
 };
 
 // Options are words separated by blanks, in any case: -install, -check, -ip HOST, -?,

@@ -4,29 +4,42 @@
 #include <cstring>
 
 #include "net/framed/staged_file.h"
+#include "res/texts.h"
 
-const char COMPLETION_TEXT[] =
-    " ♧ 설치(Upgrade)가 완료되었습니다. 창을 닫고, 엑셀 실행 후 로그인 해 주십시오.";
-const char NOTHING_TO_UPGRADE[] = "Upgrade할 대상이 없습니다!";
+const char COMPLETION_TEXT[] = TEXT_COMPLETION;
+const char NOTHING_TO_UPGRADE[] = TEXT_NOTHING_TO_UPGRADE;
 
 static const char ELLIPSIS[] = " ...";
 
 const char *failure_reason_text(int reason)
 {
     switch (reason) {
-    case INSTALL_IN_USE:        return "사용 중";
-    case INSTALL_REFUSED:       return "서버 거부";
-    case INSTALL_DAMAGED:       return "손상됨";
-    case INSTALL_BROKEN:        return "전송 끊김";
-    case INSTALL_BAD_NAME:      return "잘못된 이름";
-    case INSTALL_NO_CONNECTION: return "연결 실패";
-    case INSTALL_LOCAL_ERROR:   return "쓰기 실패";
-    case INSTALL_NOT_SIGNED:    return "서명 없음";
-    case INSTALL_SIGNATURE_MISMATCH: return "서명 불일치";
-    case INSTALL_UNVERIFIED:    return "서명 미확인";
-    case INSTALL_READ_ONLY:     return "쓰기 금지";
-    case INSTALL_LOCKED:        return "다른 설치 진행 중";
-    default:                    return "실패";
+    case INSTALL_IN_USE:
+        return TEXT_REASON_IN_USE;
+    case INSTALL_REFUSED:
+        return TEXT_REASON_REFUSED;
+    case INSTALL_DAMAGED:
+        return TEXT_REASON_DAMAGED;
+    case INSTALL_BROKEN:
+        return TEXT_REASON_BROKEN;
+    case INSTALL_BAD_NAME:
+        return TEXT_REASON_BAD_NAME;
+    case INSTALL_NO_CONNECTION:
+        return TEXT_REASON_NO_CONNECTION;
+    case INSTALL_LOCAL_ERROR:
+        return TEXT_REASON_LOCAL_ERROR;
+    case INSTALL_NOT_SIGNED:
+        return TEXT_REASON_NOT_SIGNED;
+    case INSTALL_SIGNATURE_MISMATCH:
+        return TEXT_REASON_SIGNATURE_MISMATCH;
+    case INSTALL_UNVERIFIED:
+        return TEXT_REASON_UNVERIFIED;
+    case INSTALL_READ_ONLY:
+        return TEXT_REASON_READ_ONLY;
+    case INSTALL_LOCKED:
+        return TEXT_REASON_LOCKED;
+    default:
+        return TEXT_REASON_OTHER;
     }
 }
 
@@ -42,8 +55,7 @@ static int append_whole(char *out, size_t limit, const char *piece)
     return 1;
 }
 
-int format_completion_message(int installed, const install_report *report, char *out,
-                              int capacity)
+int format_completion_message(int installed, const install_report *report, char *out, int capacity)
 {
     if (!out || capacity <= 0)
         return 0;
@@ -59,11 +71,10 @@ int format_completion_message(int installed, const install_report *report, char 
     }
 
     char head[96];
-    snprintf(head, sizeof head, " ♧ %d개 설치, %d개 실패:", installed > 0 ? installed : 0,
-             failed);
+    snprintf(head, sizeof head, " ♧ %d개 설치, %d개 실패:", installed > 0 ? installed : 0, failed);
     size_t limit = (size_t)capacity;
     if (!append_whole(out, limit, head))
-        return 1;   // too small for anything meaningful; an empty line is still no false success
+        return 1;  // too small for anything meaningful; an empty line is still no false success
 
     // Keep room for the ellipsis so a cut list is visibly cut.
     size_t room = limit > sizeof ELLIPSIS ? limit - (sizeof ELLIPSIS - 1) : limit;

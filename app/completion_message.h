@@ -4,8 +4,8 @@
 
 enum { COMPLETION_MESSAGE_SIZE = 1024 };
 
-extern const char COMPLETION_TEXT[];    // every file installed
-extern const char NOTHING_TO_UPGRADE[]; // message box text when nothing was done
+extern const char COMPLETION_TEXT[];     // every file installed
+extern const char NOTHING_TO_UPGRADE[];  // message box text when nothing was done
 
 // Korean words for an install_failure value.
 const char *failure_reason_text(int reason);
@@ -14,5 +14,4 @@ const char *failure_reason_text(int reason);
 // caller then says there was nothing to upgrade). A run with failures never reads as a
 // plain success: it says how many were installed and failed and names each failed file
 // with its reason, cut at a whole item to fit capacity.
-int format_completion_message(int installed, const install_report *report, char *out,
-                              int capacity);
+int format_completion_message(int installed, const install_report *report, char *out, int capacity);

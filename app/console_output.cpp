@@ -11,14 +11,16 @@ void console_open()
     // A redirected standard output (a file, a pipe) is what the caller asked for; a GUI
     // program only gets one when it was redirected.
     HANDLE inherited = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (inherited && inherited != INVALID_HANDLE_VALUE && GetFileType(inherited) != FILE_TYPE_UNKNOWN) {
+    if (inherited && inherited != INVALID_HANDLE_VALUE &&
+        GetFileType(inherited) != FILE_TYPE_UNKNOWN) {
         g_out = inherited;
         return;
     }
     if (!AttachConsole(ATTACH_PARENT_PROCESS))
         return;
-    HANDLE console = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ |
-                                 FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE console =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (console != INVALID_HANDLE_VALUE) {
         g_out = console;
         g_own_handle = 1;

@@ -32,8 +32,8 @@ static const char *reason_for(const install_report *report, const char *name)
     return "실패";
 }
 
-static void tell(void (*echo)(const char *), const char *format, const char *name,
-                 const char *size, const char *reason)
+static void tell(void (*echo)(const char *), const char *format, const char *name, const char *size,
+                 const char *reason)
 {
     char line[RUN_LOG_LINE_MAX];
     snprintf(line, sizeof line, format, name, size, reason);

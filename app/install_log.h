@@ -15,5 +15,4 @@ void remember_rows(HWND list_view, rows_before_install *before);
 // Logs one line per file the pass tried and a summary; echo (may be null) gets the same
 // lines. Returns the number of files that are not Match afterwards.
 int log_install_pass(HWND list_view, const rows_before_install *before,
-                     const install_report *report, int installed,
-                     void (*echo)(const char *line));
+                     const install_report *report, int installed, void (*echo)(const char *line));

@@ -9,24 +9,23 @@
 #include "catalogue/framed_install.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
-
-enum { ID_DOWNLOAD = 1, ID_LIST = 1000, ID_FOLDER = 1002, ID_MESSAGE = 1004 };
+#include "res/resource.h"
 
 DWORD WINAPI install_worker(LPVOID parameter)
 {
     HWND main_window = (HWND)parameter;
-    EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD), FALSE);
-    HWND list_view = GetDlgItem(main_window, ID_LIST);
+    EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD_BUTTON), FALSE);
+    HWND list_view = GetDlgItem(main_window, ID_LIBRARY_LIST);
 
     char folder[261] = {0};
-    GetDlgItemTextA(main_window, ID_FOLDER, folder, 260);
+    GetDlgItemTextA(main_window, ID_FOLDER_TEXT, folder, 260);
     CreateDirectoryA(folder, nullptr);  // an existing folder is the normal case
 
     // A library its publisher's signature does not cover installs nothing; say why again.
     if (const char *refusal = signature_refusal_text()) {
-        SetDlgItemTextA(main_window, ID_MESSAGE, refusal);
+        SetDlgItemTextA(main_window, ID_MESSAGE_LINE, refusal);
         InterlockedExchange(&g_worker_running, 0);
-        EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD), TRUE);
+        EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD_BUTTON), TRUE);
         PostMessageA(main_window, WM_WORKER_DONE, 0, 0);
         return 1;
     }
@@ -45,13 +44,13 @@ DWORD WINAPI install_worker(LPVOID parameter)
 
     char message[COMPLETION_MESSAGE_SIZE];
     if (format_completion_message(installed, &report, message, sizeof message))
-        SetDlgItemTextA(main_window, ID_MESSAGE, message);
+        SetDlgItemTextA(main_window, ID_MESSAGE_LINE, message);
     else
         MessageBoxA(main_window, NOTHING_TO_UPGRADE, "Pavoset.exe", MB_OK);
 
     // Done with the catalogue and the channel: Download, refresh and closing may go on.
     InterlockedExchange(&g_worker_running, 0);
-    EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD), TRUE);
+    EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD_BUTTON), TRUE);
     PostMessageA(main_window, WM_WORKER_DONE, 0, 0);
     return 1;
 }

@@ -4,7 +4,7 @@
 enum ip_option_result {
     IP_OPTION_ABSENT = 0,
     IP_OPTION_STORED = 1,
-    IP_OPTION_TOO_LONG = -1,   // refused; nothing stored
+    IP_OPTION_TOO_LONG = -1,  // refused; nothing stored
 };
 
 // Copies the text after the first "-ip" (unchanged, blanks kept) into host, which holds

@@ -18,20 +18,18 @@
 #include "catalogue/manifest_check.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
+#include "res/texts.h"
 #include "settings/registry_store.h"
 #include "settings/settings_dialog.h"
 
 static const char LIST_HEADER[] =
     "순서%TervalenWyndale 서버파일 목록%체크용CRC%최신버전크기%현재버전크기%상태";
-static const char CLOSING_CAPTION[] = "♧ Pavoset.EXE 플러그인 설치";
-static const char CLOSING_QUESTION[] =
-    "본 프로그램은 최초 설치후 Excel 메뉴에 플러그인 설치작업을 하여야 합니다!\r\n\r\n"
-    "지금 바로 설치화면으로 넘어가시겠습니까?";
-static const char STILL_INSTALLING[] = "설치가 진행 중입니다. 설치가 끝난 후 창을 닫아 주십시오.";
-static const char CONNECTING[] = " ♧ 서버에 연결 중…";
-static const char NO_CONNECTION_LINE[] =
-    " ♧ 서버와 통신하지 못했습니다. 환경 설정에서 서버 IP를 확인해 주십시오.";
-static const char NO_LOG[] = "로그 파일을 열 수 없습니다.";
+static const char CLOSING_CAPTION[] = TEXT_CLOSING_CAPTION;
+static const char CLOSING_QUESTION[] = TEXT_CLOSING_QUESTION;
+static const char STILL_INSTALLING[] = TEXT_STILL_INSTALLING;
+static const char CONNECTING[] = TEXT_CONNECTING;
+static const char NO_CONNECTION_LINE[] = TEXT_NO_CONNECTION_LINE;
+static const char NO_LOG[] = TEXT_NO_LOG;
 
 static HWND g_list_view = nullptr;
 static char g_initial_message[512] = {0};  // the message line as the dialog resource sets it
@@ -109,7 +107,7 @@ static void finish_refresh(HWND window, const retrieval_result *result)
     if (!result->ok) {
         set_commands_enabled(window, 1);
         SetDlgItemTextA(window, ID_MESSAGE_LINE, NO_CONNECTION_LINE);
-        MessageBoxA(window, "엑셀 서버와 통신 실패.", "오류", MB_OK);
+        MessageBoxA(window, TEXT_COMMUNICATION_FAILURE, TEXT_ERROR_CAPTION, MB_OK);
         return;
     }
     SetDlgItemTextA(window, ID_MESSAGE_LINE, g_initial_message);
@@ -177,9 +175,9 @@ static void create_menu(HWND window)
         DestroyMenu(bar);
         return;
     }
-    AppendMenuA(popup, MF_STRING, ID_MENU_SERVER_SETTINGS, "서버 IP 수동 설정");
-    AppendMenuA(popup, MF_STRING, ID_MENU_VIEW_LOG, "로그 보기");
-    AppendMenuA(bar, MF_POPUP, (UINT_PTR)popup, "환경 설정");
+    AppendMenuA(popup, MF_STRING, ID_MENU_SERVER_SETTINGS, TEXT_MENU_SERVER_SETTINGS);
+    AppendMenuA(popup, MF_STRING, ID_MENU_VIEW_LOG, TEXT_MENU_VIEW_LOG);
+    AppendMenuA(bar, MF_POPUP, (UINT_PTR)popup, TEXT_SETTINGS_CAPTION);
 
     // The menu bar takes its height from the client area; grow the window by as much so
     // the bottom row of the layout (the progress bar) stays inside it.
@@ -194,9 +192,8 @@ static void create_menu(HWND window)
     if (grow > 0) {
         RECT frame;
         GetWindowRect(window, &frame);
-        SetWindowPos(window, nullptr, frame.left, frame.top - grow / 2,
-                     frame.right - frame.left, frame.bottom - frame.top + grow,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(window, nullptr, frame.left, frame.top - grow / 2, frame.right - frame.left,
+                     frame.bottom - frame.top + grow, SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 
@@ -213,9 +210,9 @@ static void on_create(HWND window)
 {
     HICON icon = LoadIconA(g_instance, MAKEINTRESOURCEA(MAIN_ICON_ID));
     SendMessageA(window, WM_SETICON, ICON_BIG, (LPARAM)icon);
-    HICON small_icon = (HICON)LoadImageA(g_instance, MAKEINTRESOURCEA(MAIN_ICON_ID), IMAGE_ICON,
-                                         GetSystemMetrics(SM_CXSMICON),
-                                         GetSystemMetrics(SM_CYSMICON), 0);
+    HICON small_icon =
+        (HICON)LoadImageA(g_instance, MAKEINTRESOURCEA(MAIN_ICON_ID), IMAGE_ICON,
+                          GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
     if (small_icon)
         SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)small_icon);
 

@@ -9,6 +9,7 @@
 #include "catalogue/field_list.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
+#include "res/texts.h"
 #include "settings/registry_store.h"
 #include "settings/server_address.h"
 
@@ -16,7 +17,7 @@
 // process-wide state like the session it watches.
 static retrieval_progress g_progress = nullptr;
 static void *g_progress_context = nullptr;
-static int g_attempt = 0;   // 1 or 2: which of the two protocols is being tried
+static int g_attempt = 0;  // 1 or 2: which of the two protocols is being tried
 
 const char *protocol_name(int protocol)
 {
@@ -33,10 +34,10 @@ static void tell_connecting(int protocol, int request, int requests)
 {
     char text[160];
     if (request > 0)
-        snprintf(text, sizeof text, " ♧ 서버에 연결 중… %s 프로토콜 (시도 %d/2, 요청 %d/%d)",
+        snprintf(text, sizeof text, TEXT_CONNECTING " %s 프로토콜 (시도 %d/2, 요청 %d/%d)",
                  protocol_name(protocol), g_attempt, request, requests);
     else
-        snprintf(text, sizeof text, " ♧ 서버에 연결 중… %s 프로토콜 (시도 %d/2)",
+        snprintf(text, sizeof text, TEXT_CONNECTING " %s 프로토콜 (시도 %d/2)",
                  protocol_name(protocol), g_attempt);
     tell(text);
 }
@@ -122,8 +123,8 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
         run_log("카탈로그: %s 프로토콜로 받음, 파일 %d개", protocol_name(used), result->entries);
     else if (result->fell_back)
         run_log("카탈로그 받기 실패: %s, %s 프로토콜 모두 실패 (서버 %s:%u)",
-                protocol_name(result->first_protocol), protocol_name(second),
-                g_server_address.host, (unsigned)g_server_address.port);
+                protocol_name(result->first_protocol), protocol_name(second), g_server_address.host,
+                (unsigned)g_server_address.port);
     else
         run_log("카탈로그 받기 중단: %s 프로토콜 실패 (서버 %s:%u)",
                 protocol_name(result->first_protocol), g_server_address.host,

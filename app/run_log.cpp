@@ -100,9 +100,9 @@ void run_log(const char *format, ...)
         if (GetFileAttributesExA(path, GetFileExInfoStandard, &info) &&
             (info.nFileSizeHigh != 0 || info.nFileSizeLow + total > RUN_LOG_LIMIT))
             MoveFileExA(path, old_path, MOVEFILE_REPLACE_EXISTING);
-        HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                  FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+        HANDLE file = CreateFileA(path, FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(file, line, total, &written, nullptr);

@@ -60,9 +60,13 @@ int resolve_server_address(server_address *address, const char *cmdline_host)
 const char *address_source_text(int source)
 {
     switch (source) {
-    case ADDRESS_FROM_REGISTRY:    return "레지스트리";
-    case ADDRESS_FROM_OFFLINE_INI: return "Offline.INI";
-    case ADDRESS_FROM_IP_OPTION:   return "-ip";
-    default:                       return "기본값";
+    case ADDRESS_FROM_REGISTRY:
+        return "레지스트리";
+    case ADDRESS_FROM_OFFLINE_INI:
+        return "Offline.INI";
+    case ADDRESS_FROM_IP_OPTION:
+        return "-ip";
+    default:
+        return "기본값";
     }
 }

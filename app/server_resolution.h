@@ -13,7 +13,7 @@ enum address_source {
     ADDRESS_FROM_REGISTRY = 1,
     ADDRESS_FROM_OFFLINE_INI = 2,
     ADDRESS_FROM_DEFAULT = 3,
-    ADDRESS_FROM_IP_OPTION = 4,   // the host only; the port is still another source's
+    ADDRESS_FROM_IP_OPTION = 4,  // the host only; the port is still another source's
 };
 
 // Words for the log: "-ip", "레지스트리", "Offline.INI", "기본값".

@@ -78,9 +78,8 @@ static int install_rows(HWND window, HWND list)
 
     install_report report;
     memset(&report, 0, sizeof report);
-    int installed = g_protocol_preference
-                        ? install_over_text(window, folder, list, &report)
-                        : install_over_framed(window, folder, list, &report);
+    int installed = g_protocol_preference ? install_over_text(window, folder, list, &report)
+                                          : install_over_framed(window, folder, list, &report);
     log_install_pass(list, &before, &report, installed, echo);
 
     // The outcome is the folder as it is now, not what the pass believes of itself.
@@ -116,8 +115,8 @@ int run_unattended(int mode, const char *cmdline_host)
     int code;
     if (!result.ok) {
         char line[200];
-        snprintf(line, sizeof line, "카탈로그를 받지 못했습니다 (서버 %s:%u).", g_server_address.host,
-                 (unsigned)g_server_address.port);
+        snprintf(line, sizeof line, "카탈로그를 받지 못했습니다 (서버 %s:%u).",
+                 g_server_address.host, (unsigned)g_server_address.port);
         console_line(line);
         code = EXIT_NO_CATALOGUE;
     } else {

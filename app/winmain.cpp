@@ -29,9 +29,12 @@ enum { RETRIEVAL_END_WAIT_MS = 250 };
 static const char *mode_name(int mode)
 {
     switch (mode) {
-    case MODE_INSTALL: return "-install";
-    case MODE_CHECK:   return "-check";
-    default:           return "창";
+    case MODE_INSTALL:
+        return "-install";
+    case MODE_CHECK:
+        return "-check";
+    default:
+        return "창";
     }
 }
 
@@ -118,8 +121,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line_text, int)
         run_log("시작: Pavoset %s, 모드 %s%s", PAVOSET_VERSION, mode_name(options.mode),
                 first_instance ? "" : ", 다른 인스턴스 실행 중");
         if (options.mode == MODE_WINDOW)
-            code = run_window(instance, command_line_text ? command_line_text : "",
-                              options.unknown);
+            code =
+                run_window(instance, command_line_text ? command_line_text : "", options.unknown);
         else
             code = run_without_window(&options, first_instance);
         run_log("끝: 종료 코드 %d", code);

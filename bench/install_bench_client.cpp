@@ -84,7 +84,7 @@ static int retrieve(int text)
 {
     field_list records;
     if (text) {
-        if (open_text_channel() != 1234 || !fetch_catalogue_text(&records))
+        if (open_text_channel() != CHANNEL_OPEN || !fetch_catalogue_text(&records))
             return 0;
     } else if (!fetch_catalogue_framed(&records)) {
         return 0;
@@ -103,8 +103,8 @@ static DWORD WINAPI run_install(void *context)
 {
     pass_call *call = static_cast<pass_call *>(context);
     call->installed = call->text
-        ? install_over_text(call->w->main, INSTALL_FOLDER_TEXT, call->w->list)
-        : install_over_framed(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
+                          ? install_over_text(call->w->main, INSTALL_FOLDER_TEXT, call->w->list)
+                          : install_over_framed(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
     return 0;
 }
 
@@ -205,19 +205,21 @@ static int bench_protocol(bench_window *w, int text, int runs, double *rate)
         complete += ok;
         fresh.push_back(times.fresh);
         refresh.push_back(times.refresh);
-        printf("%s: run %d/%d: fresh %.2f s = %.1f MB/s, refresh %.2f s = %.1f MB/s%s\n", label, run, runs,
-               times.fresh, bytes / 1e6 / times.fresh, times.refresh, bytes / 1e6 / times.refresh,
-               ok ? "" : " (incomplete)");
+        printf("%s: run %d/%d: fresh %.2f s = %.1f MB/s, refresh %.2f s = %.1f MB/s%s\n", label,
+               run, runs, times.fresh, bytes / 1e6 / times.fresh, times.refresh,
+               bytes / 1e6 / times.refresh, ok ? "" : " (incomplete)");
         fflush(stdout);
         if (text)
             close_text_channel();
     }
     double f = median(fresh), r = median(refresh);
     *rate = bytes / 1e6 / f;
-    printf("%s: fresh install of %d files, %d/%d runs complete, %.1f MB, median %.2f s = %.1f MB/s\n", label,
-           files, complete, runs, bytes / 1e6, f, bytes / 1e6 / f);
-    printf("%s: no-change refresh (size and CRC-32 of every file), %.1f MB, median %.2f s = %.1f MB/s\n", label,
-           bytes / 1e6, r, bytes / 1e6 / r);
+    printf(
+        "%s: fresh install of %d files, %d/%d runs complete, %.1f MB, median %.2f s = %.1f MB/s\n",
+        label, files, complete, runs, bytes / 1e6, f, bytes / 1e6 / f);
+    printf(
+        "%s: no-change refresh (size and CRC-32 of every file), %.1f MB, median %.2f s = %.1f MB/s\n",
+        label, bytes / 1e6, r, bytes / 1e6 / r);
     return complete == runs;
 }
 

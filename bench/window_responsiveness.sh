@@ -34,7 +34,7 @@ measure() {  # label program
             missed=$((missed + 1))
             [ -n "$first_miss" ] || first_miss=$now
         fi
-        if ua --timeout 50 --caption '오류' wait-msgbox >/dev/null 2>&1; then
+        if ua --timeout 50 --caption "$(program_text TEXT_ERROR_CAPTION)" wait-msgbox >/dev/null 2>&1; then
             box=$((($(date +%s%N) - start) / 1000000))
             # The box itself holds the window's thread only in its own loop: still answering.
             [ -n "$first_miss" ] && longest=$(((now - first_miss) / 1000000 + 500))

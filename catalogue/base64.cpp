@@ -2,16 +2,20 @@
 // from it is a fault to report, not something to guess at.
 #include "catalogue/base64.h"
 
-static const char ALPHABET[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 static int digit_value(char c)
 {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
     return -1;
 }
 
@@ -25,8 +29,10 @@ void base64_encode(const uint8_t *data, size_t length, char *out)
     size_t o = 0;
     for (size_t i = 0; i < length; i += 3) {
         uint32_t group = (uint32_t)data[i] << 16;
-        if (i + 1 < length) group |= (uint32_t)data[i + 1] << 8;
-        if (i + 2 < length) group |= data[i + 2];
+        if (i + 1 < length)
+            group |= (uint32_t)data[i + 1] << 8;
+        if (i + 2 < length)
+            group |= data[i + 2];
         out[o++] = ALPHABET[(group >> 18) & 63];
         out[o++] = ALPHABET[(group >> 12) & 63];
         out[o++] = i + 1 < length ? ALPHABET[(group >> 6) & 63] : '=';
@@ -43,7 +49,8 @@ int base64_decode(const char *text, size_t text_length, uint8_t *out, size_t cap
     for (size_t i = 0; i < text_length; i += 4) {
         int last_group = i + 4 == text_length;
         int pad = 0;
-        if (last_group && text[i + 3] == '=') pad = text[i + 2] == '=' ? 2 : 1;
+        if (last_group && text[i + 3] == '=')
+            pad = text[i + 2] == '=' ? 2 : 1;
         uint32_t group = 0;
         for (int k = 0; k < 4; ++k) {
             int v = k >= 4 - pad ? 0 : digit_value(text[i + k]);
@@ -58,8 +65,10 @@ int base64_decode(const char *text, size_t text_length, uint8_t *out, size_t cap
         if (o + (size_t)bytes > capacity)
             return -1;
         out[o++] = (uint8_t)(group >> 16);
-        if (bytes > 1) out[o++] = (uint8_t)(group >> 8);
-        if (bytes > 2) out[o++] = (uint8_t)group;
+        if (bytes > 1)
+            out[o++] = (uint8_t)(group >> 8);
+        if (bytes > 2)
+            out[o++] = (uint8_t)group;
     }
     return (int)o;
 }

@@ -119,8 +119,8 @@ int fetch_catalogue_framed(field_list *records)
     framed_packet request;
     init_packet(&request, "", KIND_REQUEST, SUB_CATALOGUE, 0, nullptr, 0);
     int32_t value = 0;
-    int body_length = framed_exchange(session, &request, session->answer_buffer,
-                                      session->buffer_size, &value);
+    int body_length =
+        framed_exchange(session, &request, session->answer_buffer, session->buffer_size, &value);
     if (body_length < 0 || value != PACKET_ACCEPTED)
         return 0;
     // The body is the catalogue text; keep it terminated within the buffer in any case.

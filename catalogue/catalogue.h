@@ -6,22 +6,21 @@
 
 enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = 40960 };
 
-#define INSTALL_FOLDER LIBRARY_FOLDER   // the name length limit is derived from it
-#define INSTALL_FOLDER_TEXT "C:\\TervalenWyndale"
+#define INSTALL_FOLDER LIBRARY_FOLDER  // the name length limit is derived from it
 
 struct catalogue_entry {
     char *name;
     char *crc;
     char *size;
     char *time_low;
-    char *time_high;   // any of the five may be absent for a short record
+    char *time_high;  // any of the five may be absent for a short record
 };
 
 extern catalogue_entry *g_catalogue;
 extern int g_catalogue_count;
-extern char *g_receive_buffer;        // 40960 bytes, owned by the main window
-extern int g_protocol_preference;     // nonzero: text first; mirrors "IsPlimo"; starts at 1
-extern int g_installed_count;         // files installed in this run of the program
+extern char *g_receive_buffer;     // 40960 bytes, owned by the main window
+extern int g_protocol_preference;  // nonzero: text first; mirrors "IsPlimo"; starts at 1
+extern int g_installed_count;      // files installed in this run of the program
 
 // Cuts each record at "^|" and copies its first five fields into a new catalogue
 // (entries of their own). Releases any previous catalogue first.

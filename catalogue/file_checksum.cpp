@@ -23,11 +23,13 @@ struct crc_tables {
     uint32_t t[8][256];  // t[k][b]: register after byte b followed by k zero bytes
 };
 
-constexpr crc_tables make_tables() {
+constexpr crc_tables make_tables()
+{
     crc_tables tables{};
     for (uint32_t n = 0; n < 256; ++n) {
         uint32_t r = n;
-        for (int bit = 0; bit < 8; ++bit) r = (r & 1) ? (r >> 1) ^ REFLECTED_POLY : r >> 1;
+        for (int bit = 0; bit < 8; ++bit)
+            r = (r & 1) ? (r >> 1) ^ REFLECTED_POLY : r >> 1;
         tables.t[0][n] = r;
     }
     for (int k = 1; k < 8; ++k)
@@ -41,17 +43,21 @@ constexpr crc_tables make_tables() {
 constexpr crc_tables tables = make_tables();
 static_assert(tables.t[0][1] == 0x77073096u, "table entry 1 of the reflected polynomial");
 
-uint32_t register_bytewise(uint32_t reg, const uint8_t *p, size_t length) {
-    while (length--) reg = (reg >> 8) ^ tables.t[0][(reg ^ *p++) & 0xFF];
+uint32_t register_bytewise(uint32_t reg, const uint8_t *p, size_t length)
+{
+    while (length--)
+        reg = (reg >> 8) ^ tables.t[0][(reg ^ *p++) & 0xFF];
     return reg;
 }
 
-uint32_t load_le32(const uint8_t *p) {
+uint32_t load_le32(const uint8_t *p)
+{
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-uint32_t register_slice8(uint32_t reg, const uint8_t *p, size_t length) {
+uint32_t register_slice8(uint32_t reg, const uint8_t *p, size_t length)
+{
     const auto &t = tables.t;
     while (length >= 8) {
         uint32_t lo = reg ^ load_le32(p);
@@ -68,15 +74,18 @@ uint32_t register_slice8(uint32_t reg, const uint8_t *p, size_t length) {
 
 // Folding constants, derived rather than typed in: x^n mod P (P = 0x104C11DB7), bit-reversed
 // over 33 bits so that a carry-less product of reflected data lands aligned for the next block.
-constexpr uint64_t fold_constant(int n) {
+constexpr uint64_t fold_constant(int n)
+{
     uint64_t r = 1;
     for (int i = 0; i < n; ++i) {
         r <<= 1;
-        if (r & 0x100000000ull) r ^= 0x104C11DB7ull;
+        if (r & 0x100000000ull)
+            r ^= 0x104C11DB7ull;
     }
     uint64_t reversed = 0;
     for (int bit = 0; bit < 33; ++bit)
-        if (r & (1ull << bit)) reversed |= 1ull << (32 - bit);
+        if (r & (1ull << bit))
+            reversed |= 1ull << (32 - bit);
     return reversed;
 }
 
@@ -96,18 +105,20 @@ static_assert(FOLD512_LOW == 0x154442bd4ull && FOLD128_HIGH == 0xccaa009eull,
 #define CLMUL_FUNCTION __attribute__((target("sse2,pclmul")))
 #endif
 
-CLMUL_FUNCTION inline __m128i fold(__m128i block, __m128i constants) {
+CLMUL_FUNCTION inline __m128i fold(__m128i block, __m128i constants)
+{
     return _mm_xor_si128(_mm_clmulepi64_si128(block, constants, 0x00),
                          _mm_clmulepi64_si128(block, constants, 0x11));
 }
 
 // Runs the register over the whole 16-byte blocks of p (length at least 64) and returns it;
 // the caller finishes the tail. Four independent lanes keep the multiplier busy.
-CLMUL_FUNCTION uint32_t register_clmul(uint32_t reg, const uint8_t *p, size_t length) {
-    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(FOLD512_HIGH),
-                                        static_cast<long long>(FOLD512_LOW));
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(FOLD128_HIGH),
-                                        static_cast<long long>(FOLD128_LOW));
+CLMUL_FUNCTION uint32_t register_clmul(uint32_t reg, const uint8_t *p, size_t length)
+{
+    const __m128i k512 =
+        _mm_set_epi64x(static_cast<long long>(FOLD512_HIGH), static_cast<long long>(FOLD512_LOW));
+    const __m128i k128 =
+        _mm_set_epi64x(static_cast<long long>(FOLD128_HIGH), static_cast<long long>(FOLD128_LOW));
     const __m128i *in = reinterpret_cast<const __m128i *>(p);
 
     // A register r over the data equals a zero register over the data with r in its first word.
@@ -142,7 +153,8 @@ CLMUL_FUNCTION uint32_t register_clmul(uint32_t reg, const uint8_t *p, size_t le
     return register_slice8(0, last, sizeof last);
 }
 
-bool clmul_available() {
+bool clmul_available()
+{
     static const bool available = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("sse2") && __builtin_cpu_supports("pclmul");
@@ -157,8 +169,10 @@ constexpr size_t FALLBACK_BUFFER_SIZE = 4096;
 
 }  // namespace
 
-uint32_t crc32_update(uint32_t crc, const void *data, size_t length) {
-    if (!data || length == 0) return crc;
+uint32_t crc32_update(uint32_t crc, const void *data, size_t length)
+{
+    if (!data || length == 0)
+        return crc;
     const uint8_t *p = static_cast<const uint8_t *>(data);
     uint32_t reg = ~crc;
 #ifdef CRC_HAVE_CLMUL
@@ -172,13 +186,17 @@ uint32_t crc32_update(uint32_t crc, const void *data, size_t length) {
     return ~register_slice8(reg, p, length);
 }
 
-uint32_t crc32_bytewise(uint32_t crc, const void *data, size_t length) {
-    if (!data || length == 0) return crc;
+uint32_t crc32_bytewise(uint32_t crc, const void *data, size_t length)
+{
+    if (!data || length == 0)
+        return crc;
     return ~register_bytewise(~crc, static_cast<const uint8_t *>(data), length);
 }
 
-int file_crc32(const char *path, uint32_t *checksum) {
-    if (!path) return -1;
+int file_crc32(const char *path, uint32_t *checksum)
+{
+    if (!path)
+        return -1;
     FILE *file = std::fopen(path, "rb");
     if (!file) {
         std::fprintf(stderr, "%s: %s\n", path, std::strerror(errno));
@@ -188,15 +206,20 @@ int file_crc32(const char *path, uint32_t *checksum) {
     uint8_t fallback[FALLBACK_BUFFER_SIZE];
     uint8_t *buffer = static_cast<uint8_t *>(std::malloc(FILE_BUFFER_SIZE));
     size_t capacity = buffer ? FILE_BUFFER_SIZE : sizeof fallback;
-    if (!buffer) buffer = fallback;
+    if (!buffer)
+        buffer = fallback;
 
     uint32_t crc = 0;
     size_t got;
-    while ((got = std::fread(buffer, 1, capacity, file)) > 0) crc = crc32_update(crc, buffer, got);
-    if (std::ferror(file)) std::fprintf(stderr, "%s: %s\n", path, std::strerror(errno));
+    while ((got = std::fread(buffer, 1, capacity, file)) > 0)
+        crc = crc32_update(crc, buffer, got);
+    if (std::ferror(file))
+        std::fprintf(stderr, "%s: %s\n", path, std::strerror(errno));
 
-    if (buffer != fallback) std::free(buffer);
+    if (buffer != fallback)
+        std::free(buffer);
     std::fclose(file);
-    if (checksum) *checksum = crc;
+    if (checksum)
+        *checksum = crc;
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "net/framed/framed_session.h"
 #include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
+#include "res/texts.h"
 
 enum { FRAMED_CHUNK_SIZE = 1024 };
 
@@ -23,8 +24,8 @@ static void show_failure(HWND main_window, const char *name)
     if (g_quiet_install_failures)
         return;
     char text[400];
-    snprintf(text, sizeof text, "다운로드에 실패하였습니다. [%s]", name);
-    MessageBoxA(main_window, text, "다운로드 실패", MB_OK);
+    snprintf(text, sizeof text, TEXT_DOWNLOAD_FAILED_FORMAT, name);
+    MessageBoxA(main_window, text, TEXT_DOWNLOAD_FAILED_CAPTION, MB_OK);
 }
 
 int install_over_framed(HWND main_window, const char *folder, HWND list_view,
@@ -50,7 +51,7 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
         if (strcmp(status, STATUS_MATCH) == 0)
             continue;
         read_cell(list_view, row, COLUMN_NAME, name, sizeof name);
-        SetDlgItemTextA(main_window, MAIN_CURRENT_FILE, name);
+        SetDlgItemTextA(main_window, ID_CURRENT_FILE, name);
 
         int failure = INSTALL_OK;
         int result = 0;
@@ -63,8 +64,8 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
         } else {
             transfer_check check;
             make_transfer_check(entry_for_row(row), name, &check);
-            result = download_file_framed(name, &session->server, port, FRAMED_CHUNK_SIZE,
-                                          &check, &failure);
+            result = download_file_framed(name, &session->server, port, FRAMED_CHUNK_SIZE, &check,
+                                          &failure);
             if (result <= 0 && failure == INSTALL_OK)
                 failure = result < 0 ? INSTALL_NO_CONNECTION : INSTALL_LOCAL_ERROR;
         }

@@ -7,5 +7,5 @@ struct install_report {
     int installed;
     int failed;
     char failed_names[INSTALL_REPORT_MAX][260];
-    int failed_reasons[INSTALL_REPORT_MAX];   // install_failure values
+    int failed_reasons[INSTALL_REPORT_MAX];  // install_failure values
 };

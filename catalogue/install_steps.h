@@ -4,8 +4,8 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/install_report.h"
 #include "net/framed/framed_transfer.h"
+#include "res/resource.h"
 
-enum { MAIN_PROGRESS_BAR = 1001, MAIN_CURRENT_FILE = 1003 };
 
 // The catalogue entry of list row i, or null when the catalogue has no such entry.
 const catalogue_entry *entry_for_row(int row);

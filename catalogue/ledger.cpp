@@ -46,8 +46,8 @@ int write_ledger(HWND list_view)
                written == contents.size());
     ok = FlushFileBuffers(file) && ok;
     CloseHandle(file);
-    if (!ok || !MoveFileExA(temp_path, LEDGER_PATH,
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!ok ||
+        !MoveFileExA(temp_path, LEDGER_PATH, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(temp_path);
         return 0;
     }

@@ -2,13 +2,13 @@
 // and the reference server, so the server never publishes a name the client refuses.
 #pragma once
 
-#define LIBRARY_FOLDER "C:\\TervalenWyndale\\"
+#include "res/resource.h"  // LIBRARY_FOLDER
 
 // The folder and the name together must fit Windows' 259 characters; longer paths would be
 // cut, and the cut path names a different file.
 enum {
     LIBRARY_PATH_MAX = 259,
-    LIBRARY_NAME_MAX = LIBRARY_PATH_MAX - (int)(sizeof LIBRARY_FOLDER - 1)   // 240
+    LIBRARY_NAME_MAX = LIBRARY_PATH_MAX - (int)(sizeof LIBRARY_FOLDER - 1)  // 240
 };
 
 // 1 when name is non-empty, at most LIBRARY_NAME_MAX bytes, holds no "\", "/", ":", "..",

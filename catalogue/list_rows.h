@@ -1,4 +1,4 @@
-// Reading and writing the cells of the catalogue list view (control 1000) by messages,
+// Reading and writing the cells of the catalogue list view (ID_LIBRARY_LIST) by messages,
 // so the install worker can use the list that the user-interface thread owns.
 #pragma once
 #include <windows.h>

@@ -6,10 +6,11 @@
 #include "catalogue/field_split.h"
 #include "catalogue/file_checksum.h"
 #include "catalogue/library_name.h"
+#include "res/texts.h"
 
-const char STATUS_NEW[] = "★신규";
-const char STATUS_CHANGED[] = "☆변경";
-const char STATUS_MATCH[] = "=일치=";
+const char STATUS_NEW[] = TEXT_STATUS_NEW;
+const char STATUS_CHANGED[] = TEXT_STATUS_CHANGED;
+const char STATUS_MATCH[] = TEXT_STATUS_MATCH;
 
 static void set_status(char *status, const char *text)
 {

@@ -106,8 +106,10 @@ static int same_file_on_windows(const char *a, const char *b)
             i += 2;
             continue;
         }
-        if (x >= 'a' && x <= 'z') x = (unsigned char)(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = (unsigned char)(y - 'a' + 'A');
+        if (x >= 'a' && x <= 'z')
+            x = (unsigned char)(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z')
+            y = (unsigned char)(y - 'a' + 'A');
         if (x != y)
             return 0;
         if (x == '\0')
@@ -127,8 +129,8 @@ static int parse_file_line(const char *rest, size_t length, manifest *m)
     if (m->file_count >= MANIFEST_MAX_FILES)
         return MANIFEST_TOO_MANY_FILES;
     manifest_file *f = &m->files[m->file_count];
-    if (!parse_sha256_hex(hash, hash_length, f->sha256) || !parse_u64(size, size_length, &f->size) ||
-        !parse_u64(time, time_length, &f->file_time))
+    if (!parse_sha256_hex(hash, hash_length, f->sha256) ||
+        !parse_u64(size, size_length, &f->size) || !parse_u64(time, time_length, &f->file_time))
         return MANIFEST_BAD_FORMAT;
     // The name is the rest of the line: it may hold blanks, never a NUL.
     if (length == 0 || length > LIBRARY_NAME_MAX || memchr(rest, '\0', length))
@@ -181,7 +183,7 @@ int parse_manifest(const char *text, size_t length, manifest *out)
         } else if (take_keyword(line, line_length, "signature", &rest, &rest_length)) {
             out->signed_length = line_start;
             if (r.pos != length)
-                return MANIFEST_BAD_FORMAT;   // nothing may follow the signature
+                return MANIFEST_BAD_FORMAT;  // nothing may follow the signature
             if (rest_length != base64_encoded_length(SIGNATURE_SIZE) ||
                 base64_decode(rest, rest_length, out->signature, SIGNATURE_SIZE) != SIGNATURE_SIZE)
                 return MANIFEST_UNSIGNED;

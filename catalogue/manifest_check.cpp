@@ -9,8 +9,8 @@
 #include "catalogue/signature_verify.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
-
-enum { MAIN_MESSAGE_LINE = 1004 };
+#include "res/resource.h"
+#include "res/texts.h"
 
 // Written by the refresh, read by the install worker; a refresh never runs while a worker
 // does, so the two never overlap.
@@ -21,16 +21,26 @@ static char g_message[512];
 const char *verdict_text(int verdict)
 {
     switch (verdict) {
-    case VERDICT_BAD_KEY_SETTING: return "설정된 게시자 키(PublisherKey)가 올바르지 않습니다";
-    case VERDICT_FETCH_FAILED:    return "서명 목록을 받지 못했습니다";
-    case VERDICT_MISSING:         return "서버에 서명 목록이 없습니다";
-    case VERDICT_MALFORMED:       return "서명 목록이 손상되었습니다";
-    case VERDICT_UNSIGNED:        return "서명 목록에 서명이 없습니다";
-    case VERDICT_UNKNOWN_KEY:     return "등록된 게시자 키의 서명이 아닙니다";
-    case VERDICT_OLDER:           return "이미 받은 것보다 오래된 서명 목록입니다";
-    case VERDICT_EXPIRED:         return "서명 목록의 유효 기간이 지났습니다";
-    case VERDICT_NO_CRYPTO:       return "이 PC에서 서명을 확인할 수 없습니다";
-    default:                      return "";
+    case VERDICT_BAD_KEY_SETTING:
+        return TEXT_VERDICT_BAD_KEY_SETTING;
+    case VERDICT_FETCH_FAILED:
+        return TEXT_VERDICT_FETCH_FAILED;
+    case VERDICT_MISSING:
+        return TEXT_VERDICT_MISSING;
+    case VERDICT_MALFORMED:
+        return TEXT_VERDICT_MALFORMED;
+    case VERDICT_UNSIGNED:
+        return TEXT_VERDICT_UNSIGNED;
+    case VERDICT_UNKNOWN_KEY:
+        return TEXT_VERDICT_UNKNOWN_KEY;
+    case VERDICT_OLDER:
+        return TEXT_VERDICT_OLDER;
+    case VERDICT_EXPIRED:
+        return TEXT_VERDICT_EXPIRED;
+    case VERDICT_NO_CRYPTO:
+        return TEXT_VERDICT_NO_CRYPTO;
+    default:
+        return "";
     }
 }
 
@@ -108,8 +118,9 @@ void check_library_signature(HWND main_window)
         for (int i = 0; i < g_catalogue_count; ++i)
             if (signed_file_refusal(&g_catalogue[i], g_catalogue[i].name) != INSTALL_OK)
                 ++uncovered;
-        int used = snprintf(g_message, sizeof g_message, " ♧ 게시자 서명 확인됨 (일련번호 %llu).",
-                            (unsigned long long)g_manifest.sequence);
+        int used =
+            snprintf(g_message, sizeof g_message, " ♧ " TEXT_SIGNATURE_VERIFIED " (일련번호 %llu).",
+                     (unsigned long long)g_manifest.sequence);
         if (uncovered > 0 && used > 0 && used < (int)sizeof g_message)
             snprintf(g_message + used, sizeof g_message - (size_t)used,
                      " 서명과 다른 파일 %d개는 설치하지 않습니다.", uncovered);
@@ -118,7 +129,7 @@ void check_library_signature(HWND main_window)
                  verdict_text(verdict));
     }
     if (main_window)
-        SetDlgItemTextA(main_window, MAIN_MESSAGE_LINE, g_message);
+        SetDlgItemTextA(main_window, ID_MESSAGE_LINE, g_message);
 }
 
 const char *signature_refusal_text()

@@ -15,13 +15,13 @@ enum manifest_verdict {
     VERDICT_NOT_REQUIRED,     // no publisher key configured
     VERDICT_BAD_KEY_SETTING,  // PublisherKey is set but unusable
     VERDICT_FETCH_FAILED,
-    VERDICT_MISSING,          // the server has no manifest
-    VERDICT_MALFORMED,        // oversized, truncated, bad names, bad numbers
-    VERDICT_UNSIGNED,         // no usable signature line
-    VERDICT_UNKNOWN_KEY,      // no configured key verifies it (also: altered bytes)
-    VERDICT_OLDER,            // sequence below the highest accepted with that key
+    VERDICT_MISSING,      // the server has no manifest
+    VERDICT_MALFORMED,    // oversized, truncated, bad names, bad numbers
+    VERDICT_UNSIGNED,     // no usable signature line
+    VERDICT_UNKNOWN_KEY,  // no configured key verifies it (also: altered bytes)
+    VERDICT_OLDER,        // sequence below the highest accepted with that key
     VERDICT_EXPIRED,
-    VERDICT_NO_CRYPTO,        // the system cannot check signatures
+    VERDICT_NO_CRYPTO,  // the system cannot check signatures
 };
 
 // Checks a fetched manifest: signature against every configured key, then the sequence

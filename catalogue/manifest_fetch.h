@@ -6,9 +6,9 @@
 
 enum manifest_fetch_result {
     MANIFEST_FETCHED = 1,
-    MANIFEST_ABSENT = 0,        // the server refused the request (it has no manifest)
-    MANIFEST_OVERSIZED = -1,    // announced or delivered more than a manifest may hold
-    MANIFEST_FETCH_FAILED = -2, // no connection, broken transfer
+    MANIFEST_ABSENT = 0,         // the server refused the request (it has no manifest)
+    MANIFEST_OVERSIZED = -1,     // announced or delivered more than a manifest may hold
+    MANIFEST_FETCH_FAILED = -2,  // no connection, broken transfer
 };
 
 // Over the open text channel. *text gets a malloc'd buffer (free it) of *length bytes plus a

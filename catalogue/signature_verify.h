@@ -6,7 +6,7 @@
 enum signature_verdict {
     SIGNATURE_VALID = 1,
     SIGNATURE_INVALID = 0,
-    SIGNATURE_UNAVAILABLE = -1,   // the system offers no SHA-256 or P-256 to check it with
+    SIGNATURE_UNAVAILABLE = -1,  // the system offers no SHA-256 or P-256 to check it with
 };
 
 // Verifies signature (r || s) over SHA-256 of data with the public key X || Y.

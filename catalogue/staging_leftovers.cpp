@@ -13,8 +13,8 @@ static int is_staging_name(const char *name, int *ledger)
     *ledger = name[2] == 'l' || name[2] == 'L';
     const char *p = name + 3;
     int digits = 0;
-    while (digits < 5 && ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f') ||
-                          (*p >= 'A' && *p <= 'F'))) {
+    while (digits < 5 &&
+           ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f') || (*p >= 'A' && *p <= 'F'))) {
         ++p;
         ++digits;
     }

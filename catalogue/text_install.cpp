@@ -81,15 +81,15 @@ static void show_progress(progress_bar *bar, int64_t received, int64_t total)
 // written) until the first other byte, both readings are followed, and the catalogue's
 // CRC-32 decides which one is the file.
 struct file_bytes {
-    int64_t size;          // announced
-    int64_t taken;         // bytes after the NUL consumed
-    int ambiguous;         // the answer's receive carried bytes after the NUL, a zero first
-    int counting;          // every byte after the NUL was a zero so far
-    int64_t zeros;         // zero bytes held back: the padding, if the answer was padded
-    uint32_t unpadded_crc; // CRC-32 of the first `size` bytes after the NUL
-    int64_t padded_count;  // bytes after the zeros, at most `size`
-    uint32_t padded_crc;   // their CRC-32
-    staged_file staged;    // holds the bytes after the zeros
+    int64_t size;           // announced
+    int64_t taken;          // bytes after the NUL consumed
+    int ambiguous;          // the answer's receive carried bytes after the NUL, a zero first
+    int counting;           // every byte after the NUL was a zero so far
+    int64_t zeros;          // zero bytes held back: the padding, if the answer was padded
+    uint32_t unpadded_crc;  // CRC-32 of the first `size` bytes after the NUL
+    int64_t padded_count;   // bytes after the zeros, at most `size`
+    uint32_t padded_crc;    // their CRC-32
+    staged_file staged;     // holds the bytes after the zeros
     int writable;
     const transfer_check *check;  // the publisher's SHA-256, when required, over what is staged
 };
@@ -188,38 +188,18 @@ static int restage_after_zeros(file_bytes *f)
     return f->writable;
 }
 
-int download_file_text(SOCKET s, const char *folder, const char *name, HWND progress,
-                       const transfer_check *check, int *failure, int *channel)
+// The exchange and the file's bytes, once the receive buffer exists; the caller owns it.
+static int download_with_buffer(SOCKET s, const char *folder, const char *target,
+                                const char *request, HWND progress, const transfer_check *check,
+                                int *failure, int *channel, char *buffer)
 {
-    if (failure)
-        *failure = INSTALL_OK;
-    int channel_state = CHANNEL_IN_STEP;
-    if (!channel)
-        channel = &channel_state;
-    *channel = CHANNEL_IN_STEP;
-    if (!s || s == INVALID_SOCKET)
-        return fail(failure, INSTALL_NO_CONNECTION);
-    if (!folder || !folder[0] || !library_name_is_safe(name))
-        return fail(failure, INSTALL_BAD_NAME);
-    char target[MAX_PATH];
-    if (snprintf(target, sizeof target, "%s\\%s", folder, name) >= (int)sizeof target)
-        return fail(failure, INSTALL_BAD_NAME);
-    char request[300];
-    snprintf(request, sizeof request, "#REQ:FTP_RCV:%s", name);
-
-    // One byte more than the answer's receive can fill, so the answer is always terminated.
-    char *buffer = (char *)calloc(DATA_RECEIVE_SIZE + 1, 1);
-    if (!buffer)
-        return fail(failure, INSTALL_LOCAL_ERROR);
     int received_now = text_exchange(s, request, buffer, ANSWER_RECEIVE_SIZE);
     if (received_now <= 0) {
-        free(buffer);
         *channel = CHANNEL_NO_ANSWER;
         return fail(failure, INSTALL_BROKEN);
     }
     int answer_length = (int)strlen(buffer);
     if (strncmp(buffer, ANSWER_REFUSED, ANSWER_PREFIX_LENGTH) == 0) {
-        free(buffer);
         return fail(failure, INSTALL_REFUSED);
     }
     // From here on an answer that cannot be used leaves the connection out of step: whatever
@@ -232,18 +212,16 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     }
     int size = -1;
     if (fields.count >= 3 && fields.starts[1] && fields.starts[2])
-        size = parse_i32_saturated(fields.starts[2]);   // field 1, the block size, is not needed
+        size = parse_i32_saturated(fields.starts[2]);  // field 1, the block size, is not needed
     if (size < 0) {
-        free(buffer);
         *channel = CHANNEL_OUT_OF_STEP;
         return fail(failure, INSTALL_REFUSED);
     }
     if (size == 0) {
         // Nothing follows an empty announcement. An empty library file is still a file: it is
         // made when the catalogue agrees (the result stays 0; the reason says it worked).
-        free(buffer);
-        if (check && ((check->check_size && check->size != 0) ||
-                      (check->check_crc && check->crc != 0)))
+        if (check &&
+            ((check->check_size && check->size != 0) || (check->check_crc && check->crc != 0)))
             return fail(failure, INSTALL_DAMAGED);
         ensure_directory(folder);
         staged_file empty;
@@ -281,7 +259,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
         int64_t want;
         if (!bytes.ambiguous) {
             if (bytes.taken > size && unpadded_tried)
-                *channel = CHANNEL_OUT_OF_STEP;   // read past a file that was no padding
+                *channel = CHANNEL_OUT_OF_STEP;  // read past a file that was no padding
             if (bytes.taken >= size)
                 break;
             want = size - bytes.taken;
@@ -303,7 +281,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
             if (!bytes.counting && bytes.padded_count >= size) {
                 if (bytes.padded_crc != check->crc) {
                     outcome = INSTALL_DAMAGED;
-                    *channel = CHANNEL_OUT_OF_STEP;   // neither reading: where did it end?
+                    *channel = CHANNEL_OUT_OF_STEP;  // neither reading: where did it end?
                 }
                 break;
             }
@@ -320,7 +298,6 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
         show_progress(&bar, bytes.taken < size ? bytes.taken : size, size);
     }
     set_progress(&bar, 0);
-    free(buffer);
 
     if (outcome == INSTALL_OK && bytes.ambiguous && unpadded_tried &&
         bytes.unpadded_crc == check->crc && bytes.zeros > 0 && !restage_after_zeros(&bytes))
@@ -344,8 +321,36 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     return size;
 }
 
-int install_over_text(HWND main_window, const char *folder, HWND list_view,
-                      install_report *report)
+int download_file_text(SOCKET s, const char *folder, const char *name, HWND progress,
+                       const transfer_check *check, int *failure, int *channel)
+{
+    if (failure)
+        *failure = INSTALL_OK;
+    int channel_state = CHANNEL_IN_STEP;
+    if (!channel)
+        channel = &channel_state;
+    *channel = CHANNEL_IN_STEP;
+    if (!s || s == INVALID_SOCKET)
+        return fail(failure, INSTALL_NO_CONNECTION);
+    if (!folder || !folder[0] || !library_name_is_safe(name))
+        return fail(failure, INSTALL_BAD_NAME);
+    char target[MAX_PATH];
+    if (snprintf(target, sizeof target, "%s\\%s", folder, name) >= (int)sizeof target)
+        return fail(failure, INSTALL_BAD_NAME);
+    char request[300];
+    snprintf(request, sizeof request, "#REQ:FTP_RCV:%s", name);
+
+    // One byte more than the answer's receive can fill, so the answer is always terminated.
+    char *buffer = (char *)calloc(DATA_RECEIVE_SIZE + 1, 1);
+    if (!buffer)
+        return fail(failure, INSTALL_LOCAL_ERROR);
+    int result =
+        download_with_buffer(s, folder, target, request, progress, check, failure, channel, buffer);
+    free(buffer);
+    return result;
+}
+
+int install_over_text(HWND main_window, const char *folder, HWND list_view, install_report *report)
 {
     report_begin(report);
     if (!main_window || !folder || !folder[0] || !list_view)
@@ -368,7 +373,7 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
         release_install_lock(lock);
         return 0;
     }
-    HWND progress = GetDlgItem(main_window, MAIN_PROGRESS_BAR);
+    HWND progress = GetDlgItem(main_window, ID_PROGRESS_BAR);
     int installed = 0;
     int unreachable = 0;
     for (int row = 0; row < rows; ++row) {
@@ -377,7 +382,7 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
         if (strcmp(status, STATUS_MATCH) == 0)
             continue;
         read_cell(list_view, row, COLUMN_NAME, name, sizeof name);
-        SetDlgItemTextA(main_window, MAIN_CURRENT_FILE, name);
+        SetDlgItemTextA(main_window, ID_CURRENT_FILE, name);
         if (!library_name_is_safe(name)) {
             report_failure(report, name, INSTALL_BAD_NAME);
             continue;

@@ -16,9 +16,9 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view,
 // check's CRC-32 then decides (whether or not check_crc asks for it), and without a check
 // such a file is not installed.
 enum text_channel_state {
-    CHANNEL_IN_STEP,       // the next answer will be read from its start
-    CHANNEL_OUT_OF_STEP,   // unusable answer or broken transfer: reopen before the next file
-    CHANNEL_NO_ANSWER,     // the request got no byte back at all (the connection may be gone)
+    CHANNEL_IN_STEP,      // the next answer will be read from its start
+    CHANNEL_OUT_OF_STEP,  // unusable answer or broken transfer: reopen before the next file
+    CHANNEL_NO_ANSWER,    // the request got no byte back at all (the connection may be gone)
 };
 int download_file_text(SOCKET s, const char *folder, const char *name, HWND progress,
                        const transfer_check *check = nullptr, int *failure = nullptr,

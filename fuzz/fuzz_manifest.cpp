@@ -8,7 +8,8 @@
 
 static manifest parsed, again;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     const char *text = reinterpret_cast<const char *>(data);
     int result = parse_manifest(text, size, &parsed);
     if (result != MANIFEST_OK)
@@ -24,8 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (whole.size() != size || parse_manifest(whole.data(), whole.size(), &again) != MANIFEST_OK)
         std::abort();
     for (int i = 0; i < parsed.file_count; ++i) {
-        if (!library_name_is_safe(parsed.files[i].name)) std::abort();
-        if (manifest_find(&parsed, parsed.files[i].name) != &parsed.files[i]) std::abort();
+        if (!library_name_is_safe(parsed.files[i].name))
+            std::abort();
+        if (manifest_find(&parsed, parsed.files[i].name) != &parsed.files[i])
+            std::abort();
     }
     return 0;
 }

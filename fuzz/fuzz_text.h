@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-inline char *fuzz_text(const uint8_t *data, size_t size) {
+inline char *fuzz_text(const uint8_t *data, size_t size)
+{
     char *text = static_cast<char *>(std::malloc(size + 1));
-    if (!text) std::abort();
+    if (!text)
+        std::abort();
     std::memcpy(text, data, size);
     text[size] = '\0';
     return text;

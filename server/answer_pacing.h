@@ -15,5 +15,5 @@
 
 // Calls then(true) once the answer has left (with wait_ack: has been acknowledged) and gap_ms
 // more have passed; then(false) when that has not happened within limit_ms.
-void pace_after_answer(asio::ip::tcp::socket &socket, asio::steady_timer &timer, int gap_ms, int limit_ms,
-                       std::function<void(bool)> then, bool wait_ack = false);
+void pace_after_answer(asio::ip::tcp::socket &socket, asio::steady_timer &timer, int gap_ms,
+                       int limit_ms, std::function<void(bool)> then, bool wait_ack = false);

@@ -43,7 +43,8 @@ std::vector<std::vector<uint8_t>> datagram_reply(datagram_service *service, cons
         out.push_back(ack_bytes(SERVER_ACK_CODE));
         return out;
     }
-    unsigned body_length = length >= PACKET_HEADER_SIZE ? (static_cast<unsigned>(data[41]) << 8) | data[42] : 0;
+    unsigned body_length =
+        length >= PACKET_HEADER_SIZE ? (static_cast<unsigned>(data[41]) << 8) | data[42] : 0;
     if (length < PACKET_HEADER_SIZE || body_length > DATAGRAM_MAX_REQUEST_BODY ||
         PACKET_HEADER_SIZE + body_length > length) {
         ++ctx->counters.dropped_datagrams;
@@ -91,7 +92,8 @@ static void datagram_sweep(datagram_service *service)
         auto now = std::chrono::steady_clock::now();
         for (auto it = service->pending.begin(); it != service->pending.end();) {
             if (it->second <= now) {
-                log_line(LOG_DEBUG, "datagram %s: exchange abandoned", endpoint_text(it->first).c_str());
+                log_line(LOG_DEBUG, "datagram %s: exchange abandoned",
+                         endpoint_text(it->first).c_str());
                 it = service->pending.erase(it);
             } else {
                 ++it;

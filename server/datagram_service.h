@@ -29,4 +29,5 @@ void start_datagram_service(datagram_service *service, server_context *ctx,
 // What the service does with one datagram from sender (exposed for tests without sockets):
 // the datagrams to send back, in order.
 std::vector<std::vector<uint8_t>> datagram_reply(datagram_service *service, const uint8_t *data,
-                                                 size_t length, const asio::ip::udp::endpoint &sender);
+                                                 size_t length,
+                                                 const asio::ip::udp::endpoint &sender);

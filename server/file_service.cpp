@@ -24,15 +24,16 @@ struct file_connection {
     std::array<char, 4096> acks;
     file_stream stream;
     uint64_t sent = 0;
-    uint64_t ack_bytes = 0;        // bytes the client sent back: 4 per "NEXT"
+    uint64_t ack_bytes = 0;  // bytes the client sent back: 4 per "NEXT"
     unsigned deadline_generation = 0;
-    bool waiting_window = false;   // paused until more "NEXT"s arrive
-    bool waiting_writable = false; // paused until the socket takes more
+    bool waiting_window = false;    // paused until more "NEXT"s arrive
+    bool waiting_writable = false;  // paused until the socket takes more
     bool done_sending = false;
     bool closed = false;
 
     explicit file_connection(server_context *c, tcp::socket s)
-        : ctx(c), socket(std::move(s)), deadline(*c->io), gap(*c->io) {}
+        : ctx(c), socket(std::move(s)), deadline(*c->io), gap(*c->io)
+    {}
 };
 using file_ptr = std::shared_ptr<file_connection>;
 
@@ -147,32 +148,34 @@ static void file_answer(const file_ptr &c, int32_t value)
     packet.reserved[0] = packet.reserved[1] = 0;
     encode_packet(&packet, c->answer, sizeof c->answer);
     file_arm(c, c->ctx->options.stall_timeout_ms, "client stopped reading");
-    asio::async_write(c->socket, asio::buffer(c->answer), [c, value](const asio::error_code &ec, size_t) {
-        if (c->closed)
-            return;
-        if (ec) {
-            file_close(c, "write failed");
-            return;
-        }
-        if (value != PACKET_ACCEPTED || file_stream_left(&c->stream) == 0) {
-            file_read_acks(c);
-            file_finish(c);
-            return;
-        }
-        // The client's first receive must bring the answer alone.
-        pace_after_answer(c->socket, c->gap, c->ctx->options.answer_gap_ms, c->ctx->options.stall_timeout_ms,
-                          [c](bool delivered) {
-                              if (c->closed)
-                                  return;
-                              if (!delivered) {
-                                  file_close(c, "answer not acknowledged");
-                                  return;
-                              }
-                              file_read_acks(c);
-                              file_stream_on(c);
-                          },
-                          c->ctx->options.answer_wait_ack);
-    });
+    asio::async_write(
+        c->socket, asio::buffer(c->answer), [c, value](const asio::error_code &ec, size_t) {
+            if (c->closed)
+                return;
+            if (ec) {
+                file_close(c, "write failed");
+                return;
+            }
+            if (value != PACKET_ACCEPTED || file_stream_left(&c->stream) == 0) {
+                file_read_acks(c);
+                file_finish(c);
+                return;
+            }
+            // The client's first receive must bring the answer alone.
+            pace_after_answer(
+                c->socket, c->gap, c->ctx->options.answer_gap_ms, c->ctx->options.stall_timeout_ms,
+                [c](bool delivered) {
+                    if (c->closed)
+                        return;
+                    if (!delivered) {
+                        file_close(c, "answer not acknowledged");
+                        return;
+                    }
+                    file_read_acks(c);
+                    file_stream_on(c);
+                },
+                c->ctx->options.answer_wait_ack);
+        });
 }
 
 static void file_handle_request(const file_ptr &c)
@@ -235,7 +238,8 @@ static void file_accept(server_context *ctx, tcp::acceptor *acceptor)
             return;
         if (ec) {
             log_line(LOG_WARN, "file: accept failed: %s", ec.message().c_str());
-            auto pause = std::make_shared<asio::steady_timer>(*ctx->io, std::chrono::milliseconds(100));
+            auto pause =
+                std::make_shared<asio::steady_timer>(*ctx->io, std::chrono::milliseconds(100));
             pause->async_wait([ctx, acceptor, pause](const asio::error_code &) {
                 if (acceptor->is_open())
                     file_accept(ctx, acceptor);

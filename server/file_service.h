@@ -4,8 +4,8 @@
 #include "server/server_context.h"
 
 enum {
-    FILE_REQUEST_MAX_BODY = 246,   // a library name; anything longer is no request of ours
-    CLIENT_CHUNK = 1024,           // one "NEXT" credits this much: the client has taken it
+    FILE_REQUEST_MAX_BODY = 246,  // a library name; anything longer is no request of ours
+    CLIENT_CHUNK = 1024,          // one "NEXT" credits this much: the client has taken it
 };
 
 void start_file_service(server_context *ctx, asio::ip::tcp::acceptor *acceptor);

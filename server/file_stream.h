@@ -20,7 +20,10 @@ struct file_stream {
     size_t staged_begin = 0, staged_end = 0;
 };
 
-inline uint64_t file_stream_left(const file_stream *stream) { return stream->end - stream->offset; }
+inline uint64_t file_stream_left(const file_stream *stream)
+{
+    return stream->end - stream->offset;
+}
 
 // Takes over an open file of the given size, to be sent from its start.
 void file_stream_start(file_stream *stream, file_ref file, uint64_t size);

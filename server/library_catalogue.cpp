@@ -114,9 +114,10 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
             // A link is published only when it stays inside the root and names a regular file.
             std::string target = resolve(path);
             file_facts tst;
-            if (target.empty() || !inside_root(cache->root, target) || !path_facts(target, true, &tst) ||
-                !tst.regular) {
-                *error = "link " + shown(name) + " leads outside the library folder or to no regular file";
+            if (target.empty() || !inside_root(cache->root, target) ||
+                !path_facts(target, true, &tst) || !tst.regular) {
+                *error = "link " + shown(name) +
+                         " leads outside the library folder or to no regular file";
                 return false;
             }
         } else if (!lst.regular) {
@@ -147,7 +148,8 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
             return false;
         }
         if (folded.count(fold)) {
-            *error = "files " + shown(folded[fold]) + " and " + shown(name) + " differ only in letter case";
+            *error = "files " + shown(folded[fold]) + " and " + shown(name) +
+                     " differ only in letter case";
             return false;
         }
         folded[fold] = name;
@@ -173,8 +175,9 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
         file.inode = st.inode;
         auto cached = cache->known.find(name);
         if (cached != cache->known.end() && cached->second.size == file.size &&
-            cached->second.mtime_sec == file.mtime_sec && cached->second.mtime_nsec == file.mtime_nsec &&
-            cached->second.inode == file.inode && cached->second.device == file.device) {
+            cached->second.mtime_sec == file.mtime_sec &&
+            cached->second.mtime_nsec == file.mtime_nsec && cached->second.inode == file.inode &&
+            cached->second.device == file.device) {
             file.crc = cached->second.crc;
         } else if (!checksum_file(file.path, st, &file.crc, &cache->bytes_checksummed)) {
             *error = "file " + shown(name) + " cannot be read (or changed while being read)";
@@ -214,7 +217,8 @@ const library_file *find_library_file(const catalogue_cache *cache, const std::s
     return nullptr;
 }
 
-bool open_library_file(const catalogue_cache *cache, const library_file &file, file_ref *handle, uint64_t *size)
+bool open_library_file(const catalogue_cache *cache, const library_file &file, file_ref *handle,
+                       uint64_t *size)
 {
     // Resolve again: the folder may have changed since the scan.
     std::string path = resolve(cache->root + "/" + file.fs_name);

@@ -16,9 +16,9 @@ enum {
 };
 
 struct library_file {
-    std::string fs_name;     // name in the folder (UTF-8)
-    std::string wire_name;   // the same name in code page 949
-    std::string path;        // resolved path inside the root
+    std::string fs_name;    // name in the folder (UTF-8)
+    std::string wire_name;  // the same name in code page 949
+    std::string path;       // resolved path inside the root
     uint64_t size = 0;
     int64_t mtime_sec = 0;
     long mtime_nsec = 0;
@@ -35,11 +35,11 @@ struct library_catalogue {
 };
 
 struct catalogue_cache {
-    std::string root;                          // resolved root folder, no trailing slash
-    library_catalogue current;                 // last good scan
+    std::string root;           // resolved root folder, no trailing slash
+    library_catalogue current;  // last good scan
     bool have_current = false;
-    std::map<std::string, library_file> known; // checksums by file system name
-    uint64_t bytes_checksummed = 0;            // for tests: what the cache did not spare
+    std::map<std::string, library_file> known;  // checksums by file system name
+    uint64_t bytes_checksummed = 0;             // for tests: what the cache did not spare
 };
 
 // Resolves the root folder. False with *error when it is not a readable folder.
@@ -62,4 +62,5 @@ const library_file *find_library_file(const catalogue_cache *cache, const std::s
 
 // Opens a catalogue file for reading after checking that it still resolves inside the root
 // and is a regular file. False when it does not; otherwise *handle is open, size in *size.
-bool open_library_file(const catalogue_cache *cache, const library_file &file, file_ref *handle, uint64_t *size);
+bool open_library_file(const catalogue_cache *cache, const library_file &file, file_ref *handle,
+                       uint64_t *size);

@@ -59,7 +59,7 @@ static bool previous_sequence(const std::string &path, uint64_t *sequence, std::
     FILE *file = std::fopen(path.c_str(), "rb");
     if (!file) {
         if (errno == ENOENT)
-            return true;   // the first signing
+            return true;  // the first signing
         *error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }

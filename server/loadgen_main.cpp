@@ -47,7 +47,8 @@ static std::vector<std::string> split(const std::string &text, const char *separ
     size_t start = 0, length = std::strlen(separator);
     for (;;) {
         size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        parts.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos)
             return parts;
         start = at + length;
@@ -81,7 +82,8 @@ static void note_error(load_results *results, const std::string &what)
 
 static double since_ms(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 static void text_client(const load_config &config, load_results *results)
@@ -105,11 +107,13 @@ static void text_client(const load_config &config, load_results *results)
         auto start = std::chrono::steady_clock::now();
         int rc = probe_text_download(fd, entry.name, &download, config.timeout_ms);
         double ms = since_ms(start);
-        if (rc != 1 || !download.answer_alone || download.received != entry.size || download.crc != entry.crc) {
-            note_error(results, "text: " + entry.name + " failed (rc " + std::to_string(rc) + ", answer " +
+        if (rc != 1 || !download.answer_alone || download.received != entry.size ||
+            download.crc != entry.crc) {
+            note_error(results, "text: " + entry.name + " failed (rc " + std::to_string(rc) +
+                                    ", answer " +
                                     (download.answer_alone ? "alone" : "merged with data") + ", " +
-                                    std::to_string(download.received) + " of " + std::to_string(entry.size) +
-                                    " bytes)");
+                                    std::to_string(download.received) + " of " +
+                                    std::to_string(entry.size) + " bytes)");
             if (rc != 1)
                 break;  // the connection is out of step now
             continue;
@@ -122,7 +126,8 @@ static void text_client(const load_config &config, load_results *results)
 }
 
 // The program tries each exchange up to five times.
-static bool exchange_with_retries(int fd, const sockaddr_in &server, uint8_t sub_kind, probe_exchange *out)
+static bool exchange_with_retries(int fd, const sockaddr_in &server, uint8_t sub_kind,
+                                  probe_exchange *out)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         *out = probe_exchange();
@@ -138,9 +143,9 @@ static void framed_client(const load_config &config, load_results *results)
     sockaddr_in server = probe_address(config.host.c_str(), config.port);
     probe_exchange catalogue, port;
     std::vector<catalogue_entry> entries;
-    bool ok = udp >= 0 && exchange_with_retries(udp, server, 7, &catalogue) && catalogue.value == 1000 &&
-              parse_catalogue(catalogue.body, &entries) && exchange_with_retries(udp, server, 8, &port) &&
-              port.value > 0;
+    bool ok = udp >= 0 && exchange_with_retries(udp, server, 7, &catalogue) &&
+              catalogue.value == 1000 && parse_catalogue(catalogue.body, &entries) &&
+              exchange_with_retries(udp, server, 8, &port) && port.value > 0;
     probe_close(udp);
     if (!ok) {
         note_error(results, "framed: catalogue or port request failed");
@@ -149,13 +154,16 @@ static void framed_client(const load_config &config, load_results *results)
     for (const catalogue_entry &entry : entries) {
         probe_download download;
         auto start = std::chrono::steady_clock::now();
-        int rc = probe_framed_download(config.host.c_str(), port.value, entry.name, &download, config.timeout_ms);
+        int rc = probe_framed_download(config.host.c_str(), port.value, entry.name, &download,
+                                       config.timeout_ms);
         double ms = since_ms(start);
-        if (rc != 1 || !download.answer_alone || download.received != entry.size || download.crc != entry.crc) {
-            note_error(results, "framed: " + entry.name + " failed (rc " + std::to_string(rc) + ", answer " +
+        if (rc != 1 || !download.answer_alone || download.received != entry.size ||
+            download.crc != entry.crc) {
+            note_error(results, "framed: " + entry.name + " failed (rc " + std::to_string(rc) +
+                                    ", answer " +
                                     (download.answer_alone ? "alone" : "merged with data") + ", " +
-                                    std::to_string(download.received) + " of " + std::to_string(entry.size) +
-                                    " bytes)");
+                                    std::to_string(download.received) + " of " +
+                                    std::to_string(entry.size) + " bytes)");
             continue;
         }
         std::lock_guard<std::mutex> guard(results->lock);
@@ -201,8 +209,8 @@ static int run_phase(const load_config &config, const char *label,
         t.join();
     double seconds = since_ms(start) / 1000.0;
     double mb = static_cast<double>(results.bytes) / 1e6;
-    std::printf("%s: %d clients, %.1f MB in %.2f s = %.1f MB/s, errors %d\n", label, config.clients, mb,
-                seconds, seconds > 0 ? mb / seconds : 0.0, results.errors);
+    std::printf("%s: %d clients, %.1f MB in %.2f s = %.1f MB/s, errors %d\n", label, config.clients,
+                mb, seconds, seconds > 0 ? mb / seconds : 0.0, results.errors);
     std::printf("  %-20s %8s %10s %10s\n", "file", "fetches", "p50 ms", "p99 ms");
     for (const auto &entry : results.latency_ms)
         std::printf("  %-20s %8zu %10.1f %10.1f\n", entry.first.c_str(), entry.second.size(),

@@ -11,18 +11,18 @@
 #ifdef _WIN32
 typedef void *file_ref;  // a HANDLE
 #else
-typedef int file_ref;    // a descriptor
+typedef int file_ref;  // a descriptor
 #endif
 
 // What the catalogue needs to know of a file.
 struct file_facts {
     bool regular = false;
     bool folder = false;
-    bool link = false;       // a symbolic link or other redirection (only when not followed)
+    bool link = false;  // a symbolic link or other redirection (only when not followed)
     uint64_t size = 0;
-    int64_t mtime_sec = 0;   // modification time since 1970 UTC
+    int64_t mtime_sec = 0;  // modification time since 1970 UTC
     long mtime_nsec = 0;
-    uint64_t device = 0;     // device and file number: a file replaced under the same name differs
+    uint64_t device = 0;  // device and file number: a file replaced under the same name differs
     uint64_t inode = 0;
 };
 

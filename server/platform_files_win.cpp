@@ -21,8 +21,8 @@ std::string resolve_path(const std::string &path)
 {
     // The system's own answer for an open file: links, junctions, 8.3 names and "..", all
     // resolved, so a served file can be checked to lie inside the root by comparing texts.
-    HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return std::string();
     std::wstring final_path(1024, L'\0');
@@ -56,9 +56,10 @@ static void facts_from_information(const BY_HANDLE_FILE_INFORMATION &info, file_
     facts->link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     facts->regular = !facts->folder && !facts->link;
     facts->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                                         info.ftLastWriteTime.dwLowDateTime) -
-                    UNIX_EPOCH_TICKS;
+    int64_t ticks =
+        static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                             info.ftLastWriteTime.dwLowDateTime) -
+        UNIX_EPOCH_TICKS;
     int64_t seconds = ticks / 10000000;
     int64_t rest = ticks % 10000000;
     if (rest < 0) {
@@ -74,8 +75,8 @@ static void facts_from_information(const BY_HANDLE_FILE_INFORMATION &info, file_
 bool path_facts(const std::string &path, bool follow, file_facts *facts)
 {
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING, flags,
-                           nullptr);
+    HANDLE h = CreateFileW(wide_path(path).c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     bool ok = handle_facts(h, facts);
@@ -115,8 +116,10 @@ bool open_for_reading(const std::string &path, bool no_follow, file_ref *file)
 {
     // Others may read, replace or delete the file meanwhile: publishing by renaming a new
     // file over an old one must not fail because a client is fetching the old one.
-    DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | (no_follow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, flags, nullptr);
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN |
+                  (no_follow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+                           flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     if (no_follow) {
@@ -157,8 +160,8 @@ void close_file(file_ref file)
 
 bool create_for_writing(const std::string &path, file_ref *file)
 {
-    HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(wide_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     *file = h;
@@ -181,7 +184,8 @@ bool write_file_all(file_ref file, const void *data, size_t size)
 
 bool set_file_mtime(file_ref file, int64_t seconds, long nanoseconds)
 {
-    uint64_t ticks = static_cast<uint64_t>(seconds * 10000000 + nanoseconds / 100 + UNIX_EPOCH_TICKS);
+    uint64_t ticks =
+        static_cast<uint64_t>(seconds * 10000000 + nanoseconds / 100 + UNIX_EPOCH_TICKS);
     FILETIME time;
     time.dwLowDateTime = static_cast<DWORD>(ticks);
     time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);

@@ -38,8 +38,8 @@ int socket_held_bytes(socket_handle socket, bool acknowledged)
     DWORD version = 0;
     tcp_info_v0 info;
     DWORD returned = 0;
-    if (WSAIoctl(static_cast<SOCKET>(socket), QUERY_TCP_INFO, &version, sizeof version, &info, sizeof info, &returned,
-                 nullptr, nullptr) != 0 ||
+    if (WSAIoctl(static_cast<SOCKET>(socket), QUERY_TCP_INFO, &version, sizeof version, &info,
+                 sizeof info, &returned, nullptr, nullptr) != 0 ||
         returned < sizeof info)
         return 0;
     return info.bytes_in_flight > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(info.bytes_in_flight);

@@ -116,7 +116,8 @@ static std::vector<std::string> split_tilde(const std::string &text)
     size_t start = 0;
     for (;;) {
         size_t at = text.find("~|", start);
-        fields.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        fields.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos)
             return fields;
         start = at + 2;
@@ -183,11 +184,13 @@ bool probe_datagram_exchange(int udp_fd, const sockaddr_in &server, uint8_t kind
     std::vector<uint8_t> buffer(65536);
     sockaddr_in from;
     socklen_t from_len = sizeof from;
-    ssize_t n = recvfrom(udp_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_len);
+    ssize_t n = recvfrom(udp_fd, buffer.data(), buffer.size(), 0,
+                         reinterpret_cast<sockaddr *>(&from), &from_len);
     if (n != ACK_SIZE)
         return false;
     out->first_ack_code = judge_ack(buffer.data(), ACK_SIZE);
-    n = recvfrom(udp_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_len);
+    n = recvfrom(udp_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from),
+                 &from_len);
     if (n < PACKET_HEADER_SIZE)
         return false;
     framed_packet answer;
@@ -201,9 +204,11 @@ bool probe_datagram_exchange(int udp_fd, const sockaddr_in &server, uint8_t kind
     out->body.assign(reinterpret_cast<char *>(body.data()), answer.body_length);
     uint8_t ack[ACK_SIZE];
     make_ack(ack, ACK_CLIENT);
-    if (sendto(udp_fd, ack, sizeof ack, 0, reinterpret_cast<sockaddr *>(&from), from_len) != ACK_SIZE)
+    if (sendto(udp_fd, ack, sizeof ack, 0, reinterpret_cast<sockaddr *>(&from), from_len) !=
+        ACK_SIZE)
         return false;
-    n = recvfrom(udp_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_len);
+    n = recvfrom(udp_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from),
+                 &from_len);
     if (n != ACK_SIZE)
         return false;
     out->final_code = judge_ack(buffer.data(), ACK_SIZE);
@@ -217,7 +222,8 @@ int probe_framed_download(const char *host, int port, const std::string &name, p
     if (fd < 0)
         return -1;
     framed_packet request;
-    init_packet(&request, nullptr, KIND_REQUEST, SUB_FILE, 0, name.data(), static_cast<uint16_t>(name.size()));
+    init_packet(&request, nullptr, KIND_REQUEST, SUB_FILE, 0, name.data(),
+                static_cast<uint16_t>(name.size()));
     request.reserved[0] = request.reserved[1] = 0;
     std::vector<uint8_t> wire(PACKET_HEADER_SIZE + name.size());
     encode_packet(&request, wire.data(), static_cast<uint16_t>(wire.size()));
@@ -235,9 +241,10 @@ int probe_framed_download(const char *host, int port, const std::string &name, p
     out->answer_alone = n == PACKET_HEADER_SIZE;
     // Only the value counts, as in the program; read it straight from the header.
     const uint8_t *h = reinterpret_cast<const uint8_t *>(first.data());
-    out->value = n >= PACKET_HEADER_SIZE ? static_cast<int32_t>((uint32_t(h[37]) << 24) | (uint32_t(h[38]) << 16) |
-                                                               (uint32_t(h[39]) << 8) | h[40])
-                                         : 0;
+    out->value = n >= PACKET_HEADER_SIZE
+                     ? static_cast<int32_t>((uint32_t(h[37]) << 24) | (uint32_t(h[38]) << 16) |
+                                            (uint32_t(h[39]) << 8) | h[40])
+                     : 0;
     if (out->value != PACKET_ACCEPTED) {
         close(fd);
         return 0;

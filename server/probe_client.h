@@ -12,13 +12,13 @@ bool probe_send_all(int fd, const void *data, size_t length);
 long probe_receive(int fd, void *buffer, size_t capacity, int timeout_ms);
 
 struct probe_download {
-    std::string answer;       // what the first receive brought
-    bool answer_alone = false;// the first receive held the answer and no file byte
-    int32_t value = 0;        // framed: the answer's value
-    uint64_t announced = 0;   // text: the announced file size
+    std::string answer;         // what the first receive brought
+    bool answer_alone = false;  // the first receive held the answer and no file byte
+    int32_t value = 0;          // framed: the answer's value
+    uint64_t announced = 0;     // text: the announced file size
     uint64_t received = 0;
     uint32_t crc = 0;
-    int receives = 0;         // data receives (each followed by "NEXT" over framed)
+    int receives = 0;  // data receives (each followed by "NEXT" over framed)
     bool keep_data = false;
     std::string data;
 };
@@ -36,7 +36,7 @@ struct probe_exchange {
     uint8_t kind = 0, sub_kind = 0;
     int32_t value = 0;
     std::string body;
-    int final_code = -1;      // code of the server's reply to our code-1 acknowledgement
+    int final_code = -1;  // code of the server's reply to our code-1 acknowledgement
 };
 int probe_udp_socket(int timeout_ms);
 sockaddr_in probe_address(const char *host, int port);

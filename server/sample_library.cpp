@@ -11,7 +11,7 @@
 struct sample_file {
     const char *name;
     uint64_t size;
-    int64_t mtime;      // seconds since 1970
+    int64_t mtime;  // seconds since 1970
     long mtime_nsec;
 };
 
@@ -117,7 +117,11 @@ bool make_bulk_library(const std::string &dir, int megabytes, int files, std::st
     for (int i = 0; i < files; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "Bulk%02d.dll", i + 1);
-        uint64_t size = mean / 2 + (files > 1 ? mean * static_cast<uint64_t>(i) / static_cast<uint64_t>(files - 1) : mean / 2) + 7u * i;
+        uint64_t size =
+            mean / 2 +
+            (files > 1 ? mean * static_cast<uint64_t>(i) / static_cast<uint64_t>(files - 1)
+                       : mean / 2) +
+            7u * i;
         sample_file sample = {name, size, 1709542800 + 600 * i, 0};
         if (!write_sample_file(dir, sample, 0xB01Cull + static_cast<uint64_t>(i), error))
             return false;

@@ -18,10 +18,12 @@ struct server_instance {
     datagram_service datagrams;
 
     explicit server_instance(asio::io_context &io)
-        : text_acceptor(io), file_acceptor(io), datagram_socket(io), sweep(io) {}
+        : text_acceptor(io), file_acceptor(io), datagram_socket(io), sweep(io)
+    {}
 };
 
-static bool open_acceptor(tcp::acceptor *acceptor, const tcp::endpoint &endpoint, std::string *error)
+static bool open_acceptor(tcp::acceptor *acceptor, const tcp::endpoint &endpoint,
+                          std::string *error)
 {
     asio::error_code ec;
     acceptor->open(endpoint.protocol(), ec);
@@ -138,4 +140,7 @@ void stop_server(server_instance *server)
              static_cast<unsigned long long>(ctx.counters.file_requests));
 }
 
-server_context *server_state(server_instance *server) { return &server->ctx; }
+server_context *server_state(server_instance *server)
+{
+    return &server->ctx;
+}

@@ -14,9 +14,9 @@ struct server_counters {
     uint64_t text_requests = 0;
     uint64_t datagram_requests = 0;
     uint64_t file_requests = 0;
-    uint64_t refused = 0;             // connections turned away by the cap
-    uint64_t dropped_datagrams = 0;   // malformed or unexpected
-    uint64_t timeouts = 0;            // connections closed for silence or stalling
+    uint64_t refused = 0;            // connections turned away by the cap
+    uint64_t dropped_datagrams = 0;  // malformed or unexpected
+    uint64_t timeouts = 0;           // connections closed for silence or stalling
 };
 
 struct server_context {

@@ -10,8 +10,14 @@
 static log_level g_level = LOG_INFO;
 static FILE *g_log_file = nullptr;
 
-void set_log_level(log_level level) { g_level = level; }
-log_level current_log_level() { return g_level; }
+void set_log_level(log_level level)
+{
+    g_level = level;
+}
+log_level current_log_level()
+{
+    return g_level;
+}
 
 bool set_log_file(const std::string &path)
 {

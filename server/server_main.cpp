@@ -41,7 +41,8 @@ int main(int argc, char **argv)
         // A service that cannot start only tells of it in its log: refuse a bad root now.
         file_facts root;
         if (!path_facts(options.root, true, &root) || !root.folder) {
-            std::fprintf(stderr, "pavoset-server: library folder %s is not a readable folder\n", options.root.c_str());
+            std::fprintf(stderr, "pavoset-server: library folder %s is not a readable folder\n",
+                         options.root.c_str());
             return 1;
         }
         return install_service(argc, argv);

@@ -4,13 +4,13 @@
 #include "server/server_log.h"
 
 struct server_options {
-    std::string root;                 // the published library folder
+    std::string root;  // the published library folder
     std::string bind_address = "127.0.0.1";
-    int port = 5757;                  // text protocol (TCP) and framed requests (UDP); 0 = any
-    int file_port = 5758;             // framed file service (TCP); 0 = any
-    int announce_port = 0;            // file port told to clients (behind port forwarding); 0 = file_port
-    std::string port_file;            // where the bound ports are written, "text file" per line
-    int answer_gap_ms = 30;           // pause that keeps a file answer alone in the client's receive
+    int port = 5757;         // text protocol (TCP) and framed requests (UDP); 0 = any
+    int file_port = 5758;    // framed file service (TCP); 0 = any
+    int announce_port = 0;   // file port told to clients (behind port forwarding); 0 = file_port
+    std::string port_file;   // where the bound ports are written, "text file" per line
+    int answer_gap_ms = 30;  // pause that keeps a file answer alone in the client's receive
     bool answer_wait_ack = false;     // pause only once the client has acknowledged the answer
     int request_timeout_ms = 10000;   // a request must arrive whole within this
     int idle_timeout_ms = 900000;     // a text connection may rest this long between requests
@@ -19,19 +19,19 @@ struct server_options {
     int max_connections = 4096;       // text and file connections together
     int window_kb = 256;              // framed streaming: bytes sent ahead of the client's NEXTs
     log_level level = LOG_INFO;
-    std::string log_file;             // log lines go there (appended) instead of standard error
+    std::string log_file;  // log lines go there (appended) instead of standard error
 
-    std::string make_sample_dir;      // --make-sample: write a sample library and exit
-    int sample_scale_mb = 0;          // with --scale-mb: a bulk library of about this size
-    int sample_files = 15;            // with --scale-mb: this many files
+    std::string make_sample_dir;  // --make-sample: write a sample library and exit
+    int sample_scale_mb = 0;      // with --scale-mb: a bulk library of about this size
+    int sample_files = 15;        // with --scale-mb: this many files
 
-    bool install_service = false;     // register with the Windows service manager and exit
-    bool uninstall_service = false;   // remove that registration and exit
-    bool as_service = false;          // started by the service manager (set by the registration)
-    std::string make_key_path;        // --make-key: write a new signing key and exit
-    std::string sign_dir;             // --sign: write the signed manifest of this folder and exit
-    std::string key_path;             // with --sign: the signing key
-    int expires_days = 0;             // with --sign: the manifest expires after N days (0 never)
+    bool install_service = false;    // register with the Windows service manager and exit
+    bool uninstall_service = false;  // remove that registration and exit
+    bool as_service = false;         // started by the service manager (set by the registration)
+    std::string make_key_path;       // --make-key: write a new signing key and exit
+    std::string sign_dir;            // --sign: write the signed manifest of this folder and exit
+    std::string key_path;            // with --sign: the signing key
+    int expires_days = 0;            // with --sign: the manifest expires after N days (0 never)
 
     bool show_help = false;
     bool show_version = false;

@@ -30,7 +30,8 @@ static bool write_port_file(const std::string &path, const server_ports &ports)
     return true;
 }
 
-int run_server(const server_options &options, std::string *error, const std::function<void()> &started)
+int run_server(const server_options &options, std::string *error,
+               const std::function<void()> &started)
 {
     ignore_broken_pipe();
     raise_descriptor_limit();

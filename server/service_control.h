@@ -4,7 +4,7 @@
 #include "server/server_options.h"
 
 // The registration's names.
-#define PAVOSET_SERVICE_NAME "PavosetServer"
+#define PAVOSET_SERVICE_NAME    "PavosetServer"
 #define PAVOSET_SERVICE_DISPLAY "Pavoset update server"
 
 // Registers the program as an automatically started service that runs with the options on

@@ -11,6 +11,15 @@ static int not_here(const char *option)
     return 2;
 }
 
-int install_service(int, char **) { return not_here("--install-service"); }
-int uninstall_service() { return not_here("--uninstall-service"); }
-int run_as_service(const server_options &) { return not_here("--service"); }
+int install_service(int, char **)
+{
+    return not_here("--install-service");
+}
+int uninstall_service()
+{
+    return not_here("--uninstall-service");
+}
+int run_as_service(const server_options &)
+{
+    return not_here("--service");
+}

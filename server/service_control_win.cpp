@@ -17,7 +17,8 @@ static const wchar_t SERVICE_DISPLAY_W[] = L"" PAVOSET_SERVICE_DISPLAY;
 
 static int fail(const char *what)
 {
-    std::fprintf(stderr, "pavoset-server: %s: %s\n", what, windows_error_text(GetLastError()).c_str());
+    std::fprintf(stderr, "pavoset-server: %s: %s\n", what,
+                 windows_error_text(GetLastError()).c_str());
     return 1;
 }
 
@@ -75,10 +76,10 @@ int install_service(int argc, char **argv)
     if (!manager)
         return fail("cannot reach the service manager (run as administrator)");
     // Local Service: no rights beyond reading the library and writing its log.
-    SC_HANDLE service = CreateServiceW(manager, SERVICE_NAME_W, SERVICE_DISPLAY_W, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                       command.c_str(), nullptr, nullptr, nullptr, L"NT AUTHORITY\\LocalService",
-                                       L"");
+    SC_HANDLE service = CreateServiceW(
+        manager, SERVICE_NAME_W, SERVICE_DISPLAY_W, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+        L"NT AUTHORITY\\LocalService", L"");
     if (!service) {
         int status = fail("cannot register the service");
         CloseServiceHandle(manager);
@@ -89,7 +90,8 @@ int install_service(int argc, char **argv)
     description.lpDescription = text;
     ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
     // Restart after a failure, as the Linux unit does.
-    SC_ACTION restart[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}};
+    SC_ACTION restart[3] = {
+        {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}};
     SERVICE_FAILURE_ACTIONSW actions = {};
     actions.dwResetPeriod = 86400;
     actions.cActions = 3;
@@ -106,7 +108,8 @@ int uninstall_service()
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
         return fail("cannot reach the service manager (run as administrator)");
-    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME_W, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    SC_HANDLE service =
+        OpenServiceW(manager, SERVICE_NAME_W, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     if (!service) {
         int status = fail("no service " PAVOSET_SERVICE_NAME);
         CloseServiceHandle(manager);
@@ -139,7 +142,8 @@ static void report(DWORD state, DWORD exit_code = NO_ERROR, DWORD wait_hint = 0)
 {
     g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     g_status.dwCurrentState = state;
-    g_status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    g_status.dwControlsAccepted =
+        state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
     g_status.dwWin32ExitCode = exit_code ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
     g_status.dwServiceSpecificExitCode = exit_code;
     g_status.dwWaitHint = wait_hint;
@@ -167,7 +171,8 @@ static std::string service_log_path()
         return g_service_options.log_file;
     wchar_t data[MAX_PATH];
     DWORD n = GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
-    std::string base = n > 0 && n < MAX_PATH ? narrow(std::wstring(data, n)) : std::string("C:\\ProgramData");
+    std::string base =
+        n > 0 && n < MAX_PATH ? narrow(std::wstring(data, n)) : std::string("C:\\ProgramData");
     std::string folder = base + "\\Pavoset";
     make_folder(folder);
     return folder + "\\pavoset-server.log";

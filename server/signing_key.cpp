@@ -113,8 +113,8 @@ bool signing_public_key(const std::string &path, std::string *public_key, std::s
     return ok;
 }
 
-bool sign_with_key(const std::string &path, const void *data, size_t length,
-                   uint8_t signature[64], std::string *error)
+bool sign_with_key(const std::string &path, const void *data, size_t length, uint8_t signature[64],
+                   std::string *error)
 {
     EVP_PKEY *key = load_key(path, error);
     if (!key)
@@ -136,7 +136,8 @@ bool sign_with_key(const std::string &path, const void *data, size_t length,
     const BIGNUM *r = nullptr, *s = nullptr;
     if (parsed)
         ECDSA_SIG_get0(parsed, &r, &s);
-    ok = parsed && BN_bn2binpad(r, signature, 32) == 32 && BN_bn2binpad(s, signature + 32, 32) == 32;
+    ok =
+        parsed && BN_bn2binpad(r, signature, 32) == 32 && BN_bn2binpad(s, signature + 32, 32) == 32;
     ECDSA_SIG_free(parsed);
     if (!ok)
         *error = openssl_error("cannot convert the signature");

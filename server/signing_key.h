@@ -13,5 +13,5 @@ bool make_signing_key(const std::string &path, std::string *public_key, std::str
 bool signing_public_key(const std::string &path, std::string *public_key, std::string *error);
 
 // ECDSA P-256 over SHA-256 of data, as the 64-byte r || s form (each big-endian, padded).
-bool sign_with_key(const std::string &path, const void *data, size_t length,
-                   uint8_t signature[64], std::string *error);
+bool sign_with_key(const std::string &path, const void *data, size_t length, uint8_t signature[64],
+                   std::string *error);

@@ -22,17 +22,18 @@ struct text_connection {
     asio::steady_timer gap;
     uint64_t id = 0;
     std::string peer;
-    std::string pending;          // received bytes that hold no complete request yet
+    std::string pending;  // received bytes that hold no complete request yet
     std::array<char, 1024> chunk;
     std::string answer;
     file_stream stream;
     unsigned deadline_generation = 0;
-    bool busy = false;            // answering a request; further requests wait in pending
-    bool spoke = false;           // a first request arrived; only then may it rest longer
+    bool busy = false;   // answering a request; further requests wait in pending
+    bool spoke = false;  // a first request arrived; only then may it rest longer
     bool closed = false;
 
     explicit text_connection(server_context *c, tcp::socket s)
-        : ctx(c), socket(std::move(s)), deadline(*c->io), gap(*c->io) {}
+        : ctx(c), socket(std::move(s)), deadline(*c->io), gap(*c->io)
+    {}
 };
 using text_ptr = std::shared_ptr<text_connection>;
 
@@ -51,7 +52,8 @@ static void text_arm(const text_ptr &c, int ms, const char *why)
 
 // The answer to one complete request (without its NUL). For a file request whose name is in
 // the catalogue, *file is set instead and the caller answers once the file is open.
-static std::string text_answer(server_context *ctx, const std::string &request, const library_file **file)
+static std::string text_answer(server_context *ctx, const std::string &request,
+                               const library_file **file)
 {
     *file = nullptr;
     if (request == REQ_CATALOGUE) {
@@ -205,8 +207,9 @@ static void text_process(const text_ptr &c)
         log_line(LOG_INFO, "text %s: request too long, closing", c->peer.c_str());
         c->answer = std::string(ERR_PREFIX) + "request too long";
         c->answer.push_back('\0');
-        asio::async_write(c->socket, asio::buffer(c->answer),
-                          [c](const asio::error_code &, size_t) { text_close(c, "request too long"); });
+        asio::async_write(
+            c->socket, asio::buffer(c->answer),
+            [c](const asio::error_code &, size_t) { text_close(c, "request too long"); });
         text_arm(c, c->ctx->options.stall_timeout_ms, "client stopped reading");
         return;
     }
@@ -262,7 +265,8 @@ static void text_accept(server_context *ctx, tcp::acceptor *acceptor)
         } else {
             // Out of descriptors and the like: pause instead of spinning on the error.
             log_line(LOG_WARN, "text: accept failed: %s", ec.message().c_str());
-            auto pause = std::make_shared<asio::steady_timer>(*ctx->io, std::chrono::milliseconds(100));
+            auto pause =
+                std::make_shared<asio::steady_timer>(*ctx->io, std::chrono::milliseconds(100));
             pause->async_wait([ctx, acceptor, pause](const asio::error_code &) {
                 if (acceptor->is_open())
                     text_accept(ctx, acceptor);

@@ -8,7 +8,7 @@ struct config_entry {
 };
 
 struct config_section {
-    char *name;              // absent until the first section header is read
+    char *name;  // absent until the first section header is read
     config_section *next;
     config_entry *first;
 };
@@ -19,8 +19,8 @@ struct config_section {
 int load_config(const char *path, config_section *tree);
 
 // 1 when found: value copied into dest, cut to capacity - 1 bytes. dest is emptied first.
-int get_config_value(const config_section *tree, const char *section, const char *key,
-                     char *dest, int capacity);
+int get_config_value(const config_section *tree, const char *section, const char *key, char *dest,
+                     int capacity);
 
 // Frees every text, entry and appended section; leaves *tree empty (the caller owns it).
 void release_config(config_section *tree);

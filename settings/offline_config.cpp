@@ -7,7 +7,7 @@
 #include "settings/config_loader.h"
 #include "settings/server_address.h"
 
-static const char INSTALL_FOLDER_CONFIG[] = "C:\\TervalenWyndale\\Offline.INI";
+static const char INSTALL_FOLDER_CONFIG[] = LIBRARY_FOLDER "Offline.INI";
 static const char CONFIG_FILE_NAME[] = "Offline.INI";
 
 // The directory the process started in, taken at first use and kept for the process.
@@ -87,7 +87,7 @@ int load_offline_config(char *host, unsigned short *port)
 
     if (load_config(candidate, &tree) > 0) {
         if (strcmp(candidate, INSTALL_FOLDER_CONFIG) != 0 && !file_exists(INSTALL_FOLDER_CONFIG))
-            copy_file_into(candidate, "C:\\TervalenWyndale\\", CONFIG_FILE_NAME);
+            copy_file_into(candidate, LIBRARY_FOLDER, CONFIG_FILE_NAME);
     } else if (load_config(INSTALL_FOLDER_CONFIG, &tree) <= 0) {
         release_config(&tree);
         return 0;

@@ -6,15 +6,15 @@
 enum { PUBLISHER_KEYS_MAX = 8, PUBLISHER_KEY_TEXT_MAX = 1024 };
 
 enum publisher_key_state {
-    PUBLISHER_KEYS_NONE = 0,     // nothing configured: libraries install unsigned, as always
-    PUBLISHER_KEYS_READY,        // count keys to check manifests against
-    PUBLISHER_KEYS_INVALID,      // configured, but a key is not 64 bytes of base64
+    PUBLISHER_KEYS_NONE = 0,  // nothing configured: libraries install unsigned, as always
+    PUBLISHER_KEYS_READY,     // count keys to check manifests against
+    PUBLISHER_KEYS_INVALID,   // configured, but a key is not 64 bytes of base64
 };
 
 struct publisher_keys {
     int state;
     int count;
-    uint8_t keys[PUBLISHER_KEYS_MAX][64];   // X || Y of each P-256 public key
+    uint8_t keys[PUBLISHER_KEYS_MAX][64];  // X || Y of each P-256 public key
 };
 
 // Reads the keys from text: base64 keys separated by ';' (blanks around them ignored).

@@ -13,7 +13,6 @@
 
 #include "net/framed/ack_datagram.h"
 
-enum { ACK_FAILED = -2 };
 
 // More datagrams than any earlier try can have left behind; a host flooding the socket must
 // not hold the drain forever (what it leaves is ignored by the receives anyway).
@@ -69,7 +68,8 @@ static int receive_from_peer(SOCKET s, char *buffer, int capacity, const sockadd
             fd_set readable;
             FD_ZERO(&readable);
             FD_SET(s, &readable);
-            timeval wait = {static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
+            timeval wait = {static_cast<long>(left / 1000),
+                            static_cast<long>((left % 1000) * 1000)};
             int ready = select(0, &readable, nullptr, nullptr, &wait);
             if (ready == SOCKET_ERROR)
                 return SOCKET_ERROR;
@@ -123,7 +123,7 @@ void discard_stale(SOCKET s, const sockaddr_in *peer)
 int send_acked(SOCKET s, const uint8_t *data, uint16_t length, const sockaddr_in *to, int is_ack)
 {
     if (to == nullptr)
-        return -1;
+        return DATAGRAM_FAILED;
     discard_stale(s, to);
     int sent = sendto(s, reinterpret_cast<const char *>(data), length, 0,
                       reinterpret_cast<const sockaddr *>(to), sizeof(sockaddr_in));
@@ -136,7 +136,7 @@ int send_acked(SOCKET s, const uint8_t *data, uint16_t length, const sockaddr_in
     std::memset(ack, 0, sizeof ack);
     int n = receive_from_peer(s, reinterpret_cast<char *>(ack), ACK_SIZE, to);
     if (n == SOCKET_ERROR || n < 0)
-        return ACK_FAILED;   // time-out, error, or a datagram longer than an acknowledgement
+        return ACK_FAILED;  // time-out, error, or a datagram longer than an acknowledgement
     if (n == 0)
         return 0;
     int verdict = judge_ack(ack, n);
@@ -151,7 +151,7 @@ int send_acked(SOCKET s, const uint8_t *data, uint16_t length, const sockaddr_in
 int receive_acked(SOCKET s, uint8_t *buffer, uint16_t capacity, const sockaddr_in *peer)
 {
     if (peer == nullptr)
-        return -1;
+        return DATAGRAM_FAILED;
     int received = receive_from_peer(s, reinterpret_cast<char *>(buffer), capacity, peer);
     if (received <= 0)
         return received;

@@ -27,11 +27,11 @@ struct framed_packet {
     uint8_t kind;
     uint8_t sub_kind;
     uint8_t reserved[2];
-    uint16_t word;          // host byte order
-    int32_t value;          // host byte order
-    uint16_t body_length;   // host byte order
+    uint16_t word;         // host byte order
+    int32_t value;         // host byte order
+    uint16_t body_length;  // host byte order
     uint8_t end_marker;
-    uint8_t *body;          // caller's storage, or decoder-allocated (owns_body set)
-    uint8_t owns_body;      // 1 when decode_packet allocated body; release_packet frees only then
-    uint8_t malformed;      // 1 when the declared body was longer than the bytes received
+    uint8_t *body;      // caller's storage, or decoder-allocated (owns_body set)
+    uint8_t owns_body;  // 1 when decode_packet allocated body; release_packet frees only then
+    uint8_t malformed;  // 1 when the declared body was longer than the bytes received
 };

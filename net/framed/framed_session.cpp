@@ -84,18 +84,19 @@ int send_packet_datagram(const framed_packet *packet, SOCKET s, const sockaddr_i
                          uint8_t *buffer, int capacity)
 {
     if (packet == nullptr || to == nullptr)
-        return -1;
+        return EXCHANGE_FAILED;
     uint16_t size = packet_size(packet);
     uint8_t *out = buffer;
     uint8_t *temporary = nullptr;
     if (out == nullptr || capacity < size) {
         temporary = static_cast<uint8_t *>(std::calloc(1, size));
         if (temporary == nullptr)
-            return -1;
+            return EXCHANGE_FAILED;
         out = temporary;
     }
     int encoded = encode_packet(packet, out, size);
-    int result = encoded > 0 ? send_acked(s, out, static_cast<uint16_t>(encoded), to, 0) : -1;
+    int result =
+        encoded > 0 ? send_acked(s, out, static_cast<uint16_t>(encoded), to, 0) : EXCHANGE_FAILED;
     std::free(temporary);
     return result;
 }
@@ -103,7 +104,7 @@ int send_packet_datagram(const framed_packet *packet, SOCKET s, const sockaddr_i
 int receive_packet_datagram(framed_packet *packet, SOCKET s, const sockaddr_in *peer)
 {
     if (packet == nullptr || packet->body == nullptr || peer == nullptr)
-        return -1;
+        return EXCHANGE_FAILED;
     // The body storage doubles as the receive area; its capacity rides in body_length.
     uint16_t capacity = packet->body_length;
     int received = receive_acked(s, packet->body, capacity, peer);
@@ -125,7 +126,7 @@ int framed_exchange(framed_session *session, const framed_packet *request, uint8
 {
     if (session == nullptr || request == nullptr || storage == nullptr ||
         capacity < PACKET_HEADER_SIZE)
-        return -1;
+        return EXCHANGE_FAILED;
     if (capacity > SESSION_BUFFER_SIZE)
         capacity = SESSION_BUFFER_SIZE;
 
@@ -152,7 +153,7 @@ int framed_exchange(framed_session *session, const framed_packet *request, uint8
             continue;
         }
         if (answer.kind == KIND_REFUSAL && answer.sub_kind == SUB_REFUSAL)
-            return -1;
+            return EXCHANGE_FAILED;
         if (answer.kind == request->kind && answer.sub_kind == request->sub_kind) {
             matched = 1;
         } else if (++wrong_answers > FREE_WRONG_ANSWERS) {
@@ -160,7 +161,7 @@ int framed_exchange(framed_session *session, const framed_packet *request, uint8
         }
     }
     if (!matched)
-        return -1;
+        return EXCHANGE_FAILED;
     if (value != nullptr)
         *value = answer.value;
     return answer.body_length;
@@ -174,8 +175,7 @@ int request_port(framed_session *session)
     std::memset(&request, 0, sizeof request);
     init_packet(&request, nullptr, KIND_REQUEST, SUB_PORT, 0, nullptr, 0);
     int32_t port = 0;
-    if (framed_exchange(session, &request, session->answer_buffer, session->buffer_size,
-                        &port) < 0)
+    if (framed_exchange(session, &request, session->answer_buffer, session->buffer_size, &port) < 0)
         return 0;
     // Only a value that can be a TCP port is one; anything else is as good as no answer.
     return (port > 0 && port <= 65535) ? port : 0;

@@ -9,10 +9,10 @@ enum { SESSION_BUFFER_SIZE = 65535 };
 struct framed_session {
     SOCKET socket;
     sockaddr_in server;
-    int address_length;        // 16
-    uint8_t *request_buffer;   // 65535 bytes
-    uint8_t *answer_buffer;    // 65535 bytes; after an exchange: the answer body + NUL
-    int buffer_size;           // 65535
+    int address_length;       // 16
+    uint8_t *request_buffer;  // 65535 bytes
+    uint8_t *answer_buffer;   // 65535 bytes; after an exchange: the answer body + NUL
+    int buffer_size;          // 65535
 };
 
 extern framed_session *g_framed_session;  // the current session; null until the first
@@ -29,7 +29,10 @@ int send_packet_datagram(const framed_packet *packet, SOCKET s, const sockaddr_i
                          uint8_t *buffer, int capacity);
 // Takes the next packet from the peer only (other senders are ignored).
 int receive_packet_datagram(framed_packet *packet, SOCKET s, const sockaddr_in *peer);
-// Answer body length (>= 0) and *value on success; -1 on failure (*value untouched).
+// The failure result of the datagram calls below.
+enum { EXCHANGE_FAILED = -1 };
+
+// Answer body length (>= 0) and *value on success; EXCHANGE_FAILED (*value untouched).
 int framed_exchange(framed_session *session, const framed_packet *request, uint8_t *storage,
                     int capacity, int32_t *value);
 int request_port(framed_session *session);  // 0 on failure

@@ -42,7 +42,8 @@ static int receive_size_for(int chunk_size)
 static void acknowledge(SOCKET s, uint32_t length, int chunk_size)
 {
     char marks[CHUNKS_PER_RECEIVE * NEXT_SIZE];
-    uint32_t count = (length + static_cast<uint32_t>(chunk_size) - 1) / static_cast<uint32_t>(chunk_size);
+    uint32_t count =
+        (length + static_cast<uint32_t>(chunk_size) - 1) / static_cast<uint32_t>(chunk_size);
     uint32_t filled = count < uint32_t(CHUNKS_PER_RECEIVE) ? count : uint32_t(CHUNKS_PER_RECEIVE);
     for (uint32_t i = 0; i < filled; i++)
         std::memcpy(marks + i * NEXT_SIZE, NEXT_MARK, NEXT_SIZE);
@@ -62,8 +63,10 @@ static void set_failure(int *failure, int reason)
 static void set_transfer_timeouts(SOCKET s)
 {
     DWORD timeout = static_cast<DWORD>(g_net_timeouts.file_receive_ms);
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout),
+               sizeof timeout);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout),
+               sizeof timeout);
 }
 
 static int too_long_for(const transfer_check *check, uint64_t size)
@@ -72,8 +75,8 @@ static int too_long_for(const transfer_check *check, uint64_t size)
 }
 
 // Stores one received piece and acknowledges it. INSTALL_OK to go on.
-static int take_piece(SOCKET s, staged_file *staged, const char *data, int length,
-                      int chunk_size, const transfer_check *check)
+static int take_piece(SOCKET s, staged_file *staged, const char *data, int length, int chunk_size,
+                      const transfer_check *check)
 {
     if (!staged_file_write(staged, data, static_cast<uint32_t>(length)))
         return INSTALL_LOCAL_ERROR;
@@ -85,8 +88,8 @@ static int take_piece(SOCKET s, staged_file *staged, const char *data, int lengt
 }
 
 // Request, answer and data phase on a connected socket; the target is replaced on success.
-static int run_transfer(SOCKET s, const char *name, const char *target, char *data,
-                        int data_size, int chunk_size, char *extra, const transfer_check *check)
+static int run_transfer(SOCKET s, const char *name, const char *target, char *data, int data_size,
+                        int chunk_size, char *extra, const transfer_check *check)
 {
     set_transfer_timeouts(s);
 
@@ -121,9 +124,9 @@ static int run_transfer(SOCKET s, const char *name, const char *target, char *da
     while (outcome == INSTALL_OK) {
         int n = recv(s, data, data_size, 0);
         if (n == 0)
-            break;             // the server's orderly close ends the file
+            break;  // the server's orderly close ends the file
         if (n < 0) {
-            outcome = INSTALL_BROKEN;   // reset or receive time-out
+            outcome = INSTALL_BROKEN;  // reset or receive time-out
             break;
         }
         outcome = take_piece(s, &staged, data, n, chunk_size, check);
@@ -145,23 +148,23 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
     set_failure(failure, INSTALL_OK);
     // Everything that can be refused is refused before a file or a socket is touched.
     if (name == nullptr || !library_name_is_safe(name) ||
-        std::strlen(FRAMED_INSTALL_FOLDER) + std::strlen(name) > TARGET_PATH_MAX) {
+        std::strlen(LIBRARY_FOLDER) + std::strlen(name) > TARGET_PATH_MAX) {
         set_failure(failure, INSTALL_BAD_NAME);
-        return 0;
+        return TRANSFER_FAILED;
     }
     if (server == nullptr || port <= 0 || port > 65535) {
         set_failure(failure, INSTALL_NO_CONNECTION);
-        return 0;
+        return TRANSFER_FAILED;
     }
     if (chunk_size <= 0) {
         set_failure(failure, INSTALL_LOCAL_ERROR);
-        return 0;
+        return TRANSFER_FAILED;
     }
     char target[MAX_PATH];
     install_path(target, name);
 
     char folder[MAX_PATH];
-    std::strcpy(folder, FRAMED_INSTALL_FOLDER);
+    std::strcpy(folder, LIBRARY_FOLDER);
     folder[std::strlen(folder) - 1] = '\0';
     int data_size = receive_size_for(chunk_size);
     char *data = static_cast<char *>(std::malloc(static_cast<size_t>(data_size)));
@@ -170,7 +173,7 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
         std::free(data);
         std::free(extra);
         set_failure(failure, INSTALL_LOCAL_ERROR);
-        return 0;
+        return TRANSFER_FAILED;
     }
 
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -180,7 +183,7 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
         std::free(data);
         std::free(extra);
         set_failure(failure, INSTALL_NO_CONNECTION);
-        return -1;
+        return TRANSFER_NO_CONNECTION;
     }
     sockaddr_in destination;
     std::memset(&destination, 0, sizeof destination);
@@ -191,11 +194,11 @@ int download_file_framed(const char *name, const sockaddr_in *server, int port, 
     int result;
     if (connect_with_timeout(s, &destination, g_net_timeouts.file_connect_ms) < 0) {
         set_failure(failure, INSTALL_NO_CONNECTION);
-        result = -1;
+        result = TRANSFER_NO_CONNECTION;
     } else {
         int outcome = run_transfer(s, name, target, data, data_size, chunk_size, extra, check);
         set_failure(failure, outcome);
-        result = outcome == INSTALL_OK ? 1 : 0;
+        result = outcome == INSTALL_OK ? TRANSFER_INSTALLED : TRANSFER_FAILED;
     }
     closesocket(s);
     std::free(data);
@@ -208,7 +211,7 @@ void install_path(char *dest, const char *name)
     if (dest == nullptr)
         return;
     // Bounded to the 260 bytes every caller provides; callers check the length first.
-    std::snprintf(dest, MAX_PATH, "%s%s", FRAMED_INSTALL_FOLDER, name != nullptr ? name : "");
+    std::snprintf(dest, MAX_PATH, "%s%s", LIBRARY_FOLDER, name != nullptr ? name : "");
 }
 
 int is_directory(const char *path)

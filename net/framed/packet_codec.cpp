@@ -20,21 +20,27 @@ enum {
     OFFSET_END = 43,
 };
 
-void put16(uint8_t *out, uint16_t v) {
+void put16(uint8_t *out, uint16_t v)
+{
     out[0] = static_cast<uint8_t>(v >> 8);
     out[1] = static_cast<uint8_t>(v);
 }
 
-void put32(uint8_t *out, uint32_t v) {
+void put32(uint8_t *out, uint32_t v)
+{
     out[0] = static_cast<uint8_t>(v >> 24);
     out[1] = static_cast<uint8_t>(v >> 16);
     out[2] = static_cast<uint8_t>(v >> 8);
     out[3] = static_cast<uint8_t>(v);
 }
 
-uint16_t get16(const uint8_t *in) { return static_cast<uint16_t>((in[0] << 8) | in[1]); }
+uint16_t get16(const uint8_t *in)
+{
+    return static_cast<uint16_t>((in[0] << 8) | in[1]);
+}
 
-uint32_t get32(const uint8_t *in) {
+uint32_t get32(const uint8_t *in)
+{
     return (static_cast<uint32_t>(in[0]) << 24) | (static_cast<uint32_t>(in[1]) << 16) |
            (static_cast<uint32_t>(in[2]) << 8) | in[3];
 }
@@ -42,13 +48,20 @@ uint32_t get32(const uint8_t *in) {
 // The byte of the record that holds header byte `offset` when the header is laid over the
 // record as it arrived: numbers keep the received byte order, i.e. the first byte on the wire
 // lands in the field's first byte in memory.
-uint8_t *header_byte(framed_packet *packet, int offset) {
-    if (offset == OFFSET_START) return &packet->start_marker;
-    if (offset < OFFSET_KIND) return reinterpret_cast<uint8_t *>(&packet->name[offset - OFFSET_NAME]);
-    if (offset == OFFSET_KIND) return &packet->kind;
-    if (offset == OFFSET_SUB_KIND) return &packet->sub_kind;
-    if (offset < OFFSET_WORD) return &packet->reserved[offset - OFFSET_RESERVED];
-    if (offset < OFFSET_VALUE) return reinterpret_cast<uint8_t *>(&packet->word) + (offset - OFFSET_WORD);
+uint8_t *header_byte(framed_packet *packet, int offset)
+{
+    if (offset == OFFSET_START)
+        return &packet->start_marker;
+    if (offset < OFFSET_KIND)
+        return reinterpret_cast<uint8_t *>(&packet->name[offset - OFFSET_NAME]);
+    if (offset == OFFSET_KIND)
+        return &packet->kind;
+    if (offset == OFFSET_SUB_KIND)
+        return &packet->sub_kind;
+    if (offset < OFFSET_WORD)
+        return &packet->reserved[offset - OFFSET_RESERVED];
+    if (offset < OFFSET_VALUE)
+        return reinterpret_cast<uint8_t *>(&packet->word) + (offset - OFFSET_WORD);
     if (offset < OFFSET_BODY_LENGTH)
         return reinterpret_cast<uint8_t *>(&packet->value) + (offset - OFFSET_VALUE);
     if (offset < OFFSET_END)
@@ -59,8 +72,10 @@ uint8_t *header_byte(framed_packet *packet, int offset) {
 }  // namespace
 
 void init_packet(framed_packet *packet, const char *name, uint8_t kind, uint8_t sub_kind,
-                 int32_t value, const void *body, uint16_t body_length) {
-    if (!packet) return;
+                 int32_t value, const void *body, uint16_t body_length)
+{
+    if (!packet)
+        return;
     packet->start_marker = PACKET_START_MARKER;
     packet->end_marker = PACKET_END_MARKER;
     packet->word = 0;
@@ -69,7 +84,8 @@ void init_packet(framed_packet *packet, const char *name, uint8_t kind, uint8_t 
     packet->reserved[0] = packet->reserved[1] = 0;
     if (name) {
         size_t length = 0;
-        while (length < PACKET_NAME_SIZE && name[length]) ++length;
+        while (length < PACKET_NAME_SIZE && name[length])
+            ++length;
         std::memcpy(packet->name, name, length);
     }
     packet->kind = kind;
@@ -81,19 +97,26 @@ void init_packet(framed_packet *packet, const char *name, uint8_t kind, uint8_t 
     packet->malformed = 0;
 }
 
-uint16_t packet_size(const framed_packet *packet) {
-    if (!packet) return 0;
+uint16_t packet_size(const framed_packet *packet)
+{
+    if (!packet)
+        return 0;
     return static_cast<uint16_t>(PACKET_HEADER_SIZE + packet->body_length);
 }
 
-int encode_packet(const framed_packet *packet, uint8_t *out, uint16_t capacity) {
-    if (!packet || !out) return 0;
+int encode_packet(const framed_packet *packet, uint8_t *out, uint16_t capacity)
+{
+    if (!packet || !out)
+        return 0;
     // Lengths beyond the codec's limit would wrap the 16-bit size; a body length without a
     // body has nothing to copy.
-    if (packet->body_length > PACKET_MAX_BODY) return 0;
-    if (packet->body_length > 0 && !packet->body) return 0;
+    if (packet->body_length > PACKET_MAX_BODY)
+        return 0;
+    if (packet->body_length > 0 && !packet->body)
+        return 0;
     int size = PACKET_HEADER_SIZE + packet->body_length;
-    if (size > capacity) return 0;
+    if (size > capacity)
+        return 0;
 
     out[OFFSET_START] = packet->start_marker;
     std::memcpy(out + OFFSET_NAME, packet->name, PACKET_NAME_SIZE);
@@ -110,13 +133,16 @@ int encode_packet(const framed_packet *packet, uint8_t *out, uint16_t capacity) 
     return size;
 }
 
-void decode_packet(framed_packet *packet, const uint8_t *bytes, int count) {
-    if (!bytes || count <= 0 || !packet) return;
+void decode_packet(framed_packet *packet, const uint8_t *bytes, int count)
+{
+    if (!bytes || count <= 0 || !packet)
+        return;
 
     if (count < PACKET_HEADER_SIZE) {
         // A short datagram is laid over the header start unconverted; the rest stays as it
         // was. It cannot be a whole packet, so it is marked for the caller.
-        for (int i = 0; i < count; ++i) *header_byte(packet, i) = bytes[i];
+        for (int i = 0; i < count; ++i)
+            *header_byte(packet, i) = bytes[i];
         packet->malformed = 1;
         return;
     }
@@ -153,7 +179,8 @@ void decode_packet(framed_packet *packet, const uint8_t *bytes, int count) {
             packet->owns_body = 1;
         }
     }
-    if (packet->body_length > PACKET_MAX_BODY) packet->body_length = 0;
+    if (packet->body_length > PACKET_MAX_BODY)
+        packet->body_length = 0;
 
     if (packet->body_length > 0) {
         int received = count - PACKET_HEADER_SIZE;
@@ -169,9 +196,12 @@ void decode_packet(framed_packet *packet, const uint8_t *bytes, int count) {
     }
 }
 
-void release_packet(framed_packet *packet) {
-    if (!packet) return;
-    if (packet->owns_body == 1) std::free(packet->body);
+void release_packet(framed_packet *packet)
+{
+    if (!packet)
+        return;
+    if (packet->owns_body == 1)
+        std::free(packet->body);
     packet->body = nullptr;
     packet->body_length = 0;
     packet->owns_body = 0;

@@ -16,8 +16,8 @@ int send_packet_stream(SOCKET s, const framed_packet *packet)
     char *buffer = static_cast<char *>(std::calloc(1, static_cast<size_t>(size)));
     if (buffer == nullptr)
         return 0;
-    int length = encode_packet(packet, reinterpret_cast<uint8_t *>(buffer),
-                               static_cast<uint16_t>(size));
+    int length =
+        encode_packet(packet, reinterpret_cast<uint8_t *>(buffer), static_cast<uint16_t>(size));
     // A blocking send normally takes everything; carry on after a short one all the same.
     int sent = 0;
     while (sent < length) {

@@ -10,28 +10,28 @@ struct transfer_check;
 // Why a file was not installed; the install passes report these to the user.
 enum install_failure {
     INSTALL_OK = 0,
-    INSTALL_BAD_NAME,       // the name could reach outside the install folder, or is too long
-    INSTALL_NO_CONNECTION,  // no connection to the server
-    INSTALL_REFUSED,        // the server refused the file
-    INSTALL_BROKEN,         // the transfer broke off (closed, error, time-out)
-    INSTALL_DAMAGED,        // size or CRC-32 differ from the catalogue
-    INSTALL_IN_USE,         // the target is held open by another program
-    INSTALL_LOCAL_ERROR,    // the temporary file could not be made or written
-    INSTALL_NOT_SIGNED,     // the publisher's manifest does not list the file
+    INSTALL_BAD_NAME,            // the name could reach outside the install folder, or is too long
+    INSTALL_NO_CONNECTION,       // no connection to the server
+    INSTALL_REFUSED,             // the server refused the file
+    INSTALL_BROKEN,              // the transfer broke off (closed, error, time-out)
+    INSTALL_DAMAGED,             // size or CRC-32 differ from the catalogue
+    INSTALL_IN_USE,              // the target is held open by another program
+    INSTALL_LOCAL_ERROR,         // the temporary file could not be made or written
+    INSTALL_NOT_SIGNED,          // the publisher's manifest does not list the file
     INSTALL_SIGNATURE_MISMATCH,  // size or SHA-256 differ from the publisher's manifest
-    INSTALL_UNVERIFIED,     // a publisher key is configured but no manifest verified
-    INSTALL_READ_ONLY,      // the target is marked read-only
-    INSTALL_LOCKED,         // another instance is installing into the folder
+    INSTALL_UNVERIFIED,          // a publisher key is configured but no manifest verified
+    INSTALL_READ_ONLY,           // the target is marked read-only
+    INSTALL_LOCKED,              // another instance is installing into the folder
 };
 
 struct staged_file {
     HANDLE handle;
     char temp_path[MAX_PATH];
     char target_path[MAX_PATH];
-    uint32_t crc;            // CRC-32 of the bytes written so far
-    uint64_t size;           // bytes written so far
-    int check_sha256;        // commit only when the bytes' SHA-256 equals expected_sha256
-    int hash_broken;         // the hash could not be computed: nothing may be committed
+    uint32_t crc;      // CRC-32 of the bytes written so far
+    uint64_t size;     // bytes written so far
+    int check_sha256;  // commit only when the bytes' SHA-256 equals expected_sha256
+    int hash_broken;   // the hash could not be computed: nothing may be committed
     sha256_state sha;
     uint8_t expected_sha256[32];
 };

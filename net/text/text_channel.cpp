@@ -38,17 +38,17 @@ static int set_channel_options(SOCKET s)
 }
 
 // A new TCP socket with the channel's options: the socket, or INVALID_SOCKET with *result
-// set to -2 (no socket) or -3 (an option failed).
+// set to CHANNEL_NO_SOCKET or CHANNEL_OPTION_FAILED.
 static SOCKET new_channel_socket(int *result)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
-        *result = -2;
+        *result = CHANNEL_NO_SOCKET;
         return INVALID_SOCKET;
     }
     if (!set_channel_options(s)) {
         closesocket(s);
-        *result = -3;
+        *result = CHANNEL_OPTION_FAILED;
         return INVALID_SOCKET;
     }
     return s;
@@ -73,7 +73,7 @@ int open_text_channel()
     resolve_host(g_server_address.host, &g_channel_address.sin_addr);
 
     if (connect_with_timeout(s, &g_channel_address, g_net_timeouts.text_ms) >= 0)
-        return 1234;
+        return CHANNEL_OPEN;
     // A socket whose connect failed cannot connect again, so the second attempt gets a
     // fresh one with the same options.
     closesocket(s);
@@ -84,10 +84,10 @@ int open_text_channel()
         return result;
     g_channel_socket = s;
     if (connect_with_timeout(s, &g_channel_address, g_net_timeouts.text_ms) >= 0)
-        return 1234;
+        return CHANNEL_OPEN;
     closesocket(s);
     g_channel_socket = 0;
-    return -4;
+    return CHANNEL_NO_CONNECTION;
 }
 
 static int set_blocking(SOCKET s, int blocking)
@@ -99,10 +99,10 @@ static int set_blocking(SOCKET s, int blocking)
 int connect_with_timeout(SOCKET s, const sockaddr_in *address, int timeout_ms)
 {
     if (address == nullptr || !set_blocking(s, 0))
-        return -1;
+        return CONNECT_FAILED;
     if (connect(s, reinterpret_cast<const sockaddr *>(address), sizeof *address) != 0) {
         if (WSAGetLastError() != WSAEWOULDBLOCK)
-            return -1;
+            return CONNECT_FAILED;
         fd_set writable, failed;
         FD_ZERO(&writable);
         FD_ZERO(&failed);
@@ -113,23 +113,23 @@ int connect_with_timeout(SOCKET s, const sockaddr_in *address, int timeout_ms)
         wait.tv_usec = (timeout_ms % 1000) * 1000;
         int ready = select(0, nullptr, &writable, &failed, &wait);
         if (ready < 0)
-            return -1;
+            return CONNECT_FAILED;
         if (ready == 0) {
             WSASetLastError(WSAETIMEDOUT);
-            return -1;
+            return CONNECT_FAILED;
         }
         if (FD_ISSET(s, &failed))
-            return -1;
+            return CONNECT_FAILED;
         // Some stacks report a refused connect as writable; the pending error settles it.
         int pending = 0;
         int length = sizeof pending;
         if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&pending), &length) == 0 &&
             pending != 0) {
             WSASetLastError(pending);
-            return -1;
+            return CONNECT_FAILED;
         }
     }
-    return set_blocking(s, 1) ? 1 : -1;
+    return set_blocking(s, 1) ? CONNECT_DONE : CONNECT_FAILED;
 }
 
 void close_text_channel()

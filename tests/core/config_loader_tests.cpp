@@ -11,16 +11,19 @@ namespace {
 class ConfigLoader : public ::testing::Test {
 protected:
     void SetUp() override { dir_ = make_temp_dir(); }
-    void TearDown() override {
+    void TearDown() override
+    {
         release_config(&tree_);
         remove_temp_dir(dir_);
     }
-    int load(const std::string &text) {
+    int load(const std::string &text)
+    {
         release_config(&tree_);
         return load_config(write_temp_file(dir_, "Offline.INI", text).c_str(), &tree_);
     }
     // The value, or "<absent>" when not found.
-    std::string value(const char *section, const char *key, int capacity = 8192) {
+    std::string value(const char *section, const char *key, int capacity = 8192)
+    {
         std::string dest(static_cast<size_t>(capacity), 'x');
         if (!get_config_value(&tree_, section, key, &dest[0], capacity)) {
             EXPECT_EQ(dest[0], '\0') << "destination is emptied first";
@@ -35,7 +38,8 @@ protected:
 
 }  // namespace
 
-TEST_F(ConfigLoader, BasicFileAndLookupRules) {
+TEST_F(ConfigLoader, BasicFileAndLookupRules)
+{
     EXPECT_EQ(load("; settings\r\n[SERVER]\r\nIP = 10.1.2.3   \r\nPORT=6000\r\n"), 2);
     EXPECT_EQ(value("SERVER", "IP"), "10.1.2.3");
     EXPECT_EQ(value("SERVER", "PORT"), "6000");
@@ -46,9 +50,12 @@ TEST_F(ConfigLoader, BasicFileAndLookupRules) {
     EXPECT_EQ(value(nullptr, "IP"), "<absent>");
 }
 
-TEST_F(ConfigLoader, EntryLineRules) {
+TEST_F(ConfigLoader, EntryLineRules)
+{
     // Counted: every entry line, accepted or not. Headers, comments and blanks are not.
-    EXPECT_EQ(load("early=lost\n[S]\nP=1\nP =1\n=x\nnoequals\n  ab= c=d \n\tt=v\nab=second\n;c=d\n\n"), 8);
+    EXPECT_EQ(
+        load("early=lost\n[S]\nP=1\nP =1\n=x\nnoequals\n  ab= c=d \n\tt=v\nab=second\n;c=d\n\n"),
+        8);
     EXPECT_EQ(value("S", "P"), "1") << "P=1 is rejected, P =1 gives key P";
     EXPECT_EQ(value("S", "ab"), "c=d") << "first value kept, further = in the value";
     EXPECT_EQ(value("S", "\tt"), "v") << "tabs are not blanks";
@@ -59,7 +66,8 @@ TEST_F(ConfigLoader, EntryLineRules) {
     EXPECT_STREQ(tree_.first->key, "P") << "entries keep the order of first appearance";
 }
 
-TEST_F(ConfigLoader, SectionsAndDuplicates) {
+TEST_F(ConfigLoader, SectionsAndDuplicates)
+{
     EXPECT_EQ(load("[A]]  \nkk=1\n[B]\nkk=2\n[A]\njj=3\nkk=4\n[Z]\n[]\nqq=5\n"), 5);
     EXPECT_EQ(value("A", "kk"), "1");
     EXPECT_EQ(value("A", "jj"), "3") << "a repeated header continues the section";
@@ -72,7 +80,8 @@ TEST_F(ConfigLoader, SectionsAndDuplicates) {
     EXPECT_STREQ(tree_.next->next->name, "Z");
 }
 
-TEST_F(ConfigLoader, Continuation) {
+TEST_F(ConfigLoader, Continuation)
+{
     EXPECT_EQ(load("[SERVER]\nIP=10.1._\n; comment\n[SERVER]\n2.3\nNEXT=a_\nb_\nc\n"), 5);
     EXPECT_EQ(value("SERVER", "IP"), "10.1.2.3");
     EXPECT_EQ(value("SERVER", "NEXT"), "abc");
@@ -83,8 +92,10 @@ TEST_F(ConfigLoader, Continuation) {
     EXPECT_EQ(value("S", "lost"), "<absent>");
 }
 
-TEST_F(ConfigLoader, ByteRulesAndLimits) {
-    std::string text("[S]\r\nAA=1\x1A" "2\r\nBB=x");
+TEST_F(ConfigLoader, ByteRulesAndLimits)
+{
+    std::string text("[S]\r\nAA=1\x1A"
+                     "2\r\nBB=x");
     text += std::string("\0y\n", 3);
     text += "CC=" + std::string(3000, 'v') + "\n";
     text += std::string(300, 'K') + "=k\n";
@@ -101,7 +112,8 @@ TEST_F(ConfigLoader, ByteRulesAndLimits) {
     EXPECT_EQ(value("S", "EE"), "<absent>");
 }
 
-TEST_F(ConfigLoader, NothingToRead) {
+TEST_F(ConfigLoader, NothingToRead)
+{
     EXPECT_EQ(load("; only\n;comments\n\n   \n"), 0);
     EXPECT_EQ(load(""), 0);
     EXPECT_EQ(load_config((dir_.path + "/absent.ini").c_str(), &tree_), 0);

@@ -9,12 +9,14 @@
 
 namespace {
 
-std::string field(const field_list &list, int i) {
+std::string field(const field_list &list, int i)
+{
     return std::string(list.starts[i], static_cast<size_t>(list.lengths[i]));
 }
 
 // A list whose slots all hold a recognisable stale value, to see which ones a split clears.
-field_list stale_list(char *stale) {
+field_list stale_list(char *stale)
+{
     field_list list{};
     for (int i = 0; i < FIELD_LIST_CAPACITY; ++i) {
         list.starts[i] = stale;
@@ -24,10 +26,12 @@ field_list stale_list(char *stale) {
     return list;
 }
 
-std::string repeat_fields(int n, const char *separator) {
+std::string repeat_fields(int n, const char *separator)
+{
     std::string text;
     for (int i = 0; i < n; ++i) {
-        if (i) text += separator;
+        if (i)
+            text += separator;
         text += "f" + std::to_string(i);
     }
     return text;
@@ -35,7 +39,8 @@ std::string repeat_fields(int n, const char *separator) {
 
 }  // namespace
 
-TEST(SplitFields, PlainFieldsAndTrailingSeparator) {
+TEST(SplitFields, PlainFieldsAndTrailingSeparator)
+{
     field_list list{};
     char text[] = "a^|b^|c";
     ASSERT_EQ(split_fields(&list, text, "^|", 150), 3);
@@ -57,7 +62,8 @@ TEST(SplitFields, PlainFieldsAndTrailingSeparator) {
     EXPECT_EQ(list.starts[2], trailing + 6);
 }
 
-TEST(SplitFields, AbsentOrEmptyInputs) {
+TEST(SplitFields, AbsentOrEmptyInputs)
+{
     field_list list{};
     char text[] = "a;b";
     char empty[] = "";
@@ -73,7 +79,8 @@ TEST(SplitFields, AbsentOrEmptyInputs) {
     EXPECT_EQ(split_fields(&list, &many[0], ";", 100000), 150);
 }
 
-TEST(SplitFields, ClearsUpToTenSlotsBelowTheMaximum) {
+TEST(SplitFields, ClearsUpToTenSlotsBelowTheMaximum)
+{
     char stale[] = "stale";
     field_list list = stale_list(stale);
     char text[] = "a%b%c";
@@ -92,7 +99,8 @@ TEST(SplitFields, ClearsUpToTenSlotsBelowTheMaximum) {
     EXPECT_EQ(list.starts[4], stale);
 }
 
-TEST(SplitFields, CapOf150) {
+TEST(SplitFields, CapOf150)
+{
     field_list list{};
     std::string text = repeat_fields(151, "~|");
     ASSERT_EQ(split_fields(&list, &text[0], "~|", 150), 150);
@@ -107,7 +115,8 @@ TEST(SplitFields, CapOf150) {
     EXPECT_EQ(field(list, 3), "4");
 }
 
-TEST(SplitFields, CharacterReferencesDoNotCut) {
+TEST(SplitFields, CharacterReferencesDoNotCut)
+{
     field_list list{};
     char numeric[] = "x&#59;y;z";
     ASSERT_EQ(split_fields(&list, numeric, ";", 150), 2);
@@ -130,7 +139,8 @@ TEST(SplitFields, CharacterReferencesDoNotCut) {
     EXPECT_EQ(field(list, 2), "&");
 }
 
-TEST(SplitFields, QuotedFields) {
+TEST(SplitFields, QuotedFields)
+{
     field_list list{};
     char quoted[] = "\"a;b\";c";
     ASSERT_EQ(split_fields(&list, quoted, ";", 150), 2);
@@ -160,7 +170,8 @@ TEST(SplitFields, QuotedFields) {
     EXPECT_EQ(field(list, 0), "a;b");
 }
 
-TEST(SplitRecords, CutsAndTerminates) {
+TEST(SplitRecords, CutsAndTerminates)
+{
     field_list list{};
     char text[] = "r1~|r2~|";
     ASSERT_EQ(split_records(&list, text), 3);
@@ -181,7 +192,8 @@ TEST(SplitRecords, CutsAndTerminates) {
     EXPECT_EQ(split_records(nullptr, text), 0);
 }
 
-TEST(SplitRecords, CapAndClearedSlot) {
+TEST(SplitRecords, CapAndClearedSlot)
+{
     char stale[] = "stale";
     field_list list = stale_list(stale);
     char text[] = "x~|y";
@@ -197,7 +209,8 @@ TEST(SplitRecords, CapAndClearedSlot) {
     ASSERT_EQ(split_records(&list, &exact[0]), 150);
 }
 
-TEST(TerminateFields, SingleFieldIsLeftAlone) {
+TEST(TerminateFields, SingleFieldIsLeftAlone)
+{
     field_list list{};
     char text[] = "abc";
     ASSERT_EQ(split_fields(&list, text, ";", 150), 1);
@@ -207,7 +220,8 @@ TEST(TerminateFields, SingleFieldIsLeftAlone) {
     terminate_fields(nullptr);
 }
 
-TEST(EndsWith, Cases) {
+TEST(EndsWith, Cases)
+{
     EXPECT_EQ(ends_with("PlimoExcel.xla", "xla"), 0);
     EXPECT_EQ(ends_with("xl", "xla"), -1);
     EXPECT_EQ(ends_with("", "xla"), -1);
@@ -219,7 +233,8 @@ TEST(EndsWith, Cases) {
     EXPECT_EQ(ends_with("a.\xB0", "\x7F"), 1) << "bytes compare unsigned";
 }
 
-TEST(EntityLength, ShortestKnownName) {
+TEST(EntityLength, ShortestKnownName)
+{
     EXPECT_EQ(entity_length("&nbsp;"), 5);
     EXPECT_EQ(entity_length("&notin;"), 4);
     EXPECT_EQ(entity_length("&zz"), 0);
@@ -234,11 +249,14 @@ TEST(EntityLength, ShortestKnownName) {
     EXPECT_EQ(entity_length(nullptr), 0);
 }
 
-TEST(EntityLength, ConcurrentUseAgrees) {
+TEST(EntityLength, ConcurrentUseAgrees)
+{
     std::vector<std::thread> threads;
     std::vector<int> results(8, -1);
     for (int i = 0; i < 8; ++i)
         threads.emplace_back([&results, i] { results[i] = entity_length("&frac34;"); });
-    for (auto &t : threads) t.join();
-    for (int r : results) EXPECT_EQ(r, 7);
+    for (auto &t : threads)
+        t.join();
+    for (int r : results)
+        EXPECT_EQ(r, 7);
 }

@@ -8,7 +8,8 @@
 #include "catalogue/file_checksum.h"
 #include "temp_dir.h"
 
-TEST(Crc32, StandardValues) {
+TEST(Crc32, StandardValues)
+{
     EXPECT_EQ(crc32_update(0, "123456789", 9), 0xCBF43926u);
     EXPECT_EQ(crc32_bytewise(0, "123456789", 9), 0xCBF43926u);
     EXPECT_EQ(crc32_update(0, "", 0), 0u);
@@ -21,10 +22,12 @@ TEST(Crc32, StandardValues) {
 
 // The fast paths must agree with the one-byte table on every length and alignment, including
 // the block boundaries of the wide path (16 and 64 bytes).
-TEST(Crc32, FastPathMatchesBytewise) {
+TEST(Crc32, FastPathMatchesBytewise)
+{
     std::mt19937 random(12345);
     std::vector<uint8_t> data(70000);
-    for (auto &b : data) b = static_cast<uint8_t>(random());
+    for (auto &b : data)
+        b = static_cast<uint8_t>(random());
 
     for (size_t length = 0; length <= 300; ++length)
         for (size_t offset = 0; offset < 16; offset += 5)
@@ -42,7 +45,8 @@ TEST(Crc32, FastPathMatchesBytewise) {
     }
 }
 
-TEST(FileCrc32, ValuesAndStreaming) {
+TEST(FileCrc32, ValuesAndStreaming)
+{
     temp_dir dir = make_temp_dir();
     ASSERT_FALSE(dir.path.empty());
 
@@ -55,7 +59,8 @@ TEST(FileCrc32, ValuesAndStreaming) {
 
     // Larger than the read buffer and not a multiple of it.
     std::string big(3 * 65536 + 777, '\0');
-    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 131) ^ (i >> 7));
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 131) ^ (i >> 7));
     ASSERT_EQ(file_crc32(write_temp_file(dir, "big.bin", big).c_str(), &crc), 0);
     EXPECT_EQ(crc, crc32_bytewise(0, big.data(), big.size()));
 

@@ -20,9 +20,12 @@ static int parse(const std::string &text, manifest *m)
 
 static manifest m;
 
-TEST(Manifest, ReadsEveryFieldAndTheSignedLength) {
-    std::string signed_part = body("file " + HASH + " 47616 134097408000000000 Kickoff.xls\n"
-                                   "file " + std::string(64, '0') + " 0 0 \xB0\xA1 space d.dll\n",
+TEST(Manifest, ReadsEveryFieldAndTheSignedLength)
+{
+    std::string signed_part = body("file " + HASH +
+                                       " 47616 134097408000000000 Kickoff.xls\n"
+                                       "file " +
+                                       std::string(64, '0') + " 0 0 \xB0\xA1 space d.dll\n",
                                    "expires 1767225600\n");
     ASSERT_EQ(parse(signed_part + SIGNATURE_LINE, &m), MANIFEST_OK);
     EXPECT_EQ(m.sequence, 1765000000u);
@@ -40,7 +43,8 @@ TEST(Manifest, ReadsEveryFieldAndTheSignedLength) {
     EXPECT_EQ(manifest_find(&m, "kickoff.xls"), nullptr) << "lookup is exact";
 }
 
-TEST(Manifest, EveryTruncationIsRefused) {
+TEST(Manifest, EveryTruncationIsRefused)
+{
     std::string text = body("file " + HASH + " 1 2 a.dll\n") + SIGNATURE_LINE;
     for (size_t n = 0; n < text.size(); ++n)
         EXPECT_NE(parse_manifest(text.data(), n, &m), MANIFEST_OK) << n;
@@ -48,17 +52,23 @@ TEST(Manifest, EveryTruncationIsRefused) {
     EXPECT_NE(parse(text + "x", &m), MANIFEST_OK) << "nothing may follow the signature";
 }
 
-TEST(Manifest, RefusesMalformedContent) {
+TEST(Manifest, RefusesMalformedContent)
+{
     const std::string f = "file " + HASH + " 1 2 a.dll\n";
-    struct { std::string text; int result; } cases[] = {
+    struct {
+        std::string text;
+        int result;
+    } cases[] = {
         {"pavoset-manifest 2\nsequence 1\n" + f + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
         {"pavoset-manifest 1\r\nsequence 1\n" + f + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
         {"pavoset-manifest 1\nsequence 01\n" + f + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
-        {"pavoset-manifest 1\nsequence 18446744073709551616\n" + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
+        {"pavoset-manifest 1\nsequence 18446744073709551616\n" + SIGNATURE_LINE,
+         MANIFEST_BAD_FORMAT},
         {"pavoset-manifest 1\nsequence -1\n" + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
         {body(f, "expires 5\nexpires 6\n") + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
         {body(f + "expires 5\n") + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
-        {body("file " + std::string(64, 'A') + " 1 2 a.dll\n") + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
+        {body("file " + std::string(64, 'A') + " 1 2 a.dll\n") + SIGNATURE_LINE,
+         MANIFEST_BAD_FORMAT},
         {body("file " + HASH + "0 1 2 a.dll\n") + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
         {body("file " + HASH + "  1 2 a.dll\n") + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
         {body("file " + HASH + " 1 2\n") + SIGNATURE_LINE, MANIFEST_BAD_FORMAT},
@@ -74,28 +84,38 @@ TEST(Manifest, RefusesMalformedContent) {
         EXPECT_EQ(parse(c.text, &m), c.result) << c.text;
 }
 
-TEST(Manifest, RefusesUnsafeReservedAndDuplicateNames) {
-    const char *bad[] = {"..\\x.dll", "sub/x.dll", "C:x.dll", "tab\tx", MANIFEST_FILE_NAME,
-                         "PAVOSET.MANIFEST"};
+TEST(Manifest, RefusesUnsafeReservedAndDuplicateNames)
+{
+    const char *bad[] = {"..\\x.dll", "sub/x.dll",        "C:x.dll",
+                         "tab\tx",    MANIFEST_FILE_NAME, "PAVOSET.MANIFEST"};
     for (const char *name : bad)
         EXPECT_EQ(parse(body("file " + HASH + " 1 2 " + name + "\n") + SIGNATURE_LINE, &m),
-                  MANIFEST_BAD_NAME) << name;
+                  MANIFEST_BAD_NAME)
+            << name;
     std::string nul_name = body("file " + HASH + " 1 2 a") + '\0' + "b\n" + SIGNATURE_LINE;
     EXPECT_EQ(parse(nul_name, &m), MANIFEST_BAD_NAME);
-    EXPECT_EQ(parse(body("file " + HASH + " 1 2 A.dll\nfile " + HASH + " 1 2 a.DLL\n") +
-                    SIGNATURE_LINE, &m), MANIFEST_BAD_NAME) << "one file on Windows";
+    EXPECT_EQ(
+        parse(body("file " + HASH + " 1 2 A.dll\nfile " + HASH + " 1 2 a.DLL\n") + SIGNATURE_LINE,
+              &m),
+        MANIFEST_BAD_NAME)
+        << "one file on Windows";
     // A code page 949 trail byte that looks like a letter is not folded: two distinct names.
-    EXPECT_EQ(parse(body("file " + HASH + " 1 2 \x81\x61.dll\nfile " + HASH + " 1 2 \x81\x41.dll\n") +
-                    SIGNATURE_LINE, &m), MANIFEST_OK);
+    EXPECT_EQ(
+        parse(body("file " + HASH + " 1 2 \x81\x61.dll\nfile " + HASH + " 1 2 \x81\x41.dll\n") +
+                  SIGNATURE_LINE,
+              &m),
+        MANIFEST_OK);
     std::string many;
     for (int i = 0; i <= MANIFEST_MAX_FILES; ++i)
         many += "file " + HASH + " 1 2 f" + std::to_string(i) + "\n";
     EXPECT_EQ(parse(body(many) + SIGNATURE_LINE, &m), MANIFEST_TOO_MANY_FILES);
 }
 
-TEST(Manifest, PublicKeysAndBase64AreStrict) {
+TEST(Manifest, PublicKeysAndBase64AreStrict)
+{
     uint8_t raw[PUBLIC_KEY_SIZE];
-    for (int i = 0; i < PUBLIC_KEY_SIZE; ++i) raw[i] = (uint8_t)(i * 7 + 1);
+    for (int i = 0; i < PUBLIC_KEY_SIZE; ++i)
+        raw[i] = (uint8_t)(i * 7 + 1);
     char text[128];
     base64_encode(raw, sizeof raw, text);
     uint8_t key[PUBLIC_KEY_SIZE] = {};

@@ -8,7 +8,8 @@
 
 namespace {
 
-std::vector<uint8_t> encode(const framed_packet &packet, int capacity = 65535) {
+std::vector<uint8_t> encode(const framed_packet &packet, int capacity = 65535)
+{
     std::vector<uint8_t> out(static_cast<size_t>(capacity), 0xEE);
     int n = encode_packet(&packet, out.data(), static_cast<uint16_t>(capacity));
     out.resize(n > 0 ? static_cast<size_t>(n) : 0);
@@ -16,7 +17,9 @@ std::vector<uint8_t> encode(const framed_packet &packet, int capacity = 65535) {
 }
 
 // An answer header as a server sends it, with the given declared body length.
-std::vector<uint8_t> answer_header(uint8_t kind, uint8_t sub_kind, int32_t value, uint16_t body_length) {
+std::vector<uint8_t> answer_header(uint8_t kind, uint8_t sub_kind, int32_t value,
+                                   uint16_t body_length)
+{
     framed_packet packet{};
     init_packet(&packet, "srv", kind, sub_kind, value, nullptr, 0);
     std::vector<uint8_t> bytes = encode(packet);
@@ -27,7 +30,8 @@ std::vector<uint8_t> answer_header(uint8_t kind, uint8_t sub_kind, int32_t value
 
 }  // namespace
 
-TEST(PacketCodec, CatalogueRequestLayout) {
+TEST(PacketCodec, CatalogueRequestLayout)
+{
     framed_packet packet;
     std::memset(&packet, 0x5A, sizeof packet);
     init_packet(&packet, nullptr, KIND_REQUEST, SUB_CATALOGUE, 0, nullptr, 0);
@@ -42,7 +46,8 @@ TEST(PacketCodec, CatalogueRequestLayout) {
     EXPECT_EQ(bytes, expected);
 }
 
-TEST(PacketCodec, FileRequestNumbersAndName) {
+TEST(PacketCodec, FileRequestNumbersAndName)
+{
     framed_packet packet{};
     init_packet(&packet, nullptr, KIND_REQUEST, SUB_FILE, 0, "abc.dll", 7);
     std::vector<uint8_t> bytes = encode(packet);
@@ -69,7 +74,8 @@ TEST(PacketCodec, FileRequestNumbersAndName) {
     EXPECT_EQ(bytes[31], 4) << "a 30-byte name has no NUL and does not spill";
 }
 
-TEST(PacketCodec, EncodeRefusals) {
+TEST(PacketCodec, EncodeRefusals)
+{
     framed_packet packet{};
     init_packet(&packet, nullptr, 4, 6, 0, "abc.dll", 7);
     std::vector<uint8_t> out(51, 0xEE);
@@ -85,7 +91,8 @@ TEST(PacketCodec, EncodeRefusals) {
     EXPECT_EQ(encode_packet(&packet, small.data(), 64), 0);
 }
 
-TEST(PacketCodec, RoundTrip) {
+TEST(PacketCodec, RoundTrip)
+{
     const char body[] = "catalogue text";
     framed_packet sent{};
     init_packet(&sent, "x", 4, 7, -123456, body, 14);
@@ -119,11 +126,13 @@ TEST(PacketCodec, RoundTrip) {
     release_packet(nullptr);
 }
 
-TEST(PacketCodec, DecodeInPlaceWithCallerStorage) {
+TEST(PacketCodec, DecodeInPlaceWithCallerStorage)
+{
     // The session decodes its answer buffer into itself: the body moves to the buffer start.
     std::vector<uint8_t> buffer(65535, 0);
     std::vector<uint8_t> bytes = answer_header(4, 7, 1000, 300);
-    for (int i = 0; i < 300; ++i) bytes.push_back(static_cast<uint8_t>('a' + i % 26));
+    for (int i = 0; i < 300; ++i)
+        bytes.push_back(static_cast<uint8_t>('a' + i % 26));
     std::memcpy(buffer.data(), bytes.data(), bytes.size());
 
     framed_packet packet{};
@@ -138,7 +147,8 @@ TEST(PacketCodec, DecodeInPlaceWithCallerStorage) {
     EXPECT_EQ(packet.body, nullptr);
 }
 
-TEST(PacketCodec, LengthLimits) {
+TEST(PacketCodec, LengthLimits)
+{
     // 40000 is beyond the codec's limit: no body at all, whoever provides storage.
     std::vector<uint8_t> bytes = answer_header(4, 7, 1000, 40000);
     bytes.resize(44 + 100, 'q');
@@ -169,7 +179,8 @@ TEST(PacketCodec, LengthLimits) {
     EXPECT_EQ(storage[32767], 0);
 }
 
-TEST(PacketCodec, ShortReceptions) {
+TEST(PacketCodec, ShortReceptions)
+{
     // A body declared longer than what arrived: only the received bytes, the rest zero, marked.
     std::vector<uint8_t> bytes = answer_header(4, 6, 1000, 100);
     bytes.resize(44 + 10, 'k');
@@ -186,7 +197,8 @@ TEST(PacketCodec, ShortReceptions) {
     framed_packet partial{};
     init_packet(&partial, "keep", 9, 9, 77, nullptr, 0);
     uint8_t raw[40];
-    for (int i = 0; i < 40; ++i) raw[i] = static_cast<uint8_t>(i + 1);
+    for (int i = 0; i < 40; ++i)
+        raw[i] = static_cast<uint8_t>(i + 1);
     decode_packet(&partial, raw, 20);
     EXPECT_EQ(partial.start_marker, 1);
     EXPECT_EQ(partial.name[18], 20);
@@ -209,7 +221,8 @@ TEST(PacketCodec, ShortReceptions) {
     EXPECT_EQ(partial.value, 77);
 }
 
-TEST(AckDatagram, BytesAndVerdicts) {
+TEST(AckDatagram, BytesAndVerdicts)
+{
     uint8_t ack[ACK_SIZE];
     make_ack(ack, ACK_CLIENT);
     const uint8_t expected[8] = {0x03, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x01, 0x30};

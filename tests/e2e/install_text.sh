@@ -32,7 +32,7 @@ screenshot first-install-text-done
 screenshot_main_window "$PAVOSET_ARTIFACTS/main-window-after-install.png"
 check "close" ua close
 QUESTION=$(ua --timeout 5000 wait-msgbox | tr -d '\r')
-check "closing question" test "$QUESTION" = $'♧ Pavoset.EXE 플러그인 설치\n본 프로그램은 최초 설치후 Excel 메뉴에 플러그인 설치작업을 하여야 합니다!\n\n지금 바로 설치화면으로 넘어가시겠습니까?'
+check "closing question" test "$QUESTION" = "$(program_text TEXT_CLOSING_CAPTION)"$'\n'"$(program_text TEXT_CLOSING_QUESTION)"
 [ -n "$QUESTION" ] && e2e_log "question: $(tr '\n' '|' <<<"$QUESTION")"
 screenshot first-install-question
 check "answer Yes" ua answer-msgbox yes
@@ -84,7 +84,7 @@ check "two rows" wait_rows 2
 check "both Match" all_rows_are "$STATUS_MATCH" 2
 check "Download" ua click 1
 BOX=$(ua --timeout 30000 wait-msgbox | tr -d '\r')
-check "nothing-to-upgrade box" test "$BOX" = $'Pavoset.exe\nUpgrade할 대상이 없습니다!'
+check "nothing-to-upgrade box" test "$BOX" = $'Pavoset.exe\n'"$(program_text TEXT_NOTHING_TO_UPGRADE)"
 [ -n "$BOX" ] && e2e_log "box: $(tr '\n' '|' <<<"$BOX")"
 screenshot nothing-to-upgrade-box
 check "answer OK" ua answer-msgbox ok
@@ -212,7 +212,7 @@ check "no nothing-to-upgrade box" ua --timeout 1000 expect-no-msgbox
 LINE=$(message_line)
 e2e_log "message line: $LINE"
 check "both files failed for want of a connection" \
-    bash -c 'grep -q "Kickoff.xls(연결 실패)" <<<"$0" && grep -q "Stickrow64.dll(연결 실패)" <<<"$0"' "$LINE"
+    bash -c 'grep -q "Kickoff.xls($1)" <<<"$0" && grep -q "Stickrow64.dll($1)" <<<"$0"' "$LINE" "$(program_text TEXT_REASON_NO_CONNECTION)"
 check "server back" start_relay tcp "$RELAY_PORT" "$ROOT_PORT" pad,drop
 check "Download again" ua click 1
 check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"

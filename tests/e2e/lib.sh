@@ -11,14 +11,14 @@
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # shellcheck source=../../tools/wine/env.sh
 . "$E2E_ROOT/tools/wine/env.sh"
+# shellcheck source=../../tools/ports.sh
+. "$E2E_ROOT/tools/ports.sh"
 
 INSTALL_KEY='HKCU\Software\TervalenWyndale'
 SERVER_KEY='HKCU\Software\TervalenWyndale\PlimoExcel\Server'
-MAIN_TITLE='♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램'
-STATUS_NEW='★신규'
-STATUS_CHANGED='☆변경'
-STATUS_MATCH='=일치='
-COMPLETION_TEXT='설치(Upgrade)가 완료되었습니다'
+# shellcheck source=texts.sh
+. "$E2E_ROOT/tests/e2e/texts.sh"
+# The message line as the dialog resource sets it (a resource text, so not in res/texts.h).
 INITIAL_MESSAGE='작업중인 모든 Excel파일을 닫은 후'
 
 E2E_FAILED=0
@@ -26,7 +26,7 @@ E2E_OWN_PREFIX=
 E2E_OWN_SCRATCH=
 E2E_PIDS=()          # servers and relays, stopped at exit
 PAVOSET_PID=
-E2E_PORT_NEXT=
+E2E_PORTS_GIVEN=()   # handed out by next_port
 
 e2e_log() { printf '  %s\n' "$*"; }
 
@@ -222,21 +222,14 @@ reg_is() {  # name expected
 }
 
 # ---------------------------------------------------------------- loopback peers
-# next_port VAR: a port of our range (23500-23999) that nothing listens on. Not a $(...)
-# function: the counter must survive the call.
+# next_port VAR: a loopback port nothing listens on (tools/ports.sh), other than those this
+# script was given already and has not yet bound. Not a $(...) function: the list of given
+# ports must survive the call.
 next_port() {
     local p
-    [ -n "$E2E_PORT_NEXT" ] || E2E_PORT_NEXT=$((23500 + ($$ % 60) * 8))
-    for _ in $(seq 1 100); do
-        p=$E2E_PORT_NEXT
-        E2E_PORT_NEXT=$((E2E_PORT_NEXT + 1))
-        [ "$E2E_PORT_NEXT" -gt 23999 ] && E2E_PORT_NEXT=23500
-        if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
-            printf -v "$1" '%s' "$p"
-            return 0
-        fi
-    done
-    return 1
+    p=$(free_port "${E2E_PORTS_GIVEN[@]}") || return 1
+    E2E_PORTS_GIVEN+=("$p")
+    printf -v "$1" '%s' "$p"
 }
 
 make_library() {  # dir [file...]: the sample library, or only the named files of it
@@ -306,103 +299,8 @@ stop_pid() {
 #             client sends it.
 start_relay() {
     local proto=$1 listen=$2 target=$3 modes=${4:-}
-    python3 - "$proto" "$listen" "$target" "$modes" >"$E2E_DIR/relay-$listen.log" 2>&1 <<'PY' &
-import select, socket, sys, threading
-proto, listen, target = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-modes = sys.argv[4].split(",") if sys.argv[4] else []
-impostor = "impostor" in modes
-if proto == "udp":
-    front = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    front.bind(("127.0.0.1", listen))
-    back = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    back.bind(("127.0.0.1", 0))
-    fake = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    fake.bind(("127.0.0.1", 0))
-    client = None
-    print("ready", flush=True)
-    while True:
-        ready, _, _ = select.select([front, back, fake], [], [])
-        for s in ready:
-            data, sender = s.recvfrom(65536)
-            if s is fake:
-                print("impostor heard %d bytes" % len(data), flush=True)
-            elif s is front:
-                client = sender
-                if impostor and len(data) >= 44 and data[31] == 4 and data[32] == 7:
-                    body = b"evil.dll^|1^|1^|0^|0~|evil2.dll^|1^|1^|0^|0"
-                    head = (bytes([0xA0]) + bytes(30) + bytes([4, 7, 0, 0, 0, 0]) +
-                            (1000).to_bytes(4, "big") + len(body).to_bytes(2, "big") + bytes([0x0F]))
-                    fake.sendto(bytes([3, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 7, 0x30]), sender)
-                    fake.sendto(head + body, sender)
-                    print("impostor answered", flush=True)
-                back.sendto(data, ("127.0.0.1", target))
-            elif client:
-                front.sendto(data, client)
-else:
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", listen))
-    server.listen(8)
-    print("ready", flush=True)
-    def pump(a, b):
-        try:
-            while True:
-                data = a.recv(65536)
-                if not data:
-                    break
-                b.sendall(data)
-        except OSError:
-            pass
-        for s in (a, b):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-    def shape(up, conn):
-        # Server to client, answer by answer: each ends at its NUL; a file answer's third
-        # field says how many data bytes follow it.
-        buf, remaining = b"", 0
-        try:
-            while True:
-                data = up.recv(65536)
-                if not data:
-                    break
-                buf += data
-                out = b""
-                while buf:
-                    if remaining > 0:
-                        take = buf[:remaining]
-                        out, buf, remaining = out + take, buf[len(take):], remaining - len(take)
-                        continue
-                    nul = buf.find(b"\0")
-                    if nul < 0:
-                        break
-                    answer, buf = buf[:nul + 1], buf[nul + 1:]
-                    out += answer
-                    if b"^|" in answer:
-                        if "drop" in modes:
-                            conn.sendall(out)
-                            raise OSError("dropped after the catalogue")
-                        continue
-                    fields = answer[9:-1].split(b"~|")
-                    if answer.startswith(b"#EXL: OK:") and len(fields) >= 3:
-                        remaining = int(fields[2] or 0)
-                        if "pad" in modes:
-                            out += b"\0" * 4000
-                conn.sendall(out)
-        except (OSError, ValueError):
-            pass
-        for s in (conn, up):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-    while True:
-        conn, _ = server.accept()
-        up = socket.create_connection(("127.0.0.1", target))
-        threading.Thread(target=pump, args=(conn, up), daemon=True).start()
-        threading.Thread(target=shape if modes else pump, args=(up, conn), daemon=True).start()
-PY
+    python3 "$E2E_ROOT/tests/e2e/relay.py" "$proto" "$listen" "$target" "$modes" \
+        >"$E2E_DIR/relay-$listen.log" 2>&1 &
     local pid=$! i
     E2E_PIDS+=("$pid")
     for i in $(seq 1 50); do

@@ -84,7 +84,7 @@ check "main window" start_pavoset
 check "catalogue rows over datagrams" wait_rows "$FILES" 60000
 check "Download" ua click 1
 # The framed installer tells of each failed file in a box of its own.
-BOX=$(ua --timeout 60000 --caption '다운로드 실패' wait-msgbox | tr -d '\r')
+BOX=$(ua --timeout 60000 --caption "$(program_text TEXT_DOWNLOAD_FAILED_CAPTION)" wait-msgbox | tr -d '\r')
 e2e_log "box: $(tr '\n' '|' <<<"$BOX")"
 check "failure box names the file" grep -q 'Stickrow64.dll' <<<"$BOX"
 screenshot framed-file-in-use-box

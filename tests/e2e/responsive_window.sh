@@ -37,9 +37,9 @@ check "the window answered every message within a second" test "$MISSED" = 0
 check "progress: connecting" grep -qF "서버에 연결 중" <<<"$LINES"
 check "progress: the framed tries" grep -qF "프레임 프로토콜 (시도 2/2, 요청" <<<"$LINES"
 check "Download waits for the list" test "$(ua enabled 1 | tr -d '\r')" = 0
-BOX=$(ua --timeout 90000 --caption '오류' wait-msgbox | tr -d '\r')
+BOX=$(ua --timeout 90000 --caption "$(program_text TEXT_ERROR_CAPTION)" wait-msgbox | tr -d '\r')
 e2e_log "failure box after $(($(date +%s) - START)) s: $(tr '\n' '|' <<<"$BOX")"
-check "failure box" test "$BOX" = $'오류\n엑셀 서버와 통신 실패.'
+check "failure box" test "$BOX" = "$(program_text TEXT_ERROR_CAPTION)"$'\n'"$(program_text TEXT_COMMUNICATION_FAILURE)"
 check "answer OK" ua answer-msgbox ok
 check "Download usable again" ua --timeout 5000 wait-enabled 1
 check "empty list" test "$(ua row-count | tr -d '\r')" = 0

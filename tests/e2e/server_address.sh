@@ -16,7 +16,7 @@ START=$(date +%s)
 check "main window" start_pavoset
 BOX=$(ua --timeout 120000 wait-msgbox | tr -d '\r')
 e2e_log "failure box after $(($(date +%s) - START)) s: $(tr '\n' '|' <<<"$BOX")"
-check "communication failure box" test "$BOX" = $'오류\n엑셀 서버와 통신 실패.'
+check "communication failure box" test "$BOX" = "$(program_text TEXT_ERROR_CAPTION)"$'\n'"$(program_text TEXT_COMMUNICATION_FAILURE)"
 screenshot no-server-box
 check "answer OK" ua answer-msgbox ok
 check "empty list" test "$(ua row-count | tr -d '\r')" = 0

@@ -55,7 +55,7 @@ start_on_a() {
 scenario settings-shows-local-server
 check "program on server A" start_on_a
 check "dialog opened from the menu" open_settings
-check "caption" ip_is dlg-find '서버 수동 설정'
+check "caption" ip_is dlg-find "$(program_text TEXT_SETTINGS_DIALOG_CAPTION)"
 check "box checked" dlg_is dlg-checked 2005 1
 check "address control enabled" dlg_is dlg-enabled 2001 1
 check "address fields" ip_is ip-fields 127.0.0.1
@@ -87,7 +87,7 @@ check "clear the address" ua ip-clear
 check "blank" ip_is ip-blank 1
 check "Apply" ua dlg-click 2004
 BOX=$(ua --timeout 5000 wait-msgbox | tr -d '\r')
-check "missing address message" test "$BOX" = $'환경 설정\n로컬 서버 IP를 입력하세요.'
+check "missing address message" test "$BOX" = "$(program_text TEXT_SETTINGS_CAPTION)"$'\n'"$(program_text TEXT_MISSING_ADDRESS)"
 [ -n "$BOX" ] && e2e_log "box: $(tr '\n' '|' <<<"$BOX")"
 check "OK" ua answer-msgbox ok
 check "dialog stays open" dialog_still_open
@@ -96,7 +96,7 @@ check "address typed" ua ip-set 127.0.0.1
 check "port emptied" ua dlg-set-text 2003 ""
 check "Apply" ua dlg-click 2004
 BOX=$(ua --timeout 5000 wait-msgbox | tr -d '\r')
-check "missing port message" test "$BOX" = $'환경 설정\n포트번호를 입력하세요.(기본:5757)'
+check "missing port message" test "$BOX" = "$(program_text TEXT_SETTINGS_CAPTION)"$'\n'"$(program_text TEXT_MISSING_PORT)"
 check "OK" ua answer-msgbox ok
 check "dialog stays open" dialog_still_open
 check "nothing stored" registry_unchanged

@@ -6,9 +6,9 @@ set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 e2e_setup || exit 1
 
-VERIFIED_TEXT='게시자 서명 확인됨'
-MISMATCH_TEXT='서명 불일치'
-UNKNOWN_KEY_TEXT='등록된 게시자 키의 서명이 아닙니다'
+VERIFIED_TEXT=$(program_text TEXT_SIGNATURE_VERIFIED)
+MISMATCH_TEXT=$(program_text TEXT_REASON_SIGNATURE_MISMATCH)
+UNKNOWN_KEY_TEXT=$(program_text TEXT_VERDICT_UNKNOWN_KEY)
 
 ROOT="$E2E_DIR/library"
 make_library "$ROOT" || setup_failed signed-library-setup

@@ -61,7 +61,7 @@ run_log_mark
 run_unattended -install -ip 127.0.0.1
 check "-install: some failed (1)" exit_code_is 1
 check "failed file printed" grep -qF "설치 실패: Stickrow64.dll" <<<"$UNATTENDED_OUT"
-check "log: failed file with its reason" run_log_has "설치 실패: Stickrow64.dll ($(stat -c %s "$ROOT/Stickrow64.dll") 바이트): 사용 중"
+check "log: failed file with its reason" run_log_has "설치 실패: Stickrow64.dll ($(stat -c %s "$ROOT/Stickrow64.dll") 바이트): $(program_text TEXT_REASON_IN_USE)"
 check "log: -ip as the source" run_log_has "(-ip)"
 check "others installed" same_as_server "$ROOT" Kickoff.xls
 release_file

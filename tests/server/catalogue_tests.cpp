@@ -26,9 +26,10 @@ TEST(FileTime, HalvesAreSignedBitPatternsOfTheWindowsTime)
 TEST(WireName, RefusesNamesTheClientCannotTakeSafely)
 {
     const char *const refused[] = {
-        "", ".", "..", "..\\x", "../x", "C:\\x", "a/b", "a\\b", "c:x", "a|b", "a^|b", "a~|b",
-        "tab\there", "del\x7f", "a*b", "a?b", "a<b", "a>b", "a\"b", "ends.", "ends ",
-        "CON", "con.xls", "Lpt1.dll", "COM9", "nul .txt", "x&amp", "x&lt", "'quoted'",
+        "",     ".",        "..",    "..\\x", "../x",      "C:\\x",   "a/b",     "a\\b",
+        "c:x",  "a|b",      "a^|b",  "a~|b",  "tab\there", "del\x7f", "a*b",     "a?b",
+        "a<b",  "a>b",      "a\"b",  "ends.", "ends ",     "CON",     "con.xls", "Lpt1.dll",
+        "COM9", "nul .txt", "x&amp", "x&lt",  "'quoted'",
     };
     for (const char *name : refused)
         EXPECT_FALSE(wire_name_problem(name).empty()) << "accepted: " << name;
@@ -36,8 +37,8 @@ TEST(WireName, RefusesNamesTheClientCannotTakeSafely)
     EXPECT_FALSE(wire_name_problem(std::string("a\0b", 3)).empty());
 
     const char *const accepted[] = {
-        "PlimoExcel.xla", "Kickoff.xls", "Stickrow64.dll", "a&b.dll", "x&amp;y.dll", "it's.xls",
-        "COM10.dll", "console.dll", "a~b^c.dll", ".hidden",
+        "PlimoExcel.xla", "Kickoff.xls", "Stickrow64.dll", "a&b.dll",   "x&amp;y.dll",
+        "it's.xls",       "COM10.dll",   "console.dll",    "a~b^c.dll", ".hidden",
     };
     for (const char *name : accepted)
         EXPECT_EQ(wire_name_problem(name), "") << name;
@@ -63,8 +64,9 @@ static std::string expected_record(const std::string &dir, const std::string &na
     uint64_t ft = (static_cast<uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
                   static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
     return name + "^|" + std::to_string(crc32_update(0, content.data(), content.size())) + "^|" +
-           std::to_string(content.size()) + "^|" + std::to_string(static_cast<int32_t>(ft & 0xFFFFFFFFu)) +
-           "^|" + std::to_string(static_cast<int32_t>(ft >> 32));
+           std::to_string(content.size()) + "^|" +
+           std::to_string(static_cast<int32_t>(ft & 0xFFFFFFFFu)) + "^|" +
+           std::to_string(static_cast<int32_t>(ft >> 32));
 }
 
 TEST(Catalogue, SampleLibraryRecordsMatchTheFiles)
@@ -75,8 +77,9 @@ TEST(Catalogue, SampleLibraryRecordsMatchTheFiles)
     ASSERT_TRUE(open_catalogue_cache(&cache, dir, &error)) << error;
     ASSERT_TRUE(refresh_catalogue(&cache, &error)) << error;
 
-    const char *const names[] = {"Kickoff.xls", "PlimoChart.xla", "PlimoExcel.xla", "PlimoHelp.xls",
-                                 "PlimoSetup.ini", "Stickrow.dll", "Stickrow64.dll"};
+    const char *const names[] = {"Kickoff.xls",   "PlimoChart.xla", "PlimoExcel.xla",
+                                 "PlimoHelp.xls", "PlimoSetup.ini", "Stickrow.dll",
+                                 "Stickrow64.dll"};
     std::string expected;
     for (const char *name : names)
         expected += (expected.empty() ? "" : "~|") + expected_record(dir, name);
@@ -86,7 +89,8 @@ TEST(Catalogue, SampleLibraryRecordsMatchTheFiles)
     ASSERT_EQ(cache.current.files.size(), 7u);
     const library_file &big = cache.current.files[6];
     EXPECT_EQ(big.fs_name, "Stickrow64.dll");
-    EXPECT_GE(static_cast<uint32_t>(filetime_from_unix(big.mtime_sec, big.mtime_nsec)), 0x80000000u);
+    EXPECT_GE(static_cast<uint32_t>(filetime_from_unix(big.mtime_sec, big.mtime_nsec)),
+              0x80000000u);
     EXPECT_NE(expected.find("^|-"), std::string::npos);
     EXPECT_GT(big.size, 3000000u);
     EXPECT_EQ(framed_catalogue_body(cache.current), expected);
@@ -119,7 +123,8 @@ TEST(Catalogue, ChecksumsAreCachedUntilAFileChanges)
     ASSERT_TRUE(refresh_catalogue(&cache, &error));
     EXPECT_EQ(cache.bytes_checksummed, 17000u);
     EXPECT_NE(cache.current.files[0].crc, old_crc);
-    EXPECT_EQ(cache.current.text.substr(0, cache.current.text.find("~|")), expected_record(dir, "a.dll"));
+    EXPECT_EQ(cache.current.text.substr(0, cache.current.text.find("~|")),
+              expected_record(dir, "a.dll"));
     remove_folder(dir);
 }
 
@@ -156,7 +161,8 @@ TEST(Catalogue, RefusesLibrariesTheClientCannotTake)
                  write_file(dir + "/f" + std::to_string(i + 10) + ".dll", "x");
          },
          "more than 15"},
-        {"unsafe name", [](const std::string &dir) { write_file(dir + "/a:b.dll", "x"); }, "a:b.dll"},
+        {"unsafe name", [](const std::string &dir) { write_file(dir + "/a:b.dll", "x"); },
+         "a:b.dll"},
         {"name without code page 949 form",
          [](const std::string &dir) { write_file(dir + "/\xF0\x9F\x98\x80.dll", "x"); }, "949"},
         {"case collision",

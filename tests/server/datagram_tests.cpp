@@ -44,7 +44,8 @@ struct datagram_fixture : ::testing::Test {
     }
     void send_raw(const std::string &bytes)
     {
-        sendto(udp, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        sendto(udp, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&address),
+               sizeof address);
     }
     // The next datagram within timeout_ms, or "" when none came.
     std::string receive_raw(int timeout_ms)
@@ -56,9 +57,11 @@ struct datagram_fixture : ::testing::Test {
     static std::string request_bytes(uint8_t kind, uint8_t sub_kind, const std::string &body = "")
     {
         framed_packet packet;
-        init_packet(&packet, nullptr, kind, sub_kind, 0, body.data(), static_cast<uint16_t>(body.size()));
+        init_packet(&packet, nullptr, kind, sub_kind, 0, body.data(),
+                    static_cast<uint16_t>(body.size()));
         std::string bytes(PACKET_HEADER_SIZE + body.size(), '\0');
-        encode_packet(&packet, reinterpret_cast<uint8_t *>(&bytes[0]), static_cast<uint16_t>(bytes.size()));
+        encode_packet(&packet, reinterpret_cast<uint8_t *>(&bytes[0]),
+                      static_cast<uint16_t>(bytes.size()));
         return bytes;
     }
 };
@@ -123,7 +126,11 @@ TEST_F(datagram_fixture, MalformedDatagramsAreDroppedAndServiceGoesOn)
     oversized_body[42] = '\xF4';
     std::string long_body = request_bytes(KIND_REQUEST, SUB_CATALOGUE, std::string(300, 'x'));
     const std::string junk[] = {
-        std::string("x"), std::string(43, '\xA0'), std::string(7, '\x03'), oversized_body, long_body,
+        std::string("x"),
+        std::string(43, '\xA0'),
+        std::string(7, '\x03'),
+        oversized_body,
+        long_body,
         std::string(9000, '\xFF'),
         std::string("\x03\x88\x89\x8A\x8B\x8C\x01\x30", 8),  // an ack with no exchange open
     };
@@ -180,7 +187,8 @@ TEST_F(datagram_fixture, ClientsAreToldApartByAddress)
     std::string request = request_bytes(KIND_REQUEST, SUB_PORT);
     // Both open an exchange; only the one that acknowledges gets the reply.
     send_raw(request);
-    sendto(other, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    sendto(other, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&address),
+           sizeof address);
     EXPECT_EQ(receive_raw(2000).size(), 8u);
     EXPECT_EQ(receive_raw(2000).size(), 44u);
     char buffer[128];
@@ -213,7 +221,8 @@ TEST(DatagramService, AbandonedExchangesAreBounded)
     uint8_t request[PACKET_HEADER_SIZE];
     encode_packet(&packet, request, sizeof request);
     for (int i = 0; i < DATAGRAM_MAX_PENDING + 100; ++i) {
-        asio::ip::udp::endpoint from(asio::ip::make_address_v4(0x7F000001u), static_cast<uint16_t>(1 + i % 60000));
+        asio::ip::udp::endpoint from(asio::ip::make_address_v4(0x7F000001u),
+                                     static_cast<uint16_t>(1 + i % 60000));
         from.address(asio::ip::make_address_v4(0x7F000001u + static_cast<uint32_t>(i / 60000)));
         auto replies = datagram_reply(&service, request, sizeof request, from);
         ASSERT_EQ(replies.size(), 2u);
@@ -240,7 +249,8 @@ struct loopback_forwarder {
         sockaddr_in any = probe_address("127.0.0.1", 0);
         socklen_t length = sizeof any;
         if (listener < 0 || bind(listener, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0 ||
-            listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr *>(&any), &length) != 0)
+            listen(listener, 1) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr *>(&any), &length) != 0)
             return false;
         port = ntohs(any.sin_port);
         return true;
@@ -259,7 +269,8 @@ struct loopback_forwarder {
             auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             char buffer[16384];
             while ((open_from[0] || open_from[1]) && std::chrono::steady_clock::now() < give_up) {
-                pollfd fds[2] = {{open_from[0] ? client : -1, POLLIN, 0}, {open_from[1] ? server : -1, POLLIN, 0}};
+                pollfd fds[2] = {{open_from[0] ? client : -1, POLLIN, 0},
+                                 {open_from[1] ? server : -1, POLLIN, 0}};
                 if (poll(fds, 2, 200) <= 0)
                     continue;
                 for (int side = 0; side < 2; ++side) {
@@ -299,8 +310,8 @@ TEST(AnnouncePort, ClientToldTheForwardedPortFetchesThroughIt)
 
     int udp = probe_udp_socket(2000);
     probe_exchange port;
-    ASSERT_TRUE(probe_datagram_exchange(udp, probe_address("127.0.0.1", server->ports.text), KIND_REQUEST,
-                                        SUB_PORT, &port));
+    ASSERT_TRUE(probe_datagram_exchange(udp, probe_address("127.0.0.1", server->ports.text),
+                                        KIND_REQUEST, SUB_PORT, &port));
     probe_close(udp);
     EXPECT_EQ(port.value, forwarder.port);
     // The client goes where it was told, and the file arrives through the forwarder whole.

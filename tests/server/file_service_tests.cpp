@@ -32,9 +32,11 @@ struct file_fixture : ::testing::Test {
     static std::string request_bytes(const std::string &name)
     {
         framed_packet packet;
-        init_packet(&packet, nullptr, KIND_REQUEST, SUB_FILE, 0, name.data(), static_cast<uint16_t>(name.size()));
+        init_packet(&packet, nullptr, KIND_REQUEST, SUB_FILE, 0, name.data(),
+                    static_cast<uint16_t>(name.size()));
         std::string bytes(PACKET_HEADER_SIZE + name.size(), '\0');
-        encode_packet(&packet, reinterpret_cast<uint8_t *>(&bytes[0]), static_cast<uint16_t>(bytes.size()));
+        encode_packet(&packet, reinterpret_cast<uint8_t *>(&bytes[0]),
+                      static_cast<uint16_t>(bytes.size()));
         return bytes;
     }
     // Sends raw bytes and returns everything until the server closes (or 3 s pass).
@@ -67,7 +69,9 @@ TEST_F(file_fixture, EveryFileStreamsWholeAfterAnAnswerThatComesAlone)
     for (const library_file &file : expected.current.files) {
         probe_download download;
         download.keep_data = true;
-        ASSERT_EQ(probe_framed_download("127.0.0.1", server->ports.file, file.wire_name, &download, 3000), 1)
+        ASSERT_EQ(
+            probe_framed_download("127.0.0.1", server->ports.file, file.wire_name, &download, 3000),
+            1)
             << file.fs_name;
         EXPECT_TRUE(download.answer_alone) << file.fs_name;
         EXPECT_EQ(download.value, PACKET_ACCEPTED);
@@ -88,9 +92,15 @@ TEST_F(file_fixture, UnknownUnsafeOrMalformedRequestsGetValueZeroAndAClose)
     std::string wrong_kind = request_bytes("Kickoff.xls");
     wrong_kind[32] = SUB_CATALOGUE;
     const std::string requests[] = {
-        request_bytes("nothing.dll"), request_bytes("..\\Kickoff.xls"), request_bytes("../Kickoff.xls"),
-        request_bytes("C:\\x"), request_bytes("/etc/passwd"), request_bytes("kickoff.xls"),
-        no_body, too_long, wrong_kind,
+        request_bytes("nothing.dll"),
+        request_bytes("..\\Kickoff.xls"),
+        request_bytes("../Kickoff.xls"),
+        request_bytes("C:\\x"),
+        request_bytes("/etc/passwd"),
+        request_bytes("kickoff.xls"),
+        no_body,
+        too_long,
+        wrong_kind,
     };
     for (const std::string &request : requests) {
         std::string got = raw_exchange(request);
@@ -142,7 +152,8 @@ TEST_F(file_fixture, ManyConcurrentTransfersAllCheckOut)
     for (int i = 0; i < 30; ++i) {
         threads.emplace_back([&] {
             probe_download download;
-            if (probe_framed_download("127.0.0.1", server->ports.file, big.wire_name, &download, 10000) == 1 &&
+            if (probe_framed_download("127.0.0.1", server->ports.file, big.wire_name, &download,
+                                      10000) == 1 &&
                 download.crc == big.crc && download.received == big.size && download.answer_alone)
                 ++good;
         });

@@ -39,7 +39,9 @@ static double seconds_until_closed(int fd, int limit_ms)
     char buffer[65536];
     for (;;) {
         long n = probe_receive(fd, buffer, sizeof buffer, limit_ms);
-        if (n == 0 || (n < 0 && std::chrono::duration<double>(clock_type::now() - start).count() * 1000 < limit_ms))
+        if (n == 0 ||
+            (n < 0 &&
+             std::chrono::duration<double>(clock_type::now() - start).count() * 1000 < limit_ms))
             return std::chrono::duration<double>(clock_type::now() - start).count();
         if (n < 0)
             return -1;
@@ -70,7 +72,8 @@ TEST_F(robust_fixture, SilentAndHalfSpokenClientsAreClosedAfterTheRequestTimeout
     std::string answer;
     ASSERT_TRUE(probe_text_exchange(idle, "#REQ:UPDATELIST", 2048, &answer, 3000));
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    ASSERT_TRUE(probe_text_exchange(idle, "#REQ:UPDATELIST", 2048, &answer, 3000));  // past 300 ms: still open
+    ASSERT_TRUE(probe_text_exchange(idle, "#REQ:UPDATELIST", 2048, &answer,
+                                    3000));  // past 300 ms: still open
     double s = seconds_until_closed(idle, 3000);
     EXPECT_GT(s, 0.4);
     EXPECT_LT(s, 2.0);
@@ -109,15 +112,18 @@ TEST_F(robust_fixture, ConnectionCapTurnsAwayExtraClientsUntilOneLeaves)
     char buffer[256];
     long n = probe_receive(extra, buffer, sizeof buffer, 3000);
     ASSERT_GT(n, 0);
-    EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), std::string("#EXL:ERR:server busy\0", 21));
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)),
+              std::string("#EXL:ERR:server busy\0", 21));
     probe_close(extra);
     probe_download refused;
-    EXPECT_NE(probe_framed_download("127.0.0.1", server->ports.file, "Kickoff.xls", &refused, 2000), 1);
+    EXPECT_NE(probe_framed_download("127.0.0.1", server->ports.file, "Kickoff.xls", &refused, 2000),
+              1);
 
     probe_close(held[0]);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     probe_download download;
-    EXPECT_EQ(probe_framed_download("127.0.0.1", server->ports.file, "Kickoff.xls", &download, 3000), 1);
+    EXPECT_EQ(
+        probe_framed_download("127.0.0.1", server->ports.file, "Kickoff.xls", &download, 3000), 1);
     probe_close(held[1]);
     probe_close(held[2]);
 }
@@ -144,7 +150,8 @@ TEST_F(robust_fixture, SlowReaderIsDroppedWhileOthersAreServed)
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     if (!external_test_server()) {  // only an in-process server can be looked into
         int open_now = -1;
-        asio::post(server->io, [&] { open_now = server_state(server->server.get())->open_connections; });
+        asio::post(server->io,
+                   [&] { open_now = server_state(server->server.get())->open_connections; });
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(open_now, 0);
     }
@@ -179,7 +186,8 @@ TEST_F(robust_fixture, ClientsHangingUpMidFileDoNotDisturbTheServer)
     EXPECT_EQ(probe_text_download(fd, "Stickrow64.dll", &download, 3000), 1);
     probe_close(fd);
     probe_download framed;
-    EXPECT_EQ(probe_framed_download("127.0.0.1", server->ports.file, "Stickrow64.dll", &framed, 3000), 1);
+    EXPECT_EQ(
+        probe_framed_download("127.0.0.1", server->ports.file, "Stickrow64.dll", &framed, 3000), 1);
     EXPECT_EQ(framed.crc, download.crc);
 }
 
@@ -203,7 +211,8 @@ TEST_F(robust_fixture, LibraryChangesArePickedUpWithoutRestart)
 
     int udp = probe_udp_socket(2000);
     probe_exchange framed;
-    ASSERT_TRUE(probe_datagram_exchange(udp, probe_address("127.0.0.1", server->ports.text), 4, 7, &framed));
+    ASSERT_TRUE(probe_datagram_exchange(udp, probe_address("127.0.0.1", server->ports.text), 4, 7,
+                                        &framed));
     EXPECT_EQ(framed.body, expected.current.text);
     probe_close(udp);
 
@@ -228,7 +237,8 @@ TEST_F(robust_fixture, FileSwappedForALinkOutsideTheRootIsNotServed)
     EXPECT_EQ(answer.compare(0, 9, "#EXL:ERR:"), 0) << answer;
     probe_close(fd);
     probe_download download;
-    EXPECT_EQ(probe_framed_download("127.0.0.1", server->ports.file, "Kickoff.xls", &download, 3000), 0);
+    EXPECT_EQ(
+        probe_framed_download("127.0.0.1", server->ports.file, "Kickoff.xls", &download, 3000), 0);
     remove_folder(outside);
 }
 

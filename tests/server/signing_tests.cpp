@@ -34,9 +34,10 @@ static bool verifies(const std::string &public_key, const std::string &data, con
     unsigned char *der = nullptr;
     int der_length = i2d_ECDSA_SIG(sig, &der);
     EVP_MD_CTX *context = EVP_MD_CTX_new();
-    bool ok = key && EVP_DigestVerifyInit(context, nullptr, EVP_sha256(), nullptr, key) == 1 &&
-              EVP_DigestVerify(context, der, der_length,
-                               reinterpret_cast<const unsigned char *>(data.data()), data.size()) == 1;
+    bool ok =
+        key && EVP_DigestVerifyInit(context, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+        EVP_DigestVerify(context, der, der_length,
+                         reinterpret_cast<const unsigned char *>(data.data()), data.size()) == 1;
     EVP_MD_CTX_free(context);
     OPENSSL_free(der);
     ECDSA_SIG_free(sig);
@@ -151,8 +152,9 @@ TEST(LibrarySigning, ManifestIsServedButNeverListed)
     probe_close(fd);
     probe_download framed;
     framed.keep_data = true;
-    ASSERT_EQ(probe_framed_download("127.0.0.1", server->ports.file, MANIFEST_FILE_NAME, &framed,
-                                    3000), 1);
+    ASSERT_EQ(
+        probe_framed_download("127.0.0.1", server->ports.file, MANIFEST_FILE_NAME, &framed, 3000),
+        1);
     EXPECT_EQ(framed.data, "pavoset-manifest 1\n");
     stop_test_server(server.get());
 

@@ -41,22 +41,37 @@ bool external_test_server()
 }
 
 // The options as the command line gives them, for an external server.
-static std::vector<std::string> option_arguments(const server_options &options, const std::string &prefix,
+static std::vector<std::string> option_arguments(const server_options &options,
+                                                 const std::string &prefix,
                                                  const std::string &port_file)
 {
     static const char *const levels[] = {"error", "warn", "info", "debug"};
-    std::vector<std::string> args = {
-        "--root", prefix + options.root, "--bind", options.bind_address,
-        "--port", std::to_string(options.port), "--file-port", std::to_string(options.file_port),
-        "--port-file", prefix + port_file,
-        "--answer-gap-ms", std::to_string(options.answer_gap_ms),
-        "--request-timeout-ms", std::to_string(options.request_timeout_ms),
-        "--idle-timeout-ms", std::to_string(options.idle_timeout_ms),
-        "--stall-timeout-ms", std::to_string(options.stall_timeout_ms),
-        "--exchange-timeout-ms", std::to_string(options.exchange_timeout_ms),
-        "--max-connections", std::to_string(options.max_connections),
-        "--window-kb", std::to_string(options.window_kb),
-        "--log-level", levels[options.level]};
+    std::vector<std::string> args = {"--root",
+                                     prefix + options.root,
+                                     "--bind",
+                                     options.bind_address,
+                                     "--port",
+                                     std::to_string(options.port),
+                                     "--file-port",
+                                     std::to_string(options.file_port),
+                                     "--port-file",
+                                     prefix + port_file,
+                                     "--answer-gap-ms",
+                                     std::to_string(options.answer_gap_ms),
+                                     "--request-timeout-ms",
+                                     std::to_string(options.request_timeout_ms),
+                                     "--idle-timeout-ms",
+                                     std::to_string(options.idle_timeout_ms),
+                                     "--stall-timeout-ms",
+                                     std::to_string(options.stall_timeout_ms),
+                                     "--exchange-timeout-ms",
+                                     std::to_string(options.exchange_timeout_ms),
+                                     "--max-connections",
+                                     std::to_string(options.max_connections),
+                                     "--window-kb",
+                                     std::to_string(options.window_kb),
+                                     "--log-level",
+                                     levels[options.level]};
     if (options.announce_port) {
         args.push_back("--announce-port");
         args.push_back(std::to_string(options.announce_port));
@@ -107,7 +122,8 @@ static std::unique_ptr<running_server> start_external_server(const server_option
     }
     std::remove(port_file.c_str());
     if (running->ports.text <= 0 || running->ports.file <= 0) {
-        ADD_FAILURE() << "external server did not start: " << std::getenv("PAVOSET_TEST_SERVER_CMD");
+        ADD_FAILURE() << "external server did not start: "
+                      << std::getenv("PAVOSET_TEST_SERVER_CMD");
         stop_test_server(running.get());
         return nullptr;
     }

@@ -32,7 +32,10 @@ struct text_fixture : ::testing::Test {
         remove_folder(dir);
     }
     int connect() { return probe_connect("127.0.0.1", server->ports.text, 2000); }
-    std::string catalogue_answer() { return "#EXL: OK:" + expected.current.text + std::string(1, '\0'); }
+    std::string catalogue_answer()
+    {
+        return "#EXL: OK:" + expected.current.text + std::string(1, '\0');
+    }
 };
 
 TEST_F(text_fixture, CatalogueThenEveryFileOnOneConnection)
@@ -47,8 +50,8 @@ TEST_F(text_fixture, CatalogueThenEveryFileOnOneConnection)
         probe_download download;
         download.keep_data = true;
         ASSERT_EQ(probe_text_download(fd, file.wire_name, &download, 3000), 1) << file.fs_name;
-        EXPECT_EQ(download.answer, "#EXL: OK:" + file.wire_name + "~|40960~|" + std::to_string(file.size) +
-                                       std::string(1, '\0'));
+        EXPECT_EQ(download.answer, "#EXL: OK:" + file.wire_name + "~|40960~|" +
+                                       std::to_string(file.size) + std::string(1, '\0'));
         EXPECT_TRUE(download.answer_alone) << file.fs_name;
         EXPECT_EQ(download.received, file.size);
         EXPECT_EQ(download.crc, file.crc) << file.fs_name;
@@ -92,9 +95,17 @@ TEST_F(text_fixture, RefusalsKeepTheConnectionUsable)
     int fd = connect();
     ASSERT_GE(fd, 0);
     const std::string refused[] = {
-        "#REQ:FTP_RCV:..\\x", "#REQ:FTP_RCV:../x", "#REQ:FTP_RCV:C:\\x", "#REQ:FTP_RCV:/etc/passwd",
-        "#REQ:FTP_RCV:" + std::string(300, 'a'), "#REQ:FTP_RCV:", "#REQ:FTP_RCV:kickoff.xls",
-        "#REQ:FTP_RCV:Kickoff.xls ", "#REQ:SOMETHING", "#req:updatelist", "hello",
+        "#REQ:FTP_RCV:..\\x",
+        "#REQ:FTP_RCV:../x",
+        "#REQ:FTP_RCV:C:\\x",
+        "#REQ:FTP_RCV:/etc/passwd",
+        "#REQ:FTP_RCV:" + std::string(300, 'a'),
+        "#REQ:FTP_RCV:",
+        "#REQ:FTP_RCV:kickoff.xls",
+        "#REQ:FTP_RCV:Kickoff.xls ",
+        "#REQ:SOMETHING",
+        "#req:updatelist",
+        "hello",
     };
     for (const std::string &request : refused) {
         std::string answer;
@@ -126,7 +137,8 @@ TEST_F(text_fixture, RequestsSplitAcrossSendsOrBatchedTogether)
     // Batched, with a stray NUL between: two answers, in order, and nothing for the NUL.
     std::string batch = std::string("#REQ:UPDATELIST\0\0#REQ:FTP_RCV:nothing\0", 39);
     ASSERT_TRUE(probe_send_all(fd, batch.data(), batch.size()));
-    std::string expected_bytes = catalogue_answer() + "#EXL:ERR:no such file" + std::string(1, '\0');
+    std::string expected_bytes =
+        catalogue_answer() + "#EXL:ERR:no such file" + std::string(1, '\0');
     std::string got;
     while (got.size() < expected_bytes.size()) {
         n = probe_receive(fd, buffer, sizeof buffer, 3000);
@@ -149,8 +161,8 @@ TEST_F(text_fixture, ManyClientsAtOnceAllGetTheirFiles)
                 return;
             probe_download download;
             const library_file &big = expected.current.files.back();
-            if (probe_text_download(fd, big.wire_name, &download, 10000) == 1 && download.crc == big.crc &&
-                download.answer_alone)
+            if (probe_text_download(fd, big.wire_name, &download, 10000) == 1 &&
+                download.crc == big.crc && download.answer_alone)
                 ++good;
             probe_close(fd);
         });

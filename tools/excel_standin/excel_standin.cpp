@@ -5,10 +5,11 @@
 
 #include <string>
 
-static std::string to_utf8(const wchar_t* text)
+static std::string to_utf8(const wchar_t *text)
 {
     int needed = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 1) return std::string();
+    if (needed <= 1)
+        return std::string();
     std::string out((size_t)needed, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], needed, nullptr, nullptr);
     out.resize((size_t)needed - 1);
@@ -19,13 +20,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     wchar_t log_path[MAX_PATH] = L"C:\\excel-args.txt";
     DWORD length = GetEnvironmentVariableW(L"PAVOSET_EXCEL_LOG", log_path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) lstrcpyW(log_path, L"C:\\excel-args.txt");
+    if (length == 0 || length >= MAX_PATH)
+        lstrcpyW(log_path, L"C:\\excel-args.txt");
 
     std::string line = to_utf8(GetCommandLineW()) + "\n";
     // FILE_APPEND_DATA keeps lines from two starts apart even when they overlap.
     HANDLE file = CreateFileW(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
     DWORD written = 0;
     BOOL ok = WriteFile(file, line.data(), (DWORD)line.size(), &written, nullptr);
     CloseHandle(file);

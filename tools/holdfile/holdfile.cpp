@@ -5,16 +5,16 @@
 
 #include <cwchar>
 
-static void say(const char* text)
+static void say(const char *text)
 {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, lstrlenA(text), &written, nullptr);
 }
 
-int wmain(int argc, wchar_t** argv)
+int wmain(int argc, wchar_t **argv)
 {
-    const wchar_t* path = nullptr;
-    const wchar_t* stop_file = nullptr;
+    const wchar_t *path = nullptr;
+    const wchar_t *stop_file = nullptr;
     DWORD timeout_ms = 60000;
     for (int i = 1; i < argc; ++i) {
         if (!wcscmp(argv[i], L"--until") && i + 1 < argc)
@@ -37,7 +37,8 @@ int wmain(int argc, wchar_t** argv)
     say("held\n");
     DWORD start = GetTickCount();
     while (GetTickCount() - start < timeout_ms) {
-        if (stop_file && GetFileAttributesW(stop_file) != INVALID_FILE_ATTRIBUTES) break;
+        if (stop_file && GetFileAttributesW(stop_file) != INVALID_FILE_ATTRIBUTES)
+            break;
         Sleep(100);
     }
     CloseHandle(file);

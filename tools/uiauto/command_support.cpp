@@ -13,23 +13,30 @@ static const char USAGE[] =
     "               dlg-close | dlg-gone | ip-get | ip-fields | ip-set A.B.C.D | ip-clear\n"
     "               ip-blank\n";
 
-int fail(const std::string& message, int code)
+int fail(const std::string &message, int code)
 {
     write_err("uiauto: " + message + "\n");
     return code;
 }
 
-void print_line(const std::wstring& text) { write_out(to_utf8(text) + "\n"); }
-
-bool parse_int(const std::wstring& text, long& value)
+void print_line(const std::wstring &text)
 {
-    if (text.empty()) return false;
-    wchar_t* end = nullptr;
+    write_out(to_utf8(text) + "\n");
+}
+
+bool parse_int(const std::wstring &text, long &value)
+{
+    if (text.empty())
+        return false;
+    wchar_t *end = nullptr;
     value = wcstol(text.c_str(), &end, 10);
     return end && *end == 0;
 }
 
-int usage_error() { return fail(USAGE, EXIT_USAGE); }
+int usage_error()
+{
+    return fail(USAGE, EXIT_USAGE);
+}
 
 LRESULT send_or(HWND window, UINT message, WPARAM wparam, LPARAM lparam, LRESULT fallback)
 {
@@ -44,32 +51,36 @@ LRESULT send_or(HWND window, UINT message, WPARAM wparam, LPARAM lparam, LRESULT
 // so the driver refuses too.
 int click(HWND control)
 {
-    if (!IsWindowEnabled(control)) return fail("the control is disabled");
+    if (!IsWindowEnabled(control))
+        return fail("the control is disabled");
     int id = GetDlgCtrlID(control);
     PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(control));
     return EXIT_OK;
 }
 
-int wait_until(const options& opts, bool (*check)(HWND, const std::wstring&), HWND window,
-               const std::wstring& what, const char* failure)
+int wait_until(const options &opts, bool (*check)(HWND, const std::wstring &), HWND window,
+               const std::wstring &what, const char *failure)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        if (check(window, what)) return EXIT_OK;
-        if ((int)(GetTickCount() - start) >= opts.timeout_ms) return fail(failure, EXIT_TIMEOUT);
+        if (check(window, what))
+            return EXIT_OK;
+        if ((int)(GetTickCount() - start) >= opts.timeout_ms)
+            return fail(failure, EXIT_TIMEOUT);
         Sleep(100);
     }
 }
 
-int parse_options(int argc, wchar_t** argv, options& opts)
+int parse_options(int argc, wchar_t **argv, options &opts)
 {
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         bool has_value = i + 1 < argc;
         if (arg == L"--timeout" && has_value) {
             long value = 0;
-            if (!parse_int(argv[++i], value) || value < 0) return false;
+            if (!parse_int(argv[++i], value) || value < 0)
+                return false;
             opts.timeout_ms = (int)value;
         } else if (arg == L"--caption" && has_value) {
             opts.caption = argv[++i];
@@ -83,4 +94,3 @@ int parse_options(int argc, wchar_t** argv, options& opts)
     }
     return opts.args.empty() ? 0 : 1;
 }
-

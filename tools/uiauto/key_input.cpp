@@ -13,7 +13,8 @@ bool focus_control(HWND control)
     SetActiveWindow(top);
     SetFocus(control);
     bool focused = GetFocus() == control;
-    if (attached) AttachThreadInput(own_thread, target_thread, FALSE);
+    if (attached)
+        AttachThreadInput(own_thread, target_thread, FALSE);
     return focused;
 }
 
@@ -21,7 +22,8 @@ bool focus_control(HWND control)
 
 bool press_key_in(HWND control, WORD virtual_key)
 {
-    if (!focus_control(control)) return false;
+    if (!focus_control(control))
+        return false;
     INPUT keys[2] = {};
     keys[0].type = INPUT_KEYBOARD;
     keys[0].ki.wVk = virtual_key;

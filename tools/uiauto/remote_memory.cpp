@@ -10,18 +10,19 @@ const UINT IPM_GETADDRESS_MESSAGE = WM_USER + 102;
 
 struct remote_block {
     HANDLE process;
-    char* base;
+    char *base;
 };
 
-bool open_remote(HWND window, SIZE_T size, remote_block& block)
+bool open_remote(HWND window, SIZE_T size, remote_block &block)
 {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     block.process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE |
                                     PROCESS_QUERY_INFORMATION,
                                 FALSE, pid);
-    if (!block.process) return false;
-    block.base = static_cast<char*>(
+    if (!block.process)
+        return false;
+    block.base = static_cast<char *>(
         VirtualAllocEx(block.process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!block.base) {
         CloseHandle(block.process);
@@ -30,7 +31,7 @@ bool open_remote(HWND window, SIZE_T size, remote_block& block)
     return true;
 }
 
-void close_remote(remote_block& block)
+void close_remote(remote_block &block)
 {
     VirtualFreeEx(block.process, block.base, 0, MEM_RELEASE);
     CloseHandle(block.process);
@@ -50,10 +51,10 @@ int column_count(HWND list)
     return (int)(LONG_PTR)count;
 }
 
-bool read_item_text(HWND list, remote_block& block, int row, int column, std::wstring& text)
+bool read_item_text(HWND list, remote_block &block, int row, int column, std::wstring &text)
 {
     // The item record sits at the start of the block, its text buffer right after it.
-    char* remote_text = block.base + 256;
+    char *remote_text = block.base + 256;
     LVITEMW item = {};
     item.mask = LVIF_TEXT;
     item.iItem = row;
@@ -88,15 +89,18 @@ int list_row_count(HWND list)
     return (int)(LONG_PTR)count;
 }
 
-bool read_list_rows(HWND list, std::vector<std::vector<std::wstring>>& rows)
+bool read_list_rows(HWND list, std::vector<std::vector<std::wstring>> &rows)
 {
     rows.clear();
     int count = list_row_count(list);
-    if (count < 0) return false;
+    if (count < 0)
+        return false;
     int columns = column_count(list);
-    if (columns <= 0) columns = 1;
+    if (columns <= 0)
+        columns = 1;
     remote_block block;
-    if (!open_remote(list, 256 + (TEXT_CHARS + 1) * sizeof(wchar_t), block)) return false;
+    if (!open_remote(list, 256 + (TEXT_CHARS + 1) * sizeof(wchar_t), block))
+        return false;
     bool ok = true;
     for (int row = 0; row < count && ok; ++row) {
         std::vector<std::wstring> cells;
@@ -111,10 +115,11 @@ bool read_list_rows(HWND list, std::vector<std::vector<std::wstring>>& rows)
     return ok;
 }
 
-bool read_ip_address(HWND control, unsigned long& address)
+bool read_ip_address(HWND control, unsigned long &address)
 {
     remote_block block;
-    if (!open_remote(control, 64, block)) return false;
+    if (!open_remote(control, 64, block))
+        return false;
     DWORD value = 0xDEADBEEF;
     bool ok = WriteProcessMemory(block.process, block.base, &value, sizeof value, nullptr);
     DWORD_PTR result = 0;
@@ -123,6 +128,7 @@ bool read_ip_address(HWND control, unsigned long& address)
                                    SEND_TIMEOUT_MS, &result);
     ok = ok && ReadProcessMemory(block.process, block.base, &value, sizeof value, nullptr);
     close_remote(block);
-    if (ok) address = value;
+    if (ok)
+        address = value;
     return ok;
 }

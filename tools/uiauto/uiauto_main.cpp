@@ -4,12 +4,14 @@
 
 #include "command_support.h"
 
-int wmain(int argc, wchar_t** argv)
+int wmain(int argc, wchar_t **argv)
 {
     options opts;
-    if (!parse_options(argc, argv, opts)) return usage_error();
-    const std::wstring& command = opts.args[0];
-    if (command.find(L"msgbox") != std::wstring::npos) return message_box_command(opts, command);
+    if (!parse_options(argc, argv, opts))
+        return usage_error();
+    const std::wstring &command = opts.args[0];
+    if (command.find(L"msgbox") != std::wstring::npos)
+        return message_box_command(opts, command);
     if (command.compare(0, 4, L"dlg-") == 0 || command.compare(0, 3, L"ip-") == 0)
         return settings_command(opts, command);
     return main_window_command(opts, command);

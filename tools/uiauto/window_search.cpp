@@ -2,18 +2,20 @@
 
 #include <vector>
 
+#include "res/resource.h"
+#include "res/texts.h"
+
 namespace {
 
-const wchar_t MAIN_TITLE[] =
-    L"\u2667 (\uC8FC)Tervalen Wyndale Plimo Ver. 15.0 Excel Library \uC124\uCE58\uAD00\uB9AC "
-    L"\uD504\uB85C\uADF8\uB7A8";
-const wchar_t SETTINGS_CAPTION[] = L"\uC11C\uBC84 \uC218\uB3D9 \uC124\uC815";
+// L"" widens the program's own UTF-8 texts.
+const wchar_t MAIN_TITLE[] = L"" TEXT_MAIN_CAPTION;
+const wchar_t SETTINGS_CAPTION[] = L"" TEXT_SETTINGS_DIALOG_CAPTION;
 const int MESSAGE_BOX_TEXT_ID = 0xFFFF;
 const UINT SEND_TIMEOUT_MS = 3000;
 
 BOOL CALLBACK collect_window(HWND window, LPARAM param)
 {
-    reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    reinterpret_cast<std::vector<HWND> *>(param)->push_back(window);
     return TRUE;
 }
 
@@ -29,21 +31,23 @@ bool is_visible_dialog(HWND window)
     return IsWindowVisible(window) && class_name(window) == L"#32770";
 }
 
-bool starts_with(const std::wstring& text, const std::wstring& prefix)
+bool starts_with(const std::wstring &text, const std::wstring &prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool has_child(HWND window, int id, const wchar_t* cls)
+bool has_child(HWND window, int id, const wchar_t *cls)
 {
     HWND child = GetDlgItem(window, id);
-    if (!child) return false;
+    if (!child)
+        return false;
     return !cls || _wcsicmp(class_name(child).c_str(), cls) == 0;
 }
 
 bool looks_like_main(HWND window)
 {
-    return has_child(window, 1000, L"SysListView32") && has_child(window, 1004, nullptr);
+    return has_child(window, ID_LIBRARY_LIST, L"SysListView32") &&
+           has_child(window, ID_MESSAGE_LINE, nullptr);
 }
 
 bool looks_like_settings(HWND window)
@@ -85,22 +89,27 @@ std::wstring message_box_text(HWND box)
     return text ? window_text(text) : std::wstring();
 }
 
-HWND find_main_window(const std::wstring& title_prefix)
+HWND find_main_window(const std::wstring &title_prefix)
 {
     HWND by_layout = nullptr;
     for (HWND window : top_level_windows()) {
-        if (!IsWindowVisible(window)) continue;
+        if (!IsWindowVisible(window))
+            continue;
         if (!title_prefix.empty()) {
             wchar_t title[512] = {0};
             GetWindowTextW(window, title, 512);
-            if (starts_with(title, title_prefix)) return window;
+            if (starts_with(title, title_prefix))
+                return window;
             continue;
         }
-        if (class_name(window) != L"#32770") continue;
+        if (class_name(window) != L"#32770")
+            continue;
         wchar_t title[512] = {0};
         GetWindowTextW(window, title, 512);
-        if (starts_with(title, MAIN_TITLE)) return window;
-        if (!by_layout && looks_like_main(window)) by_layout = window;
+        if (starts_with(title, MAIN_TITLE))
+            return window;
+        if (!by_layout && looks_like_main(window))
+            by_layout = window;
     }
     return by_layout;
 }
@@ -108,24 +117,30 @@ HWND find_main_window(const std::wstring& title_prefix)
 HWND find_settings_dialog()
 {
     for (HWND window : top_level_windows()) {
-        if (!is_visible_dialog(window)) continue;
+        if (!is_visible_dialog(window))
+            continue;
         wchar_t title[512] = {0};
         GetWindowTextW(window, title, 512);
-        if (SETTINGS_CAPTION == std::wstring(title) || looks_like_settings(window)) return window;
+        if (SETTINGS_CAPTION == std::wstring(title) || looks_like_settings(window))
+            return window;
     }
     return nullptr;
 }
 
-HWND find_message_box(const std::wstring& caption)
+HWND find_message_box(const std::wstring &caption)
 {
     for (HWND window : top_level_windows()) {
-        if (!is_visible_dialog(window)) continue;
-        if (!GetDlgItem(window, MESSAGE_BOX_TEXT_ID)) continue;
-        if (looks_like_main(window) || looks_like_settings(window)) continue;
+        if (!is_visible_dialog(window))
+            continue;
+        if (!GetDlgItem(window, MESSAGE_BOX_TEXT_ID))
+            continue;
+        if (looks_like_main(window) || looks_like_settings(window))
+            continue;
         if (!caption.empty()) {
             wchar_t title[512] = {0};
             GetWindowTextW(window, title, 512);
-            if (caption != title) continue;
+            if (caption != title)
+                continue;
         }
         return window;
     }

@@ -56,7 +56,7 @@ TEST(CommandLine, WindowModeKeepsTheOldIpReading)
     command_line a = parse("-ip 192.168.0.10");
     EXPECT_EQ(MODE_WINDOW, a.mode);
     EXPECT_STREQ("", a.unknown);
-    EXPECT_FALSE(a.host_given);   // the window reads "-ip" itself
+    EXPECT_FALSE(a.host_given);  // the window reads "-ip" itself
     // Words after "-ip" belong to its host text, even ones that look like options.
     EXPECT_STREQ("", parse("-ip a -ip b -x").unknown);
     EXPECT_STREQ("", parse("-ip10.1.2.3").unknown);

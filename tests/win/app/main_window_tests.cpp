@@ -29,14 +29,14 @@
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
 #include "registry_guard.h"
+#include "res/texts.h"
 #include "settings/registry_store.h"
 #include "settings/server_address.h"
 
 namespace {
 
-const char COMPLETION[] =
-    " ♧ 설치(Upgrade)가 완료되었습니다. 창을 닫고, 엑셀 실행 후 로그인 해 주십시오.";
-const char FOLDER[] = "C:\\TervalenWyndale\\";
+const char COMPLETION[] = TEXT_COMPLETION;
+const char FOLDER[] = LIBRARY_FOLDER;
 
 // ---------------------------------------------------------------- scripted text server
 
@@ -115,8 +115,7 @@ void serve_connection(text_server *server, SOCKET s)
                 send_all(s, "#EXL:ERR:refused", 17);
                 continue;
             }
-            std::string answer =
-                "#EXL: OK:" + name + "~|4096~|" + std::to_string(bytes.size());
+            std::string answer = "#EXL: OK:" + name + "~|4096~|" + std::to_string(bytes.size());
             send_all(s, answer.c_str(), answer.size() + 1);
             // The client reads the answer with one receive; data must not join it.
             Sleep(60 + delay);
@@ -375,8 +374,8 @@ protected:
     bool press_download_and_wait()
     {
         SendMessageA(main, WM_COMMAND, MAKEWPARAM(ID_DOWNLOAD_BUTTON, BN_CLICKED), 0);
-        return pump_until(main, [&] { return !g_worker_running && settings_item_enabled(main); },
-                          20000);
+        return pump_until(
+            main, [&] { return !g_worker_running && settings_item_enabled(main); }, 20000);
     }
 };
 
@@ -395,7 +394,8 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     open_window(server.port);
 
     // The refresh fills one row per file, all New: a first installation.
-    ASSERT_TRUE(pump_until(main, [&] { return rows(main) == 3; }, 10000));
+    ASSERT_TRUE(pump_until(
+        main, [&] { return rows(main) == 3; }, 10000));
     EXPECT_EQ("1", cell(main, 0, 0));
     EXPECT_EQ("AppTestA.xla", cell(main, 0, 1));
     EXPECT_EQ("AppTestC.xls", cell(main, 2, 1));
@@ -412,15 +412,16 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     EXPECT_FALSE(settings_item_enabled(main));
     SendMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_TRUE(IsWindow(main));
-    ASSERT_TRUE(pump_until(main, [&] { return !g_worker_running && settings_item_enabled(main); },
-                           20000));
+    ASSERT_TRUE(pump_until(
+        main, [&] { return !g_worker_running && settings_item_enabled(main); }, 20000));
     auto seen = boxes();
     ASSERT_GE(seen.size(), 1u);
     EXPECT_EQ("Pavoset.exe", seen[0].caption);
-    EXPECT_EQ("설치가 진행 중입니다. 설치가 끝난 후 창을 닫아 주십시오.", seen[0].text);
+    EXPECT_EQ(TEXT_STILL_INSTALLING, seen[0].text);
 
     // A refused file is named with its reason; the others are installed whole.
-    EXPECT_EQ(" ♧ 2개 설치, 1개 실패: AppTestC.xls(서버 거부)", control_text(main, ID_MESSAGE_LINE));
+    EXPECT_EQ(" ♧ 2개 설치, 1개 실패: AppTestC.xls(" TEXT_REASON_REFUSED ")",
+              control_text(main, ID_MESSAGE_LINE));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
     EXPECT_EQ(server.files["AppTestA.xla"], installed("AppTestA.xla"));
     EXPECT_EQ(server.files["AppTestB.dll"], installed("AppTestB.dll"));
@@ -442,18 +443,21 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     // Nothing left: the box, and the message line keeps its text.
     size_t before = boxes().size();
     ASSERT_TRUE(press_download_and_wait());
-    ASSERT_TRUE(pump_until(main, [&] { return boxes().size() > before; }, 5000));
-    EXPECT_EQ("Upgrade할 대상이 없습니다!", boxes()[before].text);
+    ASSERT_TRUE(pump_until(
+        main, [&] { return boxes().size() > before; }, 5000));
+    EXPECT_EQ(TEXT_NOTHING_TO_UPGRADE, boxes()[before].text);
     EXPECT_EQ("Pavoset.exe", boxes()[before].caption);
     EXPECT_EQ(COMPLETION, control_text(main, ID_MESSAGE_LINE));
 
     // Closing after a first installation asks about the workbook (answered No here).
     before = boxes().size();
     SendMessageA(main, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(pump_until(main, [&] { return !IsWindow(main); }, 5000));
+    ASSERT_TRUE(pump_until(
+        main, [&] { return !IsWindow(main); }, 5000));
     ASSERT_EQ(before + 1, boxes().size());
-    EXPECT_EQ("♧ Pavoset.EXE 플러그인 설치", boxes()[before].caption);
-    EXPECT_NE(std::string::npos, boxes()[before].text.find("지금 바로 설치화면으로 넘어가시겠습니까?"));
+    EXPECT_EQ(TEXT_CLOSING_CAPTION, boxes()[before].caption);
+    EXPECT_NE(std::string::npos,
+              boxes()[before].text.find("지금 바로 설치화면으로 넘어가시겠습니까?"));
     EXPECT_EQ((SOCKET)0, g_channel_socket);
     EXPECT_EQ(nullptr, g_receive_buffer);
 }
@@ -461,18 +465,21 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
 TEST_F(MainWindow, NoServerLeavesAnEmptyListAndAsksNothingOnClosing)
 {
     open_window(closed_port());
-    ASSERT_TRUE(pump_until(main, [&] { return !boxes().empty(); }, 20000));
-    EXPECT_EQ("오류", boxes()[0].caption);
-    EXPECT_EQ("엑셀 서버와 통신 실패.", boxes()[0].text);
+    ASSERT_TRUE(pump_until(
+        main, [&] { return !boxes().empty(); }, 20000));
+    EXPECT_EQ(TEXT_ERROR_CAPTION, boxes()[0].caption);
+    EXPECT_EQ(TEXT_COMMUNICATION_FAILURE, boxes()[0].text);
     EXPECT_EQ(0, rows(main));
     EXPECT_EQ(0, g_catalogue_count);
 
     // Download on an empty list finds nothing to do; closing asks nothing.
     SendMessageA(main, WM_COMMAND, MAKEWPARAM(ID_DOWNLOAD_BUTTON, BN_CLICKED), 0);
-    ASSERT_TRUE(pump_until(main, [&] { return !g_worker_running && boxes().size() == 2; }, 10000));
-    EXPECT_EQ("Upgrade할 대상이 없습니다!", boxes()[1].text);
+    ASSERT_TRUE(pump_until(
+        main, [&] { return !g_worker_running && boxes().size() == 2; }, 10000));
+    EXPECT_EQ(TEXT_NOTHING_TO_UPGRADE, boxes()[1].text);
     SendMessageA(main, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(pump_until(main, [&] { return !IsWindow(main); }, 5000));
+    ASSERT_TRUE(pump_until(
+        main, [&] { return !IsWindow(main); }, 5000));
     EXPECT_EQ(2u, boxes().size());
 }
 
@@ -481,15 +488,20 @@ TEST_F(MainWindow, ClosingDuringTheRetrievalLeavesNothingBehind)
     // Nothing listens: the retrieval waits out its tries on its own thread.
     write_setting("IsPlimo", "0");
     open_window(closed_port());
-    ASSERT_TRUE(pump_until(main, [&] { return retrieval_in_flight() != 0; }, 5000));
+    ASSERT_TRUE(pump_until(
+        main, [&] { return retrieval_in_flight() != 0; }, 5000));
     // Meanwhile the window answers, and neither Download nor settings can touch the state.
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
     EXPECT_FALSE(settings_item_enabled(main));
     SendMessageA(main, WM_COMMAND, MAKEWPARAM(ID_DOWNLOAD_BUTTON, BN_CLICKED), 0);
     EXPECT_EQ(0, g_worker_running);
-    ASSERT_TRUE(pump_until(main, [&] {
-        return control_text(main, ID_MESSAGE_LINE).find("프레임 프로토콜") != std::string::npos;
-    }, 5000)) << control_text(main, ID_MESSAGE_LINE);
+    ASSERT_TRUE(pump_until(
+        main,
+        [&] {
+            return control_text(main, ID_MESSAGE_LINE).find("프레임 프로토콜") != std::string::npos;
+        },
+        5000))
+        << control_text(main, ID_MESSAGE_LINE);
 
     DestroyWindow(main);
     main = nullptr;
@@ -521,8 +533,7 @@ TEST_F(MainWindow, IpOptionShowsInTheTitleAndNamesTheHost)
     char title[512] = {0};
     GetWindowTextA(main, title, sizeof title);
     std::string shown = title;
-    EXPECT_EQ("♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램( 127.0.0.1)",
-              shown);
+    EXPECT_EQ(TEXT_MAIN_CAPTION "( 127.0.0.1)", shown);
     EXPECT_STREQ("127.0.0.1", g_server_address.host);
     EXPECT_EQ(6222, g_server_address.port);
     // Gone before its refresh timer fires: no exchange with whatever listens there.

@@ -20,8 +20,8 @@ struct saved_setting {
     {
         char buffer[512] = {0};
         DWORD length = sizeof buffer - 1;
-        present = RegGetValueA(HKEY_CURRENT_USER, SERVER_KEY, name, RRF_RT_REG_SZ, nullptr,
-                               buffer, &length) == ERROR_SUCCESS;
+        present = RegGetValueA(HKEY_CURRENT_USER, SERVER_KEY, name, RRF_RT_REG_SZ, nullptr, buffer,
+                               &length) == ERROR_SUCCESS;
         value = buffer;
     }
     ~saved_setting()

@@ -5,9 +5,10 @@
 
 #include "app/server_resolution.h"
 #include "registry_guard.h"
+#include "res/resource.h"
 #include "settings/registry_store.h"
 
-static const char INSTALL_FOLDER_INI[] = "C:\\TervalenWyndale\\Offline.INI";
+static const char INSTALL_FOLDER_INI[] = LIBRARY_FOLDER "Offline.INI";
 
 static bool exists(const char *path)
 {
@@ -71,7 +72,7 @@ TEST(ServerResolution, BuiltInDefaultWhenNothingIsConfigured)
     if (exists("Offline.INI"))
         GTEST_SKIP() << "an Offline.INI lies beside the tests";
     // An install-folder file left by another run is set aside for the test.
-    const char aside[] = "C:\\TervalenWyndale\\Offline.INI.app-tests";
+    const char aside[] = LIBRARY_FOLDER "Offline.INI.app-tests";
     bool moved = MoveFileExA(INSTALL_FOLDER_INI, aside, MOVEFILE_REPLACE_EXISTING) != 0;
     registry_guard guard;
     delete_setting("ip");

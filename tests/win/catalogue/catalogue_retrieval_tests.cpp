@@ -32,8 +32,7 @@ std::function<void(SOCKET, text_peer *)> answers_in_turn(std::vector<std::string
         while (next < answers.size() && read_request(s, &request))
             send_all(s, answers[next].data(), answers[next].size()), ++next;
         // Keep the connection until the client closes it.
-        while (read_request(s, &request)) {
-        }
+        while (read_request(s, &request)) {}
     };
 }
 
@@ -53,7 +52,7 @@ struct TextRetrieval : testing::Test {
         delete_settings_tree();
         start_text_peer(&peer, answers_in_turn(answers));
         point_client_at(peer.port);
-        ASSERT_EQ(open_text_channel(), 1234);
+        ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
     }
     void TearDown() override
     {

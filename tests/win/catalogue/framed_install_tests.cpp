@@ -8,13 +8,14 @@
 #include "framed_peer.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
+#include "res/texts.h"
 #include "test_support.h"
 
 namespace {
 
 std::string failure_box(const std::string &name)
 {
-    return "다운로드 실패|다운로드에 실패하였습니다. [" + name + "]";
+    return TEXT_DOWNLOAD_FAILED_CAPTION "|다운로드에 실패하였습니다. [" + name + "]";
 }
 
 struct FramedInstall : testing::Test {
@@ -51,8 +52,9 @@ struct FramedInstall : testing::Test {
     int install()
     {
         int installed = -1;
-        boxes = run_pass([&]() { installed = install_over_framed(window.main, INSTALL_FOLDER_TEXT,
-                                                                 window.list, &report); });
+        boxes = run_pass([&]() {
+            installed = install_over_framed(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
+        });
         return installed;
     }
     std::vector<std::string> requested()
@@ -71,8 +73,8 @@ TEST_F(FramedInstall, NewFilesAreInstalledWithTheirTimesAndTheLedger)
 {
     std::string a = make_bytes(2500, 21), b = make_bytes(70000, 22), c = make_bytes(100, 23);
     write_whole_file(path_of("c.dll").c_str(), c);
-    prepare(record_for("a.dll", a, "-1", "30000000") + "~|" + record_for("b.xls", b, "5", "6") + "~|" +
-                record_for("c.dll", c, "8", "9"),
+    prepare(record_for("a.dll", a, "-1", "30000000") + "~|" + record_for("b.xls", b, "5", "6") +
+                "~|" + record_for("c.dll", c, "8", "9"),
             {{"a.dll", a, framed_file_rule::SERVE}, {"b.xls", b, framed_file_rule::SERVE}});
     int before = g_installed_count;
     EXPECT_EQ(install(), 2);
@@ -86,9 +88,9 @@ TEST_F(FramedInstall, NewFilesAreInstalledWithTheirTimesAndTheLedger)
         EXPECT_EQ(cell(window, row, 5), STATUS_MATCH);
     EXPECT_EQ(cell(window, 0, 4), "");  // the framed pass leaves the current size as it was
     EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"),
-              "a.dll^|" + std::to_string(crc_of(a)) + "^|2500^|-1^|30000000\r\n" +
-              "b.xls^|" + std::to_string(crc_of(b)) + "^|70000^|5^|6\r\n" +
-              "c.dll^|" + std::to_string(crc_of(c)) + "^|100^|8^|9\r\n");
+              "a.dll^|" + std::to_string(crc_of(a)) + "^|2500^|-1^|30000000\r\n" + "b.xls^|" +
+                  std::to_string(crc_of(b)) + "^|70000^|5^|6\r\n" + "c.dll^|" +
+                  std::to_string(crc_of(c)) + "^|100^|8^|9\r\n");
     auto names = install_folder_names();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"EXCELLIBINFO.DAT", "a.dll", "b.xls", "c.dll"}));
@@ -99,8 +101,8 @@ TEST_F(FramedInstall, EachFailedFileIsShownAndKeepsTheOldFile)
     std::string wanted = make_bytes(5000, 24), good = make_bytes(1500, 25);
     std::string wrong = wanted;
     wrong[4000] ^= 0x40;
-    const char *names[] = {"refused.dll", "broken.dll", "stalled.dll", "short.dll", "wrong.dll",
-                           "..\\up.dll"};
+    const char *names[] = {"refused.dll", "broken.dll", "stalled.dll",
+                           "short.dll",   "wrong.dll",  "..\\up.dll"};
     std::string catalogue;
     for (const char *name : names) {
         write_whole_file(path_of(name).c_str(), "old");
@@ -127,12 +129,13 @@ TEST_F(FramedInstall, EachFailedFileIsShownAndKeepsTheOldFile)
     EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
     ASSERT_EQ(report.failed, 6);
     // A reset connection may look like an early end: broken or short, never installed.
-    int reasons[] = {INSTALL_REFUSED, INSTALL_BROKEN, INSTALL_BROKEN, INSTALL_DAMAGED,
-                     INSTALL_DAMAGED, INSTALL_BAD_NAME};
+    int reasons[] = {INSTALL_REFUSED, INSTALL_BROKEN,  INSTALL_BROKEN,
+                     INSTALL_DAMAGED, INSTALL_DAMAGED, INSTALL_BAD_NAME};
     for (int i = 0; i < 6; ++i) {
         if (i == 1)
             EXPECT_TRUE(report.failed_reasons[i] == INSTALL_BROKEN ||
-                        report.failed_reasons[i] == INSTALL_DAMAGED) << report.failed_reasons[i];
+                        report.failed_reasons[i] == INSTALL_DAMAGED)
+                << report.failed_reasons[i];
         else
             EXPECT_EQ(report.failed_reasons[i], reasons[i]) << names[i];
     }
@@ -164,7 +167,8 @@ TEST_F(FramedInstall, ATargetHeldOpenIsReportedInUse)
 {
     std::string bytes = make_bytes(3000, 27);
     write_whole_file(path_of("PlimoExcel.xla").c_str(), "old");
-    prepare(record_for("PlimoExcel.xla", bytes), {{"PlimoExcel.xla", bytes, framed_file_rule::SERVE}});
+    prepare(record_for("PlimoExcel.xla", bytes),
+            {{"PlimoExcel.xla", bytes, framed_file_rule::SERVE}});
     HANDLE held = CreateFileA(path_of("PlimoExcel.xla").c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);

@@ -57,8 +57,8 @@ void datagram_loop(framed_peer *peer)
     while (!peer->stopping) {
         sockaddr_in from = {};
         int length = sizeof from;
-        int got = recvfrom(peer->datagram, (char *)buffer, sizeof buffer, 0, (sockaddr *)&from,
-                           &length);
+        int got =
+            recvfrom(peer->datagram, (char *)buffer, sizeof buffer, 0, (sockaddr *)&from, &length);
         if (got >= PACKET_HEADER_SIZE)
             answer_datagram(peer, buffer, got, from);
     }
@@ -121,8 +121,7 @@ void serve_file(framed_peer *peer, SOCKET s)
     // Read the client's acknowledgements until it closes, so our close is an orderly one.
     set_receive_timeout(s, 2000);
     char sink[4096];
-    while (recv(s, sink, sizeof sink, 0) > 0) {
-    }
+    while (recv(s, sink, sizeof sink, 0) > 0) {}
 }
 
 void file_loop(framed_peer *peer)

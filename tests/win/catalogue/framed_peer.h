@@ -20,10 +20,10 @@ struct framed_peer {
     SOCKET file_listener = INVALID_SOCKET;
     uint16_t datagram_port = 0;
     uint16_t file_port = 0;
-    int catalogue_value = 1000;          // the catalogue answer's value
-    bool refuse_catalogue = false;       // answer with kind 2 / sub-kind 2
+    int catalogue_value = 1000;     // the catalogue answer's value
+    bool refuse_catalogue = false;  // answer with kind 2 / sub-kind 2
     std::string catalogue_body;
-    int announced_port = -1;             // -1: the real file port
+    int announced_port = -1;  // -1: the real file port
     std::vector<framed_file_rule> rules;
     std::atomic<bool> stopping{false};
     std::thread datagram_thread;

@@ -43,7 +43,7 @@ struct AgainstServer : testing::Test {
     {
         field_list records;
         if (text) {
-            if (open_text_channel() != 1234 || !fetch_catalogue_text(&records))
+            if (open_text_channel() != CHANNEL_OPEN || !fetch_catalogue_text(&records))
                 return false;
         } else if (!fetch_catalogue_framed(&records)) {
             return false;
@@ -56,9 +56,9 @@ struct AgainstServer : testing::Test {
     {
         int installed = -1;
         boxes = run_pass([&]() {
-            installed = text ? install_over_text(window.main, INSTALL_FOLDER_TEXT, window.list, &report)
-                             : install_over_framed(window.main, INSTALL_FOLDER_TEXT, window.list,
-                                                   &report);
+            installed =
+                text ? install_over_text(window.main, INSTALL_FOLDER_TEXT, window.list, &report)
+                     : install_over_framed(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
         });
         return installed;
     }
@@ -74,7 +74,8 @@ struct AgainstServer : testing::Test {
             const catalogue_entry &e = g_catalogue[i];
             std::string local = INSTALL_FOLDER + std::string(e.name);
             EXPECT_EQ(read_whole_file(local.c_str()),
-                      read_whole_file((sample + "\\" + e.name).c_str())) << e.name;
+                      read_whole_file((sample + "\\" + e.name).c_str()))
+                << e.name;
             uint64_t wanted = ((uint64_t)(uint32_t)parse_i32_saturated(e.time_high) << 32) |
                               (uint32_t)parse_i32_saturated(e.time_low);
             EXPECT_EQ(last_write_time(local.c_str()), wanted) << e.name;
@@ -96,7 +97,8 @@ struct AgainstServer : testing::Test {
         std::string changed = INSTALL_FOLDER + std::string(g_catalogue[0].name);
         std::string kept = INSTALL_FOLDER + std::string(g_catalogue[1].name);
         write_whole_file(changed.c_str(), "locally damaged");
-        HANDLE file = CreateFileA(kept.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file =
+            CreateFileA(kept.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         FILETIME mark = {12345, 0x01D00000};
         SetFileTime(file, nullptr, nullptr, &mark);
         CloseHandle(file);

@@ -14,6 +14,8 @@
 #include "net/sha256.h"
 #include "net/text/text_channel.h"
 #include "settings/publisher_key.h"
+#include "res/resource.h"
+#include "res/texts.h"
 #include "test_support.h"
 
 namespace {
@@ -39,10 +41,13 @@ struct Signature : testing::Test {
     void TearDown() override
     {
         delete_settings_tree();
-        check_library_signature(nullptr);   // no key any more: back to no verdict
+        check_library_signature(nullptr);  // no key any more: back to no verdict
     }
     std::string fixture(const char *name) { return read_whole_file((dir + "\\" + name).c_str()); }
-    std::string key(const char *name) { return trimmed(fixture((std::string(name) + ".pub").c_str())); }
+    std::string key(const char *name)
+    {
+        return trimmed(fixture((std::string(name) + ".pub").c_str()));
+    }
     publisher_keys keys(const std::string &text)
     {
         publisher_keys k;
@@ -163,8 +168,8 @@ struct SignedInstall : Signature {
         reset_install_folder();
         window = create_test_window();
         // The main window's message line, where the outcome is said.
-        CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 330, 600, 20, window.main, (HMENU)1004,
-                        nullptr, nullptr);
+        CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 330, 600, 20, window.main,
+                        (HMENU)ID_MESSAGE_LINE, nullptr, nullptr);
         std::string k = key("key1");
         put_raw_setting("PublisherKey", REG_SZ, k.c_str(), (DWORD)k.size() + 1);
     }
@@ -190,7 +195,7 @@ struct SignedInstall : Signature {
             rules.push_back({MANIFEST_FILE_NAME, manifest_text, text_file_rule::SERVE});
         start_text_peer(&peer, text_file_server("", rules));
         point_client_at(peer.port);
-        ASSERT_EQ(open_text_channel(), 1234);
+        ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
         load_catalogue(record_for("a.dll", a) + "~|" + record_for("b.xla", b_bytes) + "~|" +
                        record_for("c.dll", c));
         fill_rows(window);
@@ -200,8 +205,9 @@ struct SignedInstall : Signature {
     int install()
     {
         int installed = -1;
-        run_pass([&]() { installed = install_over_text(window.main, INSTALL_FOLDER_TEXT,
-                                                       window.list, &report); });
+        run_pass([&]() {
+            installed = install_over_text(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
+        });
         return installed;
     }
     bool requested(const std::string &name)
@@ -215,7 +221,7 @@ struct SignedInstall : Signature {
     std::string message()
     {
         char text[600] = {0};
-        GetDlgItemTextA(window.main, 1004, text, sizeof text);
+        GetDlgItemTextA(window.main, ID_MESSAGE_LINE, text, sizeof text);
         return text;
     }
 };
@@ -225,7 +231,7 @@ TEST_F(SignedInstall, SignedFilesInstallAndAFileNotInTheManifestIsNeverRequested
     std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
     serve(b, fixture("key1.manifest"));
     EXPECT_EQ(library_signature_verdict(), VERDICT_VERIFIED);
-    EXPECT_NE(message().find("서명 확인됨"), std::string::npos) << message();
+    EXPECT_NE(message().find(TEXT_SIGNATURE_VERIFIED), std::string::npos) << message();
     EXPECT_EQ(install(), 2);
     EXPECT_EQ(read_whole_file(INSTALL_FOLDER "b.xla"), b);
     EXPECT_FALSE(requested("c.dll"));
@@ -240,7 +246,7 @@ TEST_F(SignedInstall, BytesOtherThanSignedNeverReplaceTheOldFile)
 {
     std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
     std::string forged = b;
-    forged[10] ^= 0x20;   // same size, the catalogue's CRC made to match: only SHA-256 tells
+    forged[10] ^= 0x20;  // same size, the catalogue's CRC made to match: only SHA-256 tells
     ASSERT_TRUE(write_whole_file(INSTALL_FOLDER "b.xla", "old b"));
     serve(forged, fixture("key1.manifest"));
     EXPECT_EQ(install(), 1);
@@ -259,7 +265,7 @@ TEST_F(SignedInstall, NoManifestOrAnUnknownSignerInstallsNothingAndSaysWhy)
     serve(b, "");
     EXPECT_EQ(library_signature_verdict(), VERDICT_MISSING);
     ASSERT_NE(signature_refusal_text(), nullptr);
-    EXPECT_NE(message().find("서명 목록이 없습니다"), std::string::npos) << message();
+    EXPECT_NE(message().find(TEXT_VERDICT_MISSING), std::string::npos) << message();
     EXPECT_NE(signed_file_refusal(&g_catalogue[0], "a.dll"), INSTALL_OK);
     close_text_channel();
     stop_text_peer(&peer);
@@ -268,7 +274,7 @@ TEST_F(SignedInstall, NoManifestOrAnUnknownSignerInstallsNothingAndSaysWhy)
     put_raw_setting("PublisherKey", REG_SZ, wrong.c_str(), (DWORD)wrong.size() + 1);
     serve(b, fixture("key1.manifest"));
     EXPECT_EQ(library_signature_verdict(), VERDICT_UNKNOWN_KEY);
-    EXPECT_NE(message().find("등록된 게시자 키의 서명이 아닙니다"), std::string::npos);
+    EXPECT_NE(message().find(TEXT_VERDICT_UNKNOWN_KEY), std::string::npos);
     EXPECT_EQ(install(), 0) << "the install pass itself refuses every file, too";
     EXPECT_FALSE(requested("a.dll"));
 }

@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include "app/catalogue_rows.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_split.h"
 #include "catalogue/file_checksum.h"
 #include "catalogue/local_comparison.h"
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
+#include "res/resource.h"
 #include "settings/server_address.h"
 
 // ---------------------------------------------------------------- process set-up
@@ -20,7 +22,8 @@ struct catalogue_environment : testing::Environment {
     {
         WSADATA data;
         WSAStartup(MAKEWORD(1, 1), &data);
-        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+        INITCOMMONCONTROLSEX controls = {sizeof controls,
+                                         ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
         g_socket_mutex = CreateMutexA(nullptr, FALSE, nullptr);
         // Faulty peers are found out in well under a second on loopback.
@@ -142,7 +145,8 @@ uint64_t last_write_time(const char *path)
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
         return 0;
-    return ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
 }
 
 std::string record_for(const std::string &name, const std::string &bytes, const std::string &low,
@@ -169,13 +173,13 @@ test_window create_test_window()
     w.main = CreateWindowExA(0, "STATIC", "catalogue tests", WS_OVERLAPPEDWINDOW, 0, 0, 700, 400,
                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     w.list = CreateWindowExA(0, WC_LISTVIEWA, "List1", WS_CHILD | LVS_REPORT, 10, 40, 660, 200,
-                             w.main, (HMENU)1000, nullptr, nullptr);
-    w.label = CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 250, 600, 20, w.main, (HMENU)1003,
-                              nullptr, nullptr);
+                             w.main, (HMENU)ID_LIBRARY_LIST, nullptr, nullptr);
+    w.label = CreateWindowExA(0, "STATIC", "", WS_CHILD, 10, 250, 600, 20, w.main,
+                              (HMENU)ID_CURRENT_FILE, nullptr, nullptr);
     CreateWindowExA(0, "STATIC", INSTALL_FOLDER_TEXT, WS_CHILD, 10, 10, 300, 20, w.main,
-                    (HMENU)1002, nullptr, nullptr);
-    w.progress = CreateWindowExA(0, PROGRESS_CLASSA, "Progress1", WS_CHILD, 10, 300, 600, 8,
-                                 w.main, (HMENU)1001, nullptr, nullptr);
+                    (HMENU)ID_FOLDER_TEXT, nullptr, nullptr);
+    w.progress = CreateWindowExA(0, PROGRESS_CLASSA, "Progress1", WS_CHILD, 10, 300, 600, 8, w.main,
+                                 (HMENU)ID_PROGRESS_BAR, nullptr, nullptr);
     for (int c = 0; c < 6; ++c) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -193,34 +197,10 @@ void destroy_test_window(test_window *w)
     *w = test_window{};
 }
 
-static void set_cell(HWND list, int row, int column, const char *text)
-{
-    LVITEMA item = {};
-    item.iSubItem = column;
-    item.pszText = const_cast<char *>(text ? text : "");
-    SendMessageA(list, LVM_SETITEMTEXTA, row, (LPARAM)&item);
-}
-
 void fill_rows(const test_window &w)
 {
     SendMessageA(w.list, LVM_DELETEALLITEMS, 0, 0);
-    for (int i = 0; i < g_catalogue_count; ++i) {
-        const catalogue_entry &e = g_catalogue[i];
-        char number[16];
-        snprintf(number, sizeof number, "%d", i + 1);
-        LVITEMA item = {};
-        item.mask = LVIF_TEXT;
-        item.iItem = i;
-        item.pszText = number;
-        SendMessageA(w.list, LVM_INSERTITEMA, 0, (LPARAM)&item);
-        set_cell(w.list, i, 1, e.name);
-        set_cell(w.list, i, 2, e.crc);
-        set_cell(w.list, i, 3, e.size);
-        char size[16], status[7];
-        compare_local_file(e.name, e.crc, e.size, size, status);
-        set_cell(w.list, i, 4, size);
-        set_cell(w.list, i, 5, status);
-    }
+    fill_catalogue_rows(w.list);  // the program's own
 }
 
 std::string cell(const test_window &w, int row, int column)
@@ -237,7 +217,7 @@ std::string cell(const test_window &w, int row, int column)
 namespace {
 struct box_scan {
     std::vector<std::string> *texts;
-    std::vector<HWND> *closed;   // boxes already told to close, still on their way out
+    std::vector<HWND> *closed;  // boxes already told to close, still on their way out
 };
 
 BOOL CALLBACK close_message_box(HWND window, LPARAM context)

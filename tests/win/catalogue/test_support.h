@@ -11,15 +11,15 @@
 #include <vector>
 
 // ---------------------------------------------------------------- files
-std::string read_whole_file(const char *path);            // "" when absent
+std::string read_whole_file(const char *path);  // "" when absent
 bool write_whole_file(const char *path, const std::string &bytes);
 bool path_exists(const char *path);
-void remove_tree(const char *path);                        // files and folders below, then path
-void reset_install_folder();                               // empty C:\TervalenWyndale, created
-std::vector<std::string> install_folder_names();           // every name inside it, hidden too
+void remove_tree(const char *path);               // files and folders below, then path
+void reset_install_folder();                      // empty C:\TervalenWyndale, created
+std::vector<std::string> install_folder_names();  // every name inside it, hidden too
 uint32_t crc_of(const std::string &bytes);
-std::string make_bytes(size_t size, uint32_t seed);        // reproducible file contents
-uint64_t last_write_time(const char *path);                // 0 when absent
+std::string make_bytes(size_t size, uint32_t seed);  // reproducible file contents
+uint64_t last_write_time(const char *path);          // 0 when absent
 
 // A catalogue record "name^|crc^|size^|low^|high" for these bytes.
 std::string record_for(const std::string &name, const std::string &bytes,
@@ -37,7 +37,7 @@ struct test_window {
 };
 test_window create_test_window();
 void destroy_test_window(test_window *w);
-// Refresh step 9: one row per catalogue entry with its local comparison.
+// Empties the list and fills it as the main window does (fill_catalogue_rows).
 void fill_rows(const test_window &w);
 std::string cell(const test_window &w, int row, int column);
 
@@ -46,7 +46,7 @@ std::string cell(const test_window &w, int row, int column);
 std::vector<std::string> run_pass(const std::function<void()> &fn);
 
 // ---------------------------------------------------------------- scripted peers
-SOCKET listen_tcp(uint16_t *port);                         // 127.0.0.1, ephemeral port
+SOCKET listen_tcp(uint16_t *port);  // 127.0.0.1, ephemeral port
 bool send_all(SOCKET s, const void *data, size_t length);
 // Reads up to and including a NUL; false when the peer closed first.
 bool read_request(SOCKET s, std::string *request);
@@ -58,10 +58,10 @@ struct text_peer {
     std::thread acceptor;
     std::vector<std::thread> connections;
     std::mutex lock;
-    std::vector<std::string> requests;      // every request, in order of arrival
+    std::vector<std::string> requests;  // every request, in order of arrival
     int accepted = 0;
-    int drop_connections = 0;               // the first ones are closed unanswered, as an idle
-                                            // limit or a NAT drops them
+    int drop_connections = 0;  // the first ones are closed unanswered, as an idle
+                               // limit or a NAT drops them
 };
 // serve(socket, peer) returns when the connection should be closed.
 void start_text_peer(text_peer *peer, std::function<void(SOCKET, text_peer *)> serve);
@@ -69,20 +69,20 @@ void stop_text_peer(text_peer *peer);
 // Common case: files by name; a name that is not there is refused with "#EXL:ERR:".
 struct text_file_rule {
     std::string name;
-    std::string announce_bytes;   // what the answer announces and what is sent
+    std::string announce_bytes;  // what the answer announces and what is sent
     // PADDED: the answer padded with NULs to 4096 bytes in one send, the file in the next.
     // SHORT_THEN_DATA: an answer shorter than its status ("#EXL:"), then the file anyway.
     enum { SERVE, REFUSE, CLOSE_HALFWAY, TWO_FIELDS, PADDED, SHORT_THEN_DATA } mode;
 };
 std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &catalogue_answer,
                                                           std::vector<text_file_rule> rules);
-void point_client_at(uint16_t port);   // g_server_address = 127.0.0.1:port
+void point_client_at(uint16_t port);  // g_server_address = 127.0.0.1:port
 
 std::string env_text(const char *name);  // "" when unset
 
 // ---------------------------------------------------------------- registry
 #define SETTINGS_KEY "SOFTWARE\\TervalenWyndale\\PlimoExcel\\Server"
-void delete_settings_tree();                     // HKCU\SOFTWARE\TervalenWyndale and below
+void delete_settings_tree();  // HKCU\SOFTWARE\TervalenWyndale and below
 // The value's raw bytes and type as stored; false when the key or value is missing.
 bool raw_setting(const char *name, std::string *bytes, DWORD *type);
 void put_raw_setting(const char *name, DWORD type, const void *data, DWORD length);

@@ -40,15 +40,16 @@ struct TextInstall : testing::Test {
     {
         start_text_peer(&peer, text_file_server("", rules));
         point_client_at(peer.port);
-        ASSERT_EQ(open_text_channel(), 1234);
+        ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
         load_catalogue(catalogue);
         fill_rows(window);
     }
     int install()
     {
         int installed = -1;
-        run_pass([&]() { installed = install_over_text(window.main, INSTALL_FOLDER_TEXT,
-                                                       window.list, &report); });
+        run_pass([&]() {
+            installed = install_over_text(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
+        });
         return installed;
     }
     std::vector<std::string> file_requests()
@@ -96,7 +97,8 @@ TEST_F(TextInstall, FreshInstallWritesEveryFileItsTimeTheRowsAndTheLedger)
     // saturates.
     EXPECT_EQ(last_write_time(path_of("Stickrow64.dll").c_str()),
               (30000000ull << 32) | 3000000000ull);
-    EXPECT_EQ(last_write_time(path_of("PlimoExcel.xla").c_str()), (29000000ull << 32) | 0x7FFFFFFFull);
+    EXPECT_EQ(last_write_time(path_of("PlimoExcel.xla").c_str()),
+              (29000000ull << 32) | 0x7FFFFFFFull);
     EXPECT_EQ(last_write_time(path_of("설정.dat").c_str()), (31000000ull << 32) | 12345ull);
 
     for (int row = 0; row < 3; ++row)
@@ -175,8 +177,9 @@ TEST_F(TextInstall, FailedFilesKeepTheOldFileAndLaterFilesStillInstall)
 TEST_F(TextInstall, AnEmptyLibraryFileIsInstalledWhenTheCatalogueSaysEmpty)
 {
     // The server announces 0 bytes for both; only the catalogue's empty one may be made.
-    prepare(record_for("empty.ini", "") + "~|" + record_for("notempty.ini", make_bytes(40, 9)),
-            {{"empty.ini", "", text_file_rule::SERVE}, {"notempty.ini", "", text_file_rule::SERVE}});
+    prepare(
+        record_for("empty.ini", "") + "~|" + record_for("notempty.ini", make_bytes(40, 9)),
+        {{"empty.ini", "", text_file_rule::SERVE}, {"notempty.ini", "", text_file_rule::SERVE}});
     EXPECT_EQ(install(), 1);
     EXPECT_EQ(cell(window, 0, 5), STATUS_MATCH);
     EXPECT_EQ(cell(window, 0, 4), "0");
@@ -191,8 +194,9 @@ TEST_F(TextInstall, NamesReachingOutsideTheFolderAreNeverRequestedOrWritten)
 {
     std::string bytes = make_bytes(200, 9);
     remove_tree("C:\\evil.dll");
-    prepare(record_for("..\\evil.dll", bytes) + "~|" + record_for("ok.dll", bytes),
-            {{"..\\evil.dll", bytes, text_file_rule::SERVE}, {"ok.dll", bytes, text_file_rule::SERVE}});
+    prepare(
+        record_for("..\\evil.dll", bytes) + "~|" + record_for("ok.dll", bytes),
+        {{"..\\evil.dll", bytes, text_file_rule::SERVE}, {"ok.dll", bytes, text_file_rule::SERVE}});
     EXPECT_EQ(cell(window, 0, 5), STATUS_NEW);
     EXPECT_EQ(install(), 1);
     EXPECT_FALSE(path_exists("C:\\evil.dll"));
@@ -232,7 +236,8 @@ TEST_F(TextInstall, AnAllMatchListTransfersNothingButRewritesTheLedger)
     EXPECT_EQ(install(), 0);
     EXPECT_TRUE(file_requests().empty());
     EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"),
-              "a.dll^|" + std::to_string(crc_of(a)) + "^|700^|1^|2\r\n" + short_record + "^|^|\r\n");
+              "a.dll^|" + std::to_string(crc_of(a)) + "^|700^|1^|2\r\n" + short_record +
+                  "^|^|\r\n");
 }
 
 TEST_F(TextInstall, NothingHappensWithoutRows)
@@ -240,7 +245,7 @@ TEST_F(TextInstall, NothingHappensWithoutRows)
     write_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT", "kept");
     start_text_peer(&peer, text_file_server("", {}));
     point_client_at(peer.port);
-    ASSERT_EQ(open_text_channel(), 1234);
+    ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
     EXPECT_EQ(install(), 0);
     EXPECT_EQ(report.failed, 0);
     EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"), "kept");
@@ -255,7 +260,7 @@ TEST_F(TextInstall, APassWithoutAChannelOpensOneOrFailsEveryWaitingRow)
     prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", b),
             {{"a.dll", a, text_file_rule::SERVE}});
     close_text_channel();
-    stop_text_peer(&peer);   // the port now refuses
+    stop_text_peer(&peer);  // the port now refuses
     EXPECT_EQ(install(), 0);
     ASSERT_EQ(report.failed, 1);
     EXPECT_STREQ(report.failed_names[0], "a.dll");
@@ -274,17 +279,19 @@ TEST_F(TextInstall, APassWithoutAChannelOpensOneOrFailsEveryWaitingRow)
 TEST_F(TextInstall, AFileThatCannotBeWrittenIsReadPastSoTheNextAnswerIsInStep)
 {
     std::string first = make_bytes(9000, 13), second = make_bytes(3000, 14);
-    prepare(record_for("first.dll", first),
-            {{"first.dll", first, text_file_rule::SERVE}, {"second.dll", second, text_file_rule::SERVE}});
+    prepare(record_for("first.dll", first), {{"first.dll", first, text_file_rule::SERVE},
+                                             {"second.dll", second, text_file_rule::SERVE}});
     // A folder text naming a plain file: nothing can be staged there.
     write_whole_file(INSTALL_FOLDER "plain", "x");
     int failure = INSTALL_OK;
     EXPECT_EQ(download_file_text(g_channel_socket, INSTALL_FOLDER "plain", "first.dll", nullptr,
-                                 nullptr, &failure), 0);
+                                 nullptr, &failure),
+              0);
     EXPECT_EQ(failure, INSTALL_LOCAL_ERROR);
     transfer_check check = {1, 3000, 1, crc_of(second)};
     EXPECT_EQ(download_file_text(g_channel_socket, INSTALL_FOLDER_TEXT, "second.dll", nullptr,
-                                 &check, &failure), 3000);
+                                 &check, &failure),
+              3000);
     EXPECT_EQ(read_whole_file(path_of("second.dll").c_str()), second);
 }
 
@@ -324,8 +331,8 @@ TEST_F(TextInstall, PaddedAnswersAndDataRightBehindTheNulBothInstall)
     ASSERT_EQ(report.failed, 1);
     EXPECT_STREQ(report.failed_names[0], "wrong.xls");
     EXPECT_EQ(report.failed_reasons[0], INSTALL_DAMAGED);
-    expect_folder_holds({"Kickoff.xls", "zeros.dll", "padded.xla", "wrong.xls", "after.dll",
-                         "EXCELLIBINFO.DAT"});
+    expect_folder_holds(
+        {"Kickoff.xls", "zeros.dll", "padded.xla", "wrong.xls", "after.dll", "EXCELLIBINFO.DAT"});
 }
 
 // The refresh leaves the connection open; an idle limit, a NAT or a firewall may drop it
@@ -475,8 +482,9 @@ TEST_F(TextInstall, AFullDiskKeepsTheOldFileAndRemovesTheStagedOne)
     prepare(record_for("big.dll", bytes), {{"big.dll", bytes, text_file_rule::SERVE}});
     transfer_check check = {1, (uint32_t)bytes.size(), 1, crc_of(bytes)};
     int failure = INSTALL_OK;
-    EXPECT_EQ(download_file_text(g_channel_socket, folder.c_str(), "big.dll", nullptr, &check,
-                                 &failure), 0);
+    EXPECT_EQ(
+        download_file_text(g_channel_socket, folder.c_str(), "big.dll", nullptr, &check, &failure),
+        0);
     EXPECT_EQ(failure, INSTALL_LOCAL_ERROR);
     EXPECT_EQ(read_whole_file(target.c_str()), "old");
     WIN32_FIND_DATAA found;

@@ -33,7 +33,10 @@ protected:
         set_receive_timeout(peer_, PEER_WAIT_MS);
         return n;
     }
-    int send_hello() { return send_acked(client_, reinterpret_cast<const uint8_t *>("hello"), 5, &to_peer_, 0); }
+    int send_hello()
+    {
+        return send_acked(client_, reinterpret_cast<const uint8_t *>("hello"), 5, &to_peer_, 0);
+    }
 
     SOCKET client_, peer_;
     u_short client_port_, peer_port_;
@@ -79,10 +82,10 @@ TEST_F(AckedDatagram, BadAcknowledgementsFailTheSend)
     std::vector<uint8_t> short_ack = ack_bytes(5);
     short_ack.pop_back();
     const std::vector<uint8_t> answers[] = {
-        ack_bytes(3),                         // rejection
-        short_ack,                            // judged on the 7 bytes that came: rejected
-        std::vector<uint8_t>(20, 0x03),       // longer than an acknowledgement
-        ack_bytes(9),                         // any other code is accepted
+        ack_bytes(3),                    // rejection
+        short_ack,                       // judged on the 7 bytes that came: rejected
+        std::vector<uint8_t>(20, 0x03),  // longer than an acknowledgement
+        ack_bytes(9),                    // any other code is accepted
     };
     const int expected[] = {-2, -2, -2, 5};
     for (int i = 0; i < 4; i++) {
@@ -103,20 +106,20 @@ TEST_F(AckedDatagram, BadAcknowledgementsFailTheSend)
         send_datagram(peer_, data.from, short_ack);
     });
     EXPECT_EQ(5, send_hello());
-    EXPECT_EQ(-2, send_hello());
+    EXPECT_EQ(ACK_FAILED, send_hello());
     peer.join();
 }
 
 TEST_F(AckedDatagram, SilenceFailsAfterOneTimeout)
 {
     DWORD start = GetTickCount();
-    EXPECT_EQ(-2, send_hello());
+    EXPECT_EQ(ACK_FAILED, send_hello());
     EXPECT_GE(GetTickCount() - start, 250u);
 
     // The datagram arrives but the client's acknowledgement is never answered.
     send_datagram(peer_, to_client_, std::vector<uint8_t>{'x'});
     uint8_t buffer[16];
-    EXPECT_EQ(-2, receive_acked(client_, buffer, sizeof buffer, &to_peer_));
+    EXPECT_EQ(ACK_FAILED, receive_acked(client_, buffer, sizeof buffer, &to_peer_));
 }
 
 TEST_F(AckedDatagram, StaleDatagramsAreDiscardedBeforeTheSend)

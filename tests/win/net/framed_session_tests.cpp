@@ -20,9 +20,9 @@ bool serve_one(SOCKET p, const std::vector<uint8_t> &answer, datagram *request,
         return false;
     if (impostor != INVALID_SOCKET && request->bytes.size() >= 44) {
         send_datagram(impostor, request->from, ack_bytes(7));
-        send_datagram(impostor, request->from,
-                      packet_bytes(request->bytes[31], request->bytes[32], 1000,
-                                   "evil.dll^|1^|1^|0^|0~|"));
+        send_datagram(
+            impostor, request->from,
+            packet_bytes(request->bytes[31], request->bytes[32], 1000, "evil.dll^|1^|1^|0^|0~|"));
     }
     send_datagram(p, request->from, ack_bytes(7));
     send_datagram(p, request->from, answer);
@@ -145,7 +145,7 @@ TEST_F(FramedSession, RefusalEndsTheExchangeAtOnce)
     int requests = 0;
     std::thread peer([&] { requests = serve_until_quiet(peer_, packet_bytes(2, 2, 0)); });
     int32_t value = 77;
-    EXPECT_EQ(-1, exchange_catalogue(&value));
+    EXPECT_EQ(EXCHANGE_FAILED, exchange_catalogue(&value));
     peer.join();
     EXPECT_EQ(77, value);
     EXPECT_EQ(1, requests);
@@ -154,7 +154,7 @@ TEST_F(FramedSession, RefusalEndsTheExchangeAtOnce)
 TEST_F(FramedSession, SilentServerCostsFiveTries)
 {
     int32_t value = 77;
-    EXPECT_EQ(-1, exchange_catalogue(&value));
+    EXPECT_EQ(EXCHANGE_FAILED, exchange_catalogue(&value));
     EXPECT_EQ(77, value);
     EXPECT_EQ(5, pending_datagrams(peer_));
 }
@@ -173,7 +173,7 @@ TEST_F(FramedSession, MisbehavingServersAreBounded)
     cut.resize(54);
     std::thread cutter([&] { requests = serve_until_quiet(peer_, cut); });
     int32_t value = 77;
-    EXPECT_EQ(-1, exchange_catalogue(&value));
+    EXPECT_EQ(EXCHANGE_FAILED, exchange_catalogue(&value));
     cutter.join();
     EXPECT_EQ(5, requests);
     EXPECT_EQ(77, value);

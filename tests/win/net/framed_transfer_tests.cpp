@@ -11,7 +11,7 @@
 
 namespace {
 
-const char FOLDER[] = "c:\\TervalenWyndale";
+const char FOLDER[] = INSTALL_FOLDER_TEXT;
 const char NAME[] = "nettest.dll";
 
 std::string target_of(const char *name)
@@ -24,7 +24,7 @@ std::string target_of(const char *name)
 int staging_files_left()
 {
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA("c:\\TervalenWyndale\\pvs*.tmp", &found);
+    HANDLE h = FindFirstFileA(LIBRARY_FOLDER "pvs*.tmp", &found);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     int count = 0;
@@ -133,7 +133,7 @@ TEST_F(FramedTransfer, LockstepServerGetsOneNextPerChunk)
     });
     int failure = -1;
     const std::string target = target_of("abc.dll");
-    EXPECT_EQ(1, download("abc.dll", &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download("abc.dll", &failure));
     server.join();
     EXPECT_EQ(INSTALL_OK, failure);
     EXPECT_EQ(11, nexts);
@@ -163,7 +163,7 @@ TEST_F(FramedTransfer, StreamingServerGetsCreditForEveryByte)
         acks = receive_all(c);
     });
     int failure = -1;
-    EXPECT_EQ(1, download(NAME, &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(INSTALL_OK, failure);
     EXPECT_TRUE(read_file(target_) == data);
@@ -189,7 +189,7 @@ TEST_F(FramedTransfer, BytesBehindTheAnswerAreTheFilesFirstBytes)
         expect_next(c, &nexts);
     });
     int failure = -1;
-    EXPECT_EQ(1, download(NAME, &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(2, nexts);
     EXPECT_TRUE(read_file(target_) == data);
@@ -204,7 +204,7 @@ TEST_F(FramedTransfer, AcceptThenCloseInstallsAnEmptyFile)
         after = receive_all(c);
     });
     int failure = -1;
-    EXPECT_EQ(1, download(NAME, &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ("", read_file(target_));
     EXPECT_EQ("", after);  // no "NEXT" without data
@@ -240,7 +240,7 @@ TEST_F(FramedTransfer, FailedTransfersKeepTheOldFile)
         std::thread server = file_server(listener_, &request, s.script);
         int failure = -1;
         DWORD start = GetTickCount();
-        EXPECT_EQ(0, download(NAME, &failure)) << s.what;
+        EXPECT_EQ(TRANSFER_FAILED, download(NAME, &failure)) << s.what;
         EXPECT_LT(GetTickCount() - start, 2000u) << s.what;
         server.join();
         EXPECT_EQ(s.failure, failure) << s.what;
@@ -280,21 +280,26 @@ TEST_F(FramedTransfer, NothingIsTouchedWithoutAServiceOrASafeName)
 {
     int failure = -1;
     // No port from the server: nothing is attempted.
-    EXPECT_EQ(0, download_file_framed(NAME, &server_, 0, 1024, nullptr, &failure));
+    EXPECT_EQ(TRANSFER_FAILED, download_file_framed(NAME, &server_, 0, 1024, nullptr, &failure));
     EXPECT_EQ(INSTALL_NO_CONNECTION, failure);
-    EXPECT_EQ(0, download_file_framed(NAME, &server_, port_, 0, nullptr, &failure));
+    EXPECT_EQ(TRANSFER_FAILED, download_file_framed(NAME, &server_, port_, 0, nullptr, &failure));
     // Nothing listening at the port.
     EXPECT_EQ(-1, download_file_framed(NAME, &server_, unused_port(), 1024, nullptr, &failure));
     EXPECT_EQ(INSTALL_NO_CONNECTION, failure);
     EXPECT_EQ("old content", read_file(target_));
 
-    const std::string unsafe[] = {"..\\evil.dll", "sub/evil.dll", "c:evil.dll", "evil\x01.dll",
-                                  "..", "", std::string(241, 'n') + ".dll"};
+    const std::string unsafe[] = {"..\\evil.dll",
+                                  "sub/evil.dll",
+                                  "c:evil.dll",
+                                  "evil\x01.dll",
+                                  "..",
+                                  "",
+                                  std::string(241, 'n') + ".dll"};
     for (const std::string &name : unsafe) {
-        EXPECT_EQ(0, download(name.c_str(), &failure)) << name;
+        EXPECT_EQ(TRANSFER_FAILED, download(name.c_str(), &failure)) << name;
         EXPECT_EQ(INSTALL_BAD_NAME, failure) << name;
     }
-    EXPECT_EQ(0, download(nullptr, &failure));
+    EXPECT_EQ(TRANSFER_FAILED, download(nullptr, &failure));
     EXPECT_EQ(INSTALL_BAD_NAME, failure);
     // None of them reached the server.
     EXPECT_EQ(INVALID_SOCKET, accept_within(listener_, 100));
@@ -313,7 +318,7 @@ TEST_F(FramedTransfer, MissingInstallFolderIsCreated)
         expect_next(c, &nexts);
     });
     int failure = -1;
-    EXPECT_EQ(1, download(NAME, &failure));
+    EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(1, is_directory(FOLDER));
     EXPECT_EQ("0123456789", read_file(target_));
@@ -324,7 +329,7 @@ TEST(InstallFolder, PathsAndFolders)
 {
     char path[260];
     install_path(path, "x.xla");
-    EXPECT_STREQ("c:\\TervalenWyndale\\x.xla", path);
+    EXPECT_STREQ(LIBRARY_FOLDER "x.xla", path);
     EXPECT_EQ(0, is_directory(nullptr));
     EXPECT_EQ(0, is_directory("c:\\no\\such\\folder"));
 

@@ -13,7 +13,8 @@ namespace {
 // Winsock 1.1, as the program starts it.
 class WinsockEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override {
+    void SetUp() override
+    {
         WSADATA data;
         ASSERT_EQ(0, WSAStartup(0x0101, &data));
     }

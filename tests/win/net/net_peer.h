@@ -15,9 +15,9 @@
 enum { PEER_WAIT_MS = 3000 };
 
 sockaddr_in loopback(u_short port);
-SOCKET tcp_listener(u_short *port);           // listening on 127.0.0.1, system-chosen port
-SOCKET udp_peer(u_short *port);               // bound to 127.0.0.1, PEER_WAIT_MS time-out
-u_short unused_port();                        // a loopback port nothing listens on
+SOCKET tcp_listener(u_short *port);             // listening on 127.0.0.1, system-chosen port
+SOCKET udp_peer(u_short *port);                 // bound to 127.0.0.1, PEER_WAIT_MS time-out
+u_short unused_port();                          // a loopback port nothing listens on
 SOCKET accept_within(SOCKET listener, int ms);  // INVALID_SOCKET on time-out
 void set_receive_timeout(SOCKET s, int ms);
 // Reads exactly length bytes unless the peer closes or times out; returns what was read.

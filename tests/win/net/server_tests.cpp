@@ -21,7 +21,8 @@ std::vector<std::string> split(const std::string &text, const std::string &separ
     size_t start = 0;
     for (;;) {
         size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        parts.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos)
             return parts;
         start = at + separator.size();
@@ -40,8 +41,9 @@ std::vector<entry> parse_records(const std::string &records)
     for (const std::string &record : split(records, "~|")) {
         std::vector<std::string> fields = split(record, "^|");
         if (fields.size() >= 3 && !fields[0].empty())
-            entries.push_back({fields[0], static_cast<uint32_t>(std::strtoul(fields[1].c_str(), nullptr, 10)),
-                               static_cast<uint32_t>(std::strtoul(fields[2].c_str(), nullptr, 10))});
+            entries.push_back(
+                {fields[0], static_cast<uint32_t>(std::strtoul(fields[1].c_str(), nullptr, 10)),
+                 static_cast<uint32_t>(std::strtoul(fields[2].c_str(), nullptr, 10))});
     }
     return entries;
 }
@@ -54,7 +56,7 @@ protected:
         if (port == nullptr || *port == '\0')
             GTEST_SKIP() << "PAVOSET_SERVER_PORT not set";
         port_ = static_cast<u_short>(std::atoi(port));
-        folder_existed_ = is_directory("c:\\TervalenWyndale");
+        folder_existed_ = is_directory(INSTALL_FOLDER_TEXT);
         session_ = create_session("127.0.0.1", port_);
         ASSERT_NE(nullptr, session_);
     }
@@ -63,7 +65,7 @@ protected:
         release_session(session_);
         close_text_channel();
         if (!folder_existed_)
-            RemoveDirectoryA("c:\\TervalenWyndale");  // only if the downloads made it
+            RemoveDirectoryA(INSTALL_FOLDER_TEXT);  // only if the downloads made it
     }
     // The catalogue over the datagram protocol, as records text.
     std::string framed_catalogue()
@@ -91,7 +93,7 @@ TEST_F(AgainstServer, CatalogueOverBothProtocolsAgrees)
 {
     std::strcpy(g_server_address.host, "127.0.0.1");
     g_server_address.port = port_;
-    ASSERT_EQ(1234, open_text_channel());
+    ASSERT_EQ(CHANNEL_OPEN, open_text_channel());
     static char answer[40960];
     int n = text_exchange(g_channel_socket, "#REQ:UPDATELIST", answer, sizeof answer - 1);
     ASSERT_GT(n, 9);
@@ -130,8 +132,8 @@ TEST_F(AgainstServer, EverySampleFileArrivesIntact)
         install_path(target, e.name.c_str());
         transfer_check check = {1, e.size, 1, e.crc};
         int failure = -1;
-        EXPECT_EQ(1, download_file_framed(e.name.c_str(), &session_->server, port, 1024, &check,
-                                          &failure))
+        EXPECT_EQ(TRANSFER_INSTALLED, download_file_framed(e.name.c_str(), &session_->server, port,
+                                                           1024, &check, &failure))
             << e.name << " failure " << failure;
         uint32_t installed = 0;
         EXPECT_EQ(0, file_crc32(target, &installed)) << e.name;

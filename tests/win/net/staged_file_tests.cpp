@@ -32,7 +32,8 @@ protected:
     {
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
-        folder_ = std::string(temp) + "pavoset_staged_" + std::to_string(GetCurrentProcessId()) + "\\";
+        folder_ =
+            std::string(temp) + "pavoset_staged_" + std::to_string(GetCurrentProcessId()) + "\\";
         CreateDirectoryA(folder_.c_str(), nullptr);
         target_ = folder_ + "lib.dll";
         write_file(target_, "old content");
@@ -49,7 +50,7 @@ TEST_F(StagedFile, CommitReplacesTheTargetWithTheCheckedBytes)
 {
     staged_file f;
     ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
-    EXPECT_EQ(2, count_files(folder_));       // target and its staging file side by side
+    EXPECT_EQ(2, count_files(folder_));            // target and its staging file side by side
     EXPECT_EQ("old content", read_file(target_));  // untouched while receiving
     ASSERT_EQ(1, staged_file_write(&f, "new ", 4));
     ASSERT_EQ(1, staged_file_write(&f, "bytes", 5));
@@ -127,7 +128,7 @@ TEST_F(StagedFile, AnExpectedSha256DecidesTheCommit)
 
     ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
     ASSERT_EQ(1, staged_file_write(&f, "a", 1));
-    staged_file_expect(&f, &check);   // too late: "a" was not hashed
+    staged_file_expect(&f, &check);  // too late: "a" was not hashed
     ASSERT_EQ(1, staged_file_write(&f, "bc", 2));
     EXPECT_EQ(INSTALL_SIGNATURE_MISMATCH, staged_file_commit(&f));
     EXPECT_EQ("old content", read_file(target_));

@@ -43,7 +43,7 @@ TEST_F(TextChannel, RequestCarriesItsNulAndTheAnswerIsOneReceive)
         closesocket(c);
     });
     point_at("127.0.0.1", port);
-    ASSERT_EQ(1234, open_text_channel());
+    ASSERT_EQ(CHANNEL_OPEN, open_text_channel());
     ASSERT_NE(0u, g_channel_socket);
     char answer[2048];
     int n = text_exchange(g_channel_socket, "#REQ:UPDATELIST", answer, sizeof answer);
@@ -66,7 +66,7 @@ TEST_F(TextChannel, RefusedConnectionIsTriedTwiceThenGivenUp)
     g_net_timeouts.connect_retry_ms = 400;  // the real pause between the two attempts
     point_at("127.0.0.1", unused_port());
     DWORD start = GetTickCount();
-    EXPECT_EQ(-4, open_text_channel());
+    EXPECT_EQ(CHANNEL_NO_CONNECTION, open_text_channel());
     DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(0u, g_channel_socket);
     EXPECT_GE(elapsed, 380u);
@@ -89,7 +89,7 @@ TEST_F(TextChannel, SecondAttemptReachesAServerThatCameUpLate)
         closesocket(listener);
     });
     point_at("127.0.0.1", port);
-    EXPECT_EQ(1234, open_text_channel());
+    EXPECT_EQ(CHANNEL_OPEN, open_text_channel());
     late.join();
     EXPECT_NE(INVALID_SOCKET, accepted);
 }
@@ -120,7 +120,7 @@ TEST_F(TextChannel, SilentServerFailsTheExchangeButKeepsTheConnection)
     WaitForSingleObject(held, PEER_WAIT_MS);
 
     point_at("127.0.0.1", port);
-    ASSERT_EQ(1234, open_text_channel());
+    ASSERT_EQ(CHANNEL_OPEN, open_text_channel());
     char answer[64];
     DWORD start = GetTickCount();
     EXPECT_EQ(0, text_exchange(g_channel_socket, "#REQ:UPDATELIST", answer, sizeof answer));
@@ -171,10 +171,10 @@ TEST_F(TextChannel, UnresolvableNameReusesTheLastAddress)
         closesocket(second);
     });
     point_at("127.0.0.1", port);
-    ASSERT_EQ(1234, open_text_channel());
+    ASSERT_EQ(CHANNEL_OPEN, open_text_channel());
     SOCKET first = g_channel_socket;
     point_at("nonexistent.invalid", port);
-    EXPECT_EQ(1234, open_text_channel());  // replaces the open socket
+    EXPECT_EQ(CHANNEL_OPEN, open_text_channel());  // replaces the open socket
     EXPECT_NE(0u, g_channel_socket);
     EXPECT_EQ(inet_addr("127.0.0.1"), g_channel_address.sin_addr.s_addr);
     (void)first;

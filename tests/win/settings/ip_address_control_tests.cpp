@@ -15,13 +15,15 @@ struct notify_log {
 };
 notify_log g_notes;
 
-LRESULT CALLBACK host_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK host_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
     if (message == WM_NOTIFY) {
         NMIPADDRESS *note = (NMIPADDRESS *)lparam;
         if (note->hdr.code == IPN_FIELDCHANGED) {
             g_notes.count++;
             g_notes.last = *note;
-            if (g_notes.correction) SetWindowTextA(note->hdr.hwndFrom, g_notes.correction);
+            if (g_notes.correction)
+                SetWindowTextA(note->hdr.hwndFrom, g_notes.correction);
         }
         return 0;
     }
@@ -32,7 +34,8 @@ class IpAddressControl : public ::testing::Test {
 protected:
     HWND host = NULL, control = NULL;
 
-    void SetUp() override {
+    void SetUp() override
+    {
         HINSTANCE instance = GetModuleHandleA(NULL);
         ASSERT_EQ(1, register_ip_address_class(instance));
         ASSERT_EQ(1, register_ip_address_class(instance));  // a second time is no failure
@@ -43,8 +46,8 @@ protected:
         RegisterClassA(&host_class);
         host = CreateWindowExA(0, "ip_control_test_host", "ip control test", WS_OVERLAPPEDWINDOW,
                                100, 100, 300, 120, NULL, NULL, instance, NULL);
-        control = CreateWindowExA(0, IP_ADDRESS_CLASS, "", WS_CHILD | WS_VISIBLE, 10, 10, 134,
-                                  24, host, (HMENU)2001, instance, NULL);
+        control = CreateWindowExA(0, IP_ADDRESS_CLASS, "", WS_CHILD | WS_VISIBLE, 10, 10, 134, 24,
+                                  host, (HMENU)2001, instance, NULL);
         ASSERT_TRUE(control != NULL);
         MoveWindow(control, 10, 10, 134, 24, TRUE);  // takes the sunken edge into account
         ShowWindow(host, SW_SHOW);
@@ -52,20 +55,34 @@ protected:
         pump_messages(100);
         g_notes = notify_log();
     }
-    void TearDown() override { DestroyWindow(host); pump_messages(20); }
+    void TearDown() override
+    {
+        DestroyWindow(host);
+        pump_messages(20);
+    }
 
     HWND field(int i) { return GetDlgItem(control, IP_FIELD_ID_BASE + i); }
     std::string text(int i) { return window_text(field(i)); }
-    void focus(int i) { SetFocus(field(i)); pump_messages(30); }
-    void type(WORD key) { press_key(key); pump_messages(80); }
-    DWORD address() {
+    void focus(int i)
+    {
+        SetFocus(field(i));
+        pump_messages(30);
+    }
+    void type(WORD key)
+    {
+        press_key(key);
+        pump_messages(80);
+    }
+    DWORD address()
+    {
         DWORD value = 0xDEADBEEF;
         SendMessageA(control, IPM_GETADDRESS, 0, (LPARAM)&value);
         return value;
     }
 };
 
-TEST(IpFieldLayout, SplitsTheWidthAndGivesTheRemainderToTheLastField) {
+TEST(IpFieldLayout, SplitsTheWidthAndGivesTheRemainderToTheLastField)
+{
     RECT f[4], d[3];
     layout_ip_fields(130, 20, 4, f, d);
     const int left[4] = {0, 33, 66, 99}, width[4] = {29, 29, 29, 31};
@@ -81,19 +98,23 @@ TEST(IpFieldLayout, SplitsTheWidthAndGivesTheRemainderToTheLastField) {
     }
 }
 
-TEST(IpFieldLayout, TooNarrowForTheDotsGivesEmptyFieldsNeverNegative) {
+TEST(IpFieldLayout, TooNarrowForTheDotsGivesEmptyFieldsNeverNegative)
+{
     RECT f[4], d[3];
     for (int w : {0, 5, 11, 12, 13}) {
         layout_ip_fields(w, 20, 4, f, d);
-        for (int i = 0; i < 4; i++) EXPECT_GE(f[i].right - f[i].left, 0) << w;
+        for (int i = 0; i < 4; i++)
+            EXPECT_GE(f[i].right - f[i].left, 0) << w;
         EXPECT_LE(f[3].right, w < 12 ? 12 : w) << w;
     }
     layout_ip_fields(100, 20, -3, f, d);  // a font whose overhang exceeds the dot
     EXPECT_EQ(100, f[3].right);
-    for (int i = 0; i < 3; i++) EXPECT_EQ(d[i].left, d[i].right);
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(d[i].left, d[i].right);
 }
 
-TEST_F(IpAddressControl, PlacesItsFieldsByTheMeasuredDot) {
+TEST_F(IpAddressControl, PlacesItsFieldsByTheMeasuredDot)
+{
     HDC dc = GetDC(control);
     SIZE extent;
     TEXTMETRICA metrics;
@@ -114,9 +135,11 @@ TEST_F(IpAddressControl, PlacesItsFieldsByTheMeasuredDot) {
     }
 }
 
-TEST_F(IpAddressControl, SetGetBlankAndClear) {
+TEST_F(IpAddressControl, SetGetBlankAndClear)
+{
     EXPECT_EQ(1, SendMessageA(control, IPM_ISBLANK, 0, 0));
-    for (int i = 0; i < 4; i++) EXPECT_EQ("", text(i));
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ("", text(i));
     EXPECT_EQ(0u, address());  // empty fields read as 0
 
     SendMessageA(control, IPM_SETADDRESS, 0, 0xC0A80101);
@@ -139,7 +162,8 @@ TEST_F(IpAddressControl, SetGetBlankAndClear) {
     EXPECT_EQ(0, g_notes.count);  // setting and clearing never notify
 }
 
-TEST_F(IpAddressControl, TypingAboveTheRangeNotifiesOnceAndClamps) {
+TEST_F(IpAddressControl, TypingAboveTheRangeNotifiesOnceAndClamps)
+{
     focus(0);
     type('3');
     type('0');
@@ -155,7 +179,8 @@ TEST_F(IpAddressControl, TypingAboveTheRangeNotifiesOnceAndClamps) {
     EXPECT_EQ(field(0), GetFocus());  // a third digit does not move on
 }
 
-TEST_F(IpAddressControl, RangesAndTheParentsCorrection) {
+TEST_F(IpAddressControl, RangesAndTheParentsCorrection)
+{
     SendMessageA(control, IPM_SETRANGE, 1, MAKEIPRANGE(10, 20));
     SendMessageA(control, IPM_SETRANGE, 4, MAKEIPRANGE(0, 1));  // no such field: ignored
     SendMessageA(control, IPM_SETRANGE, (WPARAM)-1, MAKEIPRANGE(0, 1));
@@ -176,7 +201,8 @@ TEST_F(IpAddressControl, RangesAndTheParentsCorrection) {
     EXPECT_EQ("200", text(3));  // the parent's in-range correction stands
 }
 
-TEST_F(IpAddressControl, KeysMoveBetweenFields) {
+TEST_F(IpAddressControl, KeysMoveBetweenFields)
+{
     focus(1);
     type(VK_OEM_PERIOD);
     EXPECT_EQ("", text(1));  // the dot is never typed
@@ -203,7 +229,8 @@ TEST_F(IpAddressControl, KeysMoveBetweenFields) {
     EXPECT_EQ(0, g_notes.count);
 }
 
-TEST_F(IpAddressControl, DisabledControlIsPaintedGrey) {
+TEST_F(IpAddressControl, DisabledControlIsPaintedGrey)
+{
     HDC dc = GetDC(control);
     auto field_brush = [&] {
         return (HGDIOBJ)SendMessageA(control, WM_CTLCOLOREDIT, (WPARAM)dc, (LPARAM)field(0));

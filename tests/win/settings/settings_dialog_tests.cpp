@@ -10,17 +10,19 @@
 #include "settings/ip_address_control.h"
 #include "settings/server_address.h"
 #include "settings/settings_dialog.h"
+#include "res/texts.h"
 #include "ui_test_support.h"
 
 namespace {
 
 const char DIALOG_CLASS[] = "#32770";
-const char DIALOG_CAPTION[] = "서버 수동 설정";
-const char BOX_CAPTION[] = "환경 설정";
+const char DIALOG_CAPTION[] = TEXT_SETTINGS_DIALOG_CAPTION;
+const char BOX_CAPTION[] = TEXT_SETTINGS_CAPTION;
 // Generous: without a window manager, Wine takes about two seconds to take a window down.
 const int PATIENCE_MS = 10000;
 
-void set_address(const char *host, unsigned short port) {
+void set_address(const char *host, unsigned short port)
+{
     memset(g_server_address.host, 0, sizeof g_server_address.host);
     strcpy(g_server_address.host, host);
     g_server_address.port = port;
@@ -28,11 +30,13 @@ void set_address(const char *host, unsigned short port) {
 
 // Runs the dialog on this thread while `drive` works it from another; the driver closes the
 // dialog if it is still open when the script ends, so a failure cannot hang the run.
-INT_PTR run_driven(const std::function<void(HWND)> &drive) {
+INT_PTR run_driven(const std::function<void(HWND)> &drive)
+{
     std::thread driver([&] {
         HWND dialog = wait_for_window(DIALOG_CLASS, DIALOG_CAPTION, PATIENCE_MS);
         EXPECT_TRUE(dialog != NULL) << "the dialog did not appear";
-        if (!dialog) return;
+        if (!dialog)
+            return;
         Sleep(100);
         drive(dialog);
         if (!wait_for_close(dialog, PATIENCE_MS)) {
@@ -45,24 +49,40 @@ INT_PTR run_driven(const std::function<void(HWND)> &drive) {
     return result;
 }
 
-HWND item(HWND dialog, int id) { return GetDlgItem(dialog, id); }
-std::string item_text(HWND dialog, int id) { return window_text(item(dialog, id)); }
-std::string field_text(HWND dialog, int i) {
+HWND item(HWND dialog, int id)
+{
+    return GetDlgItem(dialog, id);
+}
+std::string item_text(HWND dialog, int id)
+{
+    return window_text(item(dialog, id));
+}
+std::string field_text(HWND dialog, int i)
+{
     return window_text(GetDlgItem(item(dialog, SETTINGS_ADDRESS_ID), IP_FIELD_ID_BASE + i));
 }
-bool box_checked(HWND dialog) {
+bool box_checked(HWND dialog)
+{
     return SendMessageA(item(dialog, SETTINGS_LOCAL_ID), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
-void click(HWND dialog, int id) { SendMessageA(item(dialog, id), BM_CLICK, 0, 0); }
+void click(HWND dialog, int id)
+{
+    SendMessageA(item(dialog, id), BM_CLICK, 0, 0);
+}
 // Apply may open a message box, so it is posted rather than sent.
-void post_apply(HWND dialog) {
+void post_apply(HWND dialog)
+{
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(SETTINGS_APPLY_ID, BN_CLICKED),
                  (LPARAM)item(dialog, SETTINGS_APPLY_ID));
 }
-void close_box(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
+void close_box(HWND dialog)
+{
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
 
 // Expects the settings message box with this text, and dismisses it.
-void expect_message(const char *text) {
+void expect_message(const char *text)
+{
     HWND box = wait_for_window(DIALOG_CLASS, BOX_CAPTION, PATIENCE_MS);
     ASSERT_TRUE(box != NULL) << "no message box";
     EXPECT_EQ(text, window_text(GetDlgItem(box, 0xFFFF)));
@@ -70,7 +90,8 @@ void expect_message(const char *text) {
     EXPECT_TRUE(wait_for_close(box, PATIENCE_MS));
 }
 
-RECT item_rect(HWND dialog, int id) {
+RECT item_rect(HWND dialog, int id)
+{
     RECT r;
     GetWindowRect(item(dialog, id), &r);
     MapWindowPoints(NULL, dialog, (POINT *)&r, 2);
@@ -83,7 +104,8 @@ protected:
     std::string saved_ip, saved_port;
     bool had_ip, had_port;
 
-    void SetUp() override {
+    void SetUp() override
+    {
         saved_address = g_server_address;
         had_ip = has_setting("ip");
         had_port = has_setting("port");
@@ -92,30 +114,34 @@ protected:
         remove_setting("ip");
         remove_setting("port");
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         g_server_address = saved_address;
         remove_setting("ip");
         remove_setting("port");
-        if (had_ip) put_setting("ip", saved_ip);
-        if (had_port) put_setting("port", saved_port);
+        if (had_ip)
+            put_setting("ip", saved_ip);
+        if (had_port)
+            put_setting("port", saved_port);
     }
 };
 
-TEST(DialogTemplate, HeaderAndAlignedItems) {
+TEST(DialogTemplate, HeaderAndAlignedItems)
+{
     BYTE buffer[SETTINGS_TEMPLATE_SIZE] = {0};
     BYTE *p = begin_dialog_template(buffer, 280, 30);
     DWORD style;
     memcpy(&style, buffer, 4);
     EXPECT_EQ(0x84CC0840u, style);
     const WCHAR *caption = (const WCHAR *)(buffer + 22);
-    EXPECT_EQ(0, wcscmp(L"서버 수동 설정", caption));
+    EXPECT_EQ(0, wcscmp(L"" TEXT_SETTINGS_DIALOG_CAPTION, caption));
     const WCHAR *font = caption + wcslen(caption) + 2;  // past the terminator and point size
     EXPECT_EQ(9, *(caption + wcslen(caption) + 1));
-    EXPECT_EQ(0, wcscmp(L"굴림체", font));
+    EXPECT_EQ(0, wcscmp(L"" TEXT_DIALOG_FONT, font));
     EXPECT_EQ((BYTE *)(font + wcslen(font) + 1), p);
 
     BYTE *first = p;
-    p = append_button_item(buffer, p, "적용", BS_FLAT, 2004);
+    p = append_button_item(buffer, p, TEXT_SETTINGS_APPLY, BS_FLAT, 2004);
     p = append_button_item(buffer, p, NULL, BS_AUTOCHECKBOX, 2005);
     EXPECT_EQ(2, *(WORD *)(buffer + 8));
     BYTE *second = first + ((first - buffer) % 4 ? 4 - (first - buffer) % 4 : 0);
@@ -124,11 +150,12 @@ TEST(DialogTemplate, HeaderAndAlignedItems) {
     EXPECT_EQ(2004, *(WORD *)(second + 16));
     EXPECT_EQ(0xFFFF, *(WORD *)(second + 18));
     EXPECT_EQ(0x0080, *(WORD *)(second + 20));
-    EXPECT_EQ(0, wcscmp(L"적용", (const WCHAR *)(second + 22)));
+    EXPECT_EQ(0, wcscmp(L"" TEXT_SETTINGS_APPLY, (const WCHAR *)(second + 22)));
     EXPECT_GT(p, second);
 }
 
-TEST_F(SettingsDialog, DefaultServerOpensDisabledAndCloseStoresNothing) {
+TEST_F(SettingsDialog, DefaultServerOpensDisabledAndCloseStoresNothing)
+{
     set_address(DEFAULT_SERVER_HOST, 5757);
     INT_PTR result = run_driven([](HWND dialog) {
         EXPECT_FALSE(box_checked(dialog));
@@ -160,13 +187,15 @@ TEST_F(SettingsDialog, DefaultServerOpensDisabledAndCloseStoresNothing) {
     EXPECT_STREQ(DEFAULT_SERVER_HOST, g_server_address.host);
 }
 
-TEST_F(SettingsDialog, LocalServerEditedAndApplied) {
+TEST_F(SettingsDialog, LocalServerEditedAndApplied)
+{
     set_address("192.168.0.10", 6000);
     INT_PTR result = run_driven([](HWND dialog) {
         EXPECT_TRUE(box_checked(dialog));
         EXPECT_TRUE(IsWindowEnabled(item(dialog, SETTINGS_ADDRESS_ID)));
         const char *fields[4] = {"192", "168", "0", "10"};
-        for (int i = 0; i < 4; i++) EXPECT_EQ(fields[i], field_text(dialog, i));
+        for (int i = 0; i < 4; i++)
+            EXPECT_EQ(fields[i], field_text(dialog, i));
         EXPECT_EQ("6000", item_text(dialog, SETTINGS_PORT_ID));
         save_window_image(dialog, "settings-dialog-enabled.bmp");
 
@@ -193,7 +222,7 @@ TEST_F(SettingsDialog, LocalServerEditedAndApplied) {
         // A blank address is refused and changes nothing.
         SendMessageA(item(dialog, SETTINGS_ADDRESS_ID), IPM_CLEARADDRESS, 0, 0);
         post_apply(dialog);
-        expect_message("로컬 서버 IP를 입력하세요.");
+        expect_message(TEXT_MISSING_ADDRESS);
         EXPECT_STREQ("192.168.0.10", g_server_address.host);
         EXPECT_FALSE(has_setting("ip"));
 
@@ -210,13 +239,14 @@ TEST_F(SettingsDialog, LocalServerEditedAndApplied) {
     EXPECT_EQ(4464, g_server_address.port);
 }
 
-TEST_F(SettingsDialog, MissingPortIsRefusedWithoutTouchingTheAddress) {
+TEST_F(SettingsDialog, MissingPortIsRefusedWithoutTouchingTheAddress)
+{
     set_address("10.1.2.3", 6000);
     INT_PTR result = run_driven([](HWND dialog) {
         SendMessageA(item(dialog, SETTINGS_ADDRESS_ID), IPM_SETADDRESS, 0, 0x7F000001);
         SetWindowTextA(item(dialog, SETTINGS_PORT_ID), "");
         post_apply(dialog);
-        expect_message("포트번호를 입력하세요.(기본:5757)");
+        expect_message(TEXT_MISSING_PORT);
         EXPECT_TRUE(IsWindow(dialog));
         close_box(dialog);
     });
@@ -227,7 +257,8 @@ TEST_F(SettingsDialog, MissingPortIsRefusedWithoutTouchingTheAddress) {
     EXPECT_FALSE(has_setting("port"));
 }
 
-TEST_F(SettingsDialog, EnterOnApplyStoresTheDefaultServerAndSevenDigits) {
+TEST_F(SettingsDialog, EnterOnApplyStoresTheDefaultServerAndSevenDigits)
+{
     set_address("10.1.2.3", 6000);
     INT_PTR result = run_driven([](HWND dialog) {
         click(dialog, SETTINGS_LOCAL_ID);
@@ -245,8 +276,12 @@ TEST_F(SettingsDialog, EnterOnApplyStoresTheDefaultServerAndSevenDigits) {
 
 // Hosts that are not four dotted numbers open with the box checked, show only the numeric
 // fields they have, and come out of the dialog byte for byte as they went in.
-TEST_F(SettingsDialog, OtherHostTextsAreShownSafelyAndKeptIntact) {
-    struct case_t { const char *host; const char *fields[4]; };
+TEST_F(SettingsDialog, OtherHostTextsAreShownSafelyAndKeptIntact)
+{
+    struct case_t {
+        const char *host;
+        const char *fields[4];
+    };
     const case_t cases[] = {
         {"files.nonexistent.invalid", {"", "", "", ""}},
         {"10.0.1", {"10", "0", "1", ""}},
@@ -260,7 +295,8 @@ TEST_F(SettingsDialog, OtherHostTextsAreShownSafelyAndKeptIntact) {
             EXPECT_TRUE(box_checked(dialog)) << c.host;
             EXPECT_TRUE(IsWindowEnabled(item(dialog, SETTINGS_ADDRESS_ID)));
             if (c.fields[0]) {
-                for (int i = 0; i < 4; i++) EXPECT_EQ(c.fields[i], field_text(dialog, i)) << c.host;
+                for (int i = 0; i < 4; i++)
+                    EXPECT_EQ(c.fields[i], field_text(dialog, i)) << c.host;
             }
             close_box(dialog);
         });

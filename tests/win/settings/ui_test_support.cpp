@@ -6,7 +6,8 @@
 
 static const char SETTINGS_KEY[] = "SOFTWARE\\TervalenWyndale\\PlimoExcel\\Server";
 
-void pump_messages(int ms) {
+void pump_messages(int ms)
+{
     DWORD until = GetTickCount() + (DWORD)ms;
     do {
         MSG message;
@@ -18,7 +19,8 @@ void pump_messages(int ms) {
     } while ((int)(until - GetTickCount()) > 0);
 }
 
-void press_key(WORD virtual_key) {
+void press_key(WORD virtual_key)
+{
     INPUT keys[2];
     ZeroMemory(keys, sizeof keys);
     keys[0].type = keys[1].type = INPUT_KEYBOARD;
@@ -28,40 +30,49 @@ void press_key(WORD virtual_key) {
     SendInput(2, keys, sizeof(INPUT));
 }
 
-HWND wait_for_window(const char *class_name, const char *caption, int ms) {
+HWND wait_for_window(const char *class_name, const char *caption, int ms)
+{
     for (int waited = 0; waited <= ms; waited += 20) {
         HWND found = FindWindowA(class_name, caption);
-        if (found && IsWindowVisible(found)) return found;
+        if (found && IsWindowVisible(found))
+            return found;
         Sleep(20);
     }
     return NULL;
 }
 
-bool wait_for_close(HWND window, int ms) {
+bool wait_for_close(HWND window, int ms)
+{
     for (int waited = 0; waited <= ms; waited += 20) {
-        if (!IsWindow(window)) return true;
+        if (!IsWindow(window))
+            return true;
         Sleep(20);
     }
     return false;
 }
 
-std::string window_text(HWND window) {
+std::string window_text(HWND window)
+{
     char text[300] = {0};
     GetWindowTextA(window, text, sizeof text);
     return text;
 }
 
 // Wine takes a Unix path for a Windows one only through drive Z:.
-static std::string windows_path(const char *path) {
+static std::string windows_path(const char *path)
+{
     std::string out = path[0] == '/' ? std::string("Z:") + path : std::string(path);
     for (char &c : out)
-        if (c == '/') c = '\\';
+        if (c == '/')
+            c = '\\';
     return out;
 }
 
-void save_window_image(HWND window, const char *file_name) {
+void save_window_image(HWND window, const char *file_name)
+{
     const char *folder = getenv("PAVOSET_ARTIFACTS");
-    if (!folder || !*folder) return;
+    if (!folder || !*folder)
+        return;
     std::string dir = windows_path(folder);
     CreateDirectoryA(dir.c_str(), NULL);
 
@@ -70,7 +81,8 @@ void save_window_image(HWND window, const char *file_name) {
     GetClientRect(window, &frame);
     MapWindowPoints(window, NULL, (POINT *)&frame, 2);
     int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    if (width <= 0 || height <= 0) return;
+    if (width <= 0 || height <= 0)
+        return;
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info;
@@ -106,7 +118,8 @@ void save_window_image(HWND window, const char *file_name) {
     ReleaseDC(NULL, screen);
 }
 
-std::string stored_setting(const char *name) {
+std::string stored_setting(const char *name)
+{
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return "";
@@ -117,7 +130,8 @@ std::string stored_setting(const char *name) {
     return data;
 }
 
-bool has_setting(const char *name) {
+bool has_setting(const char *name)
+{
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
@@ -126,7 +140,8 @@ bool has_setting(const char *name) {
     return status == ERROR_SUCCESS;
 }
 
-void remove_setting(const char *name) {
+void remove_setting(const char *name)
+{
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
@@ -134,7 +149,8 @@ void remove_setting(const char *name) {
     RegCloseKey(key);
 }
 
-void put_setting(const char *name, const std::string &text) {
+void put_setting(const char *name, const std::string &text)
+{
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
                         NULL) != ERROR_SUCCESS)

@@ -9,7 +9,6 @@
 #include "settings/registry_store.h"
 
 static const char VALUE_NAME[] = "PublisherKey";
-static const char KEY_PATH[] = "SOFTWARE\\TervalenWyndale\\PlimoExcel\\Server";
 
 void parse_publisher_keys(const char *text, publisher_keys *out)
 {
@@ -48,7 +47,7 @@ void parse_publisher_keys(const char *text, publisher_keys *out)
 static int read_key_text(HKEY root, REGSAM view, char *text, DWORD capacity)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, KEY_PATH, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return 0;
     DWORD type = 0, length = capacity - 1;
     LONG status = RegQueryValueExA(key, VALUE_NAME, nullptr, &type, (BYTE *)text, &length);

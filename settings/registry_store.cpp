@@ -3,21 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
-static void settings_key_path(char *path, int capacity)
-{
-    snprintf(path, (size_t)capacity, "SOFTWARE\\TervalenWyndale\\%s", "PlimoExcel\\Server");
-}
-
 int write_setting(const char *name, const char *text)
 {
     if (!name || !text)
         return 0;
-    char path[260];
-    settings_key_path(path, sizeof path);
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS &&
-        RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS &&
+        RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
         return 0;
     // The stored length counts the terminator; whether the store succeeded is not reported.
     RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1);
@@ -29,10 +22,8 @@ int read_setting(const char *name, char *buffer, int capacity)
 {
     if (!name || !buffer || capacity <= 0)
         return 0;
-    char path[260];
-    settings_key_path(path, sizeof path);
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return 0;
     DWORD type = REG_SZ;
     DWORD length = (DWORD)capacity;

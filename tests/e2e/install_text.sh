@@ -89,7 +89,7 @@ check "nothing-to-upgrade box" test "$BOX" = $'Pavoset.exe\n'"$(program_text TEX
 screenshot nothing-to-upgrade-box
 check "answer OK" ua answer-msgbox ok
 check "button enabled again" ua --timeout 5000 wait-enabled 1
-check "message line unchanged" grep -q "$INITIAL_MESSAGE" <<<"$(message_line)"
+check "message line unchanged" grep -qF "$INITIAL_MESSAGE" <<<"$(message_line)"
 check "nothing fetched" test -z "$(tail -n +$((LOG_BEFORE + 1)) "$SMALL_LOG" | fetched_names)"
 check "ledger still rewritten" ledger_matches "$SMALL_PORT"
 scenario_end

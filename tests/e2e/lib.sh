@@ -14,12 +14,13 @@ E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # shellcheck source=../../tools/ports.sh
 . "$E2E_ROOT/tools/ports.sh"
 
-INSTALL_KEY='HKCU\Software\TervalenWyndale'
-SERVER_KEY='HKCU\Software\TervalenWyndale\PlimoExcel\Server'
 # shellcheck source=texts.sh
 . "$E2E_ROOT/tests/e2e/texts.sh"
+SERVER_KEY="HKCU\\$(header_text settings/registry_store.h SETTINGS_KEY)"
+INSTALL_KEY=${SERVER_KEY%\\*\\*}  # the program's own key, two levels up
 # The message line as the dialog resource sets it (a resource text, so not in res/texts.h).
-INITIAL_MESSAGE='작업중인 모든 Excel파일을 닫은 후'
+INITIAL_MESSAGE=$(sed -n 's/^ *CONTROL "\(.*\)", ID_MESSAGE_LINE,.*/\1/p' "$E2E_ROOT/res/pavoset.rc")
+INITIAL_MESSAGE=${INITIAL_MESSAGE//\"\"/\"}
 
 E2E_FAILED=0
 E2E_OWN_PREFIX=

@@ -4,11 +4,11 @@
 
 #include <string>
 
-static const char SERVER_KEY[] = "SOFTWARE\\TervalenWyndale\\PlimoExcel\\Server";
+#include "settings/registry_store.h"
 
 inline void delete_setting(const char *name)
 {
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, SERVER_KEY, name);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, SETTINGS_KEY, name);
 }
 
 struct saved_setting {
@@ -20,8 +20,8 @@ struct saved_setting {
     {
         char buffer[512] = {0};
         DWORD length = sizeof buffer - 1;
-        present = RegGetValueA(HKEY_CURRENT_USER, SERVER_KEY, name, RRF_RT_REG_SZ, nullptr, buffer,
-                               &length) == ERROR_SUCCESS;
+        present = RegGetValueA(HKEY_CURRENT_USER, SETTINGS_KEY, name, RRF_RT_REG_SZ, nullptr,
+                               buffer, &length) == ERROR_SUCCESS;
         value = buffer;
     }
     ~saved_setting()
@@ -29,7 +29,7 @@ struct saved_setting {
         if (!present)
             delete_setting(name);
         else
-            RegSetKeyValueA(HKEY_CURRENT_USER, SERVER_KEY, name, REG_SZ, value.c_str(),
+            RegSetKeyValueA(HKEY_CURRENT_USER, SETTINGS_KEY, name, REG_SZ, value.c_str(),
                             (DWORD)value.size() + 1);
     }
 };

@@ -426,8 +426,12 @@ std::string env_text(const char *name)
 
 void delete_settings_tree()
 {
-    RegDeleteTreeA(HKEY_CURRENT_USER, "SOFTWARE\\TervalenWyndale");
-    RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\TervalenWyndale");
+    // SETTINGS_KEY without its last two parts: the program's own key.
+    std::string own = SETTINGS_KEY;
+    own.resize(own.rfind('\\'));
+    own.resize(own.rfind('\\'));
+    RegDeleteTreeA(HKEY_CURRENT_USER, own.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, own.c_str());
 }
 
 bool raw_setting(const char *name, std::string *bytes, DWORD *type)

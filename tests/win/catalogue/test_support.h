@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "settings/registry_store.h"
 
 // ---------------------------------------------------------------- files
 std::string read_whole_file(const char *path);  // "" when absent
@@ -81,8 +82,7 @@ void point_client_at(uint16_t port);  // g_server_address = 127.0.0.1:port
 std::string env_text(const char *name);  // "" when unset
 
 // ---------------------------------------------------------------- registry
-#define SETTINGS_KEY "SOFTWARE\\TervalenWyndale\\PlimoExcel\\Server"
-void delete_settings_tree();  // HKCU\SOFTWARE\TervalenWyndale and below
+void delete_settings_tree();  // HKCU\SOFTWARE\TervalenWyndale and below (SETTINGS_KEY's parents)
 // The value's raw bytes and type as stored; false when the key or value is missing.
 bool raw_setting(const char *name, std::string *bytes, DWORD *type);
 void put_raw_setting(const char *name, DWORD type, const void *data, DWORD length);

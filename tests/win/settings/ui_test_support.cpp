@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <vector>
 
-static const char SETTINGS_KEY[] = "SOFTWARE\\TervalenWyndale\\PlimoExcel\\Server";
+#include "settings/registry_store.h"
 
 void pump_messages(int ms)
 {

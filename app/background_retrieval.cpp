@@ -4,9 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "catalogue/catalogue.h"
-#include "net/framed/framed_session.h"
-#include "net/text/text_channel.h"
 
 // Guards the target window, the progress text and the result: posting and abandoning
 // must not cross, or a late message could reach a destroyed window (or a new one that
@@ -30,19 +27,6 @@ static void post_progress(void *, const char *text)
 }
 
 // What the window would have released at its end, released by the thread that held it.
-static void release_abandoned_state()
-{
-    if (g_channel_socket != 0)
-        close_text_channel();
-    if (g_framed_session) {
-        release_session(g_framed_session);
-        g_framed_session = nullptr;
-    }
-    release_catalogue();
-    free(g_receive_buffer);
-    g_receive_buffer = nullptr;
-}
-
 static DWORD WINAPI retrieval_thread(LPVOID)
 {
     retrieval_result result;
@@ -53,7 +37,7 @@ static DWORD WINAPI retrieval_thread(LPVOID)
     g_delivered = delivered;
     ReleaseSRWLockExclusive(&g_lock);
     if (!delivered) {
-        release_abandoned_state();
+        release_retrieval_state(0);
         InterlockedExchange(&g_in_flight, 0);
     }
     return 0;

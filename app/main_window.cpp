@@ -337,16 +337,7 @@ static void on_destroy(HWND window)
         g_list_view = nullptr;
         return;
     }
-    if (!g_worker_running)
-        release_catalogue();
-    if (g_channel_socket != 0)
-        close_text_channel();
-    free(g_receive_buffer);
-    g_receive_buffer = nullptr;
-    if (g_framed_session) {
-        release_session(g_framed_session);
-        g_framed_session = nullptr;
-    }
+    release_retrieval_state(g_worker_running);
     g_list_view = nullptr;
 }
 

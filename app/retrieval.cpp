@@ -130,3 +130,17 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
                 protocol_name(result->first_protocol), g_server_address.host,
                 (unsigned)g_server_address.port);
 }
+
+void release_retrieval_state(int keep_catalogue)
+{
+    if (g_channel_socket != 0)
+        close_text_channel();
+    if (g_framed_session) {
+        release_session(g_framed_session);
+        g_framed_session = nullptr;
+    }
+    if (!keep_catalogue)
+        release_catalogue();
+    free(g_receive_buffer);
+    g_receive_buffer = nullptr;
+}

@@ -24,3 +24,7 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
                         volatile LONG *abandon);
 
 const char *protocol_name(int protocol);
+
+// Lets go of that state: closes the channel, releases the session and the receive buffer and,
+// unless keep_catalogue (an install worker still reads it), the catalogue.
+void release_retrieval_state(int keep_catalogue);

@@ -21,8 +21,6 @@
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
-#include "net/framed/framed_session.h"
-#include "net/text/text_channel.h"
 
 // The install passes work through the main window's controls (rows, progress, current
 // file); an unattended run gives them the same dialog, created and never shown.
@@ -132,15 +130,7 @@ int run_unattended(int mode, const char *cmdline_host)
         }
     }
 
-    if (g_channel_socket != 0)
-        close_text_channel();
-    if (g_framed_session) {
-        release_session(g_framed_session);
-        g_framed_session = nullptr;
-    }
-    release_catalogue();
-    free(g_receive_buffer);
-    g_receive_buffer = nullptr;
+    release_retrieval_state(0);
     DestroyWindow(window);
     return code;
 }

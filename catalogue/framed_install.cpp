@@ -45,12 +45,9 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
     framed_session *session = g_framed_session;
     int port = session ? request_port(session) : 0;
     int installed = 0;
-    for (int row = 0; row < rows; ++row) {
-        char status[260], name[260];
-        read_cell(list_view, row, COLUMN_STATUS, status, sizeof status);
-        if (strcmp(status, STATUS_MATCH) == 0)
-            continue;
-        read_cell(list_view, row, COLUMN_NAME, name, sizeof name);
+    char name[260];
+    for (int row = 0; (row = next_waiting_row(list_view, row, rows, name, sizeof name)) >= 0;
+         ++row) {
         SetDlgItemTextA(main_window, ID_CURRENT_FILE, name);
 
         int failure = INSTALL_OK;

@@ -66,14 +66,22 @@ void report_failure(install_report *report, const char *name, int reason)
 void report_waiting_rows(HWND list_view, install_report *report, int reason)
 {
     int rows = list_row_count(list_view);
-    for (int row = 0; row < rows; ++row) {
-        char status[260], name[260];
-        read_cell(list_view, row, COLUMN_STATUS, status, sizeof status);
-        if (strcmp(status, STATUS_MATCH) == 0)
-            continue;
-        read_cell(list_view, row, COLUMN_NAME, name, sizeof name);
+    char name[260];
+    for (int row = 0; (row = next_waiting_row(list_view, row, rows, name, sizeof name)) >= 0; ++row)
         report_failure(report, name, reason);
+}
+
+int next_waiting_row(HWND list_view, int row, int rows, char *name, int capacity)
+{
+    for (; row < rows; ++row) {
+        char status[260];
+        read_cell(list_view, row, COLUMN_STATUS, status, sizeof status);
+        if (strcmp(status, STATUS_MATCH) != 0) {
+            read_cell(list_view, row, COLUMN_NAME, name, capacity);
+            return row;
+        }
     }
+    return -1;
 }
 
 HANDLE begin_install_pass(void)

@@ -21,6 +21,9 @@ void report_begin(install_report *report);
 void report_installed(install_report *report);
 void report_failure(install_report *report, const char *name, int reason);
 
+// The first row from row on (below rows) that is not Match, its name in name; -1 when none.
+int next_waiting_row(HWND list_view, int row, int rows, char *name, int capacity);
+
 // Reports every row that is not Match as failed for reason: a pass that cannot start must
 // not read as "nothing to upgrade" while rows still wait.
 void report_waiting_rows(HWND list_view, install_report *report, int reason);

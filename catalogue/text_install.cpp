@@ -376,12 +376,9 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view, inst
     HWND progress = GetDlgItem(main_window, ID_PROGRESS_BAR);
     int installed = 0;
     int unreachable = 0;
-    for (int row = 0; row < rows; ++row) {
-        char status[260], name[260];
-        read_cell(list_view, row, COLUMN_STATUS, status, sizeof status);
-        if (strcmp(status, STATUS_MATCH) == 0)
-            continue;
-        read_cell(list_view, row, COLUMN_NAME, name, sizeof name);
+    char name[260];
+    for (int row = 0; (row = next_waiting_row(list_view, row, rows, name, sizeof name)) >= 0;
+         ++row) {
         SetDlgItemTextA(main_window, ID_CURRENT_FILE, name);
         if (!library_name_is_safe(name)) {
             report_failure(report, name, INSTALL_BAD_NAME);

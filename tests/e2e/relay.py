@@ -39,61 +39,53 @@ else:
     server.bind(("127.0.0.1", listen))
     server.listen(8)
     print("ready", flush=True)
-    def pump(a, b):
+    def pump(a, b, transform=None):
         try:
             while True:
                 data = a.recv(65536)
                 if not data:
                     break
-                b.sendall(data)
-        except OSError:
+                b.sendall(transform(data) if transform else data)
+        except (OSError, ValueError):
             pass
         for s in (a, b):
             try:
                 s.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
-    def shape(up, conn):
+    def shaper(conn):
         # Server to client, answer by answer: each ends at its NUL; a file answer's third
         # field says how many data bytes follow it.
-        buf, remaining = b"", 0
-        try:
-            while True:
-                data = up.recv(65536)
-                if not data:
+        state = {"buf": b"", "remaining": 0}
+        def transform(data):
+            buf, remaining = state["buf"] + data, state["remaining"]
+            out = b""
+            while buf:
+                if remaining > 0:
+                    take = buf[:remaining]
+                    out, buf, remaining = out + take, buf[len(take):], remaining - len(take)
+                    continue
+                nul = buf.find(b"\0")
+                if nul < 0:
                     break
-                buf += data
-                out = b""
-                while buf:
-                    if remaining > 0:
-                        take = buf[:remaining]
-                        out, buf, remaining = out + take, buf[len(take):], remaining - len(take)
-                        continue
-                    nul = buf.find(b"\0")
-                    if nul < 0:
-                        break
-                    answer, buf = buf[:nul + 1], buf[nul + 1:]
-                    out += answer
-                    if b"^|" in answer:
-                        if "drop" in modes:
-                            conn.sendall(out)
-                            raise OSError("dropped after the catalogue")
-                        continue
-                    fields = answer[9:-1].split(b"~|")
-                    if answer.startswith(b"#EXL: OK:") and len(fields) >= 3:
-                        remaining = int(fields[2] or 0)
-                        if "pad" in modes:
-                            out += b"\0" * 4000
-                conn.sendall(out)
-        except (OSError, ValueError):
-            pass
-        for s in (conn, up):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
+                answer, buf = buf[:nul + 1], buf[nul + 1:]
+                out += answer
+                if b"^|" in answer:
+                    if "drop" in modes:
+                        conn.sendall(out)
+                        raise OSError("dropped after the catalogue")
+                    continue
+                fields = answer[9:-1].split(b"~|")
+                if answer.startswith(b"#EXL: OK:") and len(fields) >= 3:
+                    remaining = int(fields[2] or 0)
+                    if "pad" in modes:
+                        out += b"\0" * 4000
+            state["buf"], state["remaining"] = buf, remaining
+            return out
+        return transform
     while True:
         conn, _ = server.accept()
         up = socket.create_connection(("127.0.0.1", target))
         threading.Thread(target=pump, args=(conn, up), daemon=True).start()
-        threading.Thread(target=shape if modes else pump, args=(up, conn), daemon=True).start()
+        threading.Thread(target=pump, args=(up, conn, shaper(conn) if modes else None),
+                         daemon=True).start()

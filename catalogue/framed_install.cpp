@@ -34,14 +34,10 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
     report_begin(report);
     if (!folder || !folder[0] || !list_view)
         return 0;
-    int rows = list_row_count(list_view);
-    if (rows == 0)
+    int rows = 0;
+    HANDLE lock = begin_pass_over_rows(list_view, report, &rows);
+    if (!lock)
         return 0;
-    HANDLE lock = begin_install_pass();
-    if (!lock) {
-        report_waiting_rows(list_view, report, INSTALL_LOCKED);
-        return 0;
-    }
     framed_session *session = g_framed_session;
     int port = session ? request_port(session) : 0;
     int installed = 0;

@@ -92,6 +92,17 @@ HANDLE begin_install_pass(void)
     return lock;
 }
 
+HANDLE begin_pass_over_rows(HWND list_view, install_report *report, int *rows)
+{
+    *rows = list_row_count(list_view);
+    if (*rows == 0)
+        return nullptr;
+    HANDLE lock = begin_install_pass();
+    if (!lock)
+        report_waiting_rows(list_view, report, INSTALL_LOCKED);
+    return lock;
+}
+
 void mark_row_installed(HWND list_view, int row, const char *path)
 {
     write_cell(list_view, row, COLUMN_STATUS, STATUS_MATCH);

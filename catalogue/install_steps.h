@@ -32,5 +32,9 @@ void report_waiting_rows(HWND list_view, install_report *report, int reason);
 // folder. Null when another instance is installing; release with release_install_lock.
 HANDLE begin_install_pass(void);
 
+// begin_install_pass for a pass over list_view: *rows is its row count. Null when there are
+// no rows, or when another instance installs (every waiting row is then reported so).
+HANDLE begin_pass_over_rows(HWND list_view, install_report *report, int *rows);
+
 // Marks row i installed: status Match, the file's time from the catalogue, the counters.
 void mark_row_installed(HWND list_view, int row, const char *path);

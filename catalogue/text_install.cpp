@@ -355,14 +355,10 @@ int install_over_text(HWND main_window, const char *folder, HWND list_view, inst
     report_begin(report);
     if (!main_window || !folder || !folder[0] || !list_view)
         return 0;
-    int rows = list_row_count(list_view);
-    if (rows == 0)
+    int rows = 0;
+    HANDLE lock = begin_pass_over_rows(list_view, report, &rows);
+    if (!lock)
         return 0;
-    HANDLE lock = begin_install_pass();
-    if (!lock) {
-        report_waiting_rows(list_view, report, INSTALL_LOCKED);
-        return 0;
-    }
     // The refresh's connection may be gone (server restarted, a reopen that failed): the
     // pass opens its own rather than reporting nothing to do.
     int idle = g_channel_socket != 0;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/server_resolution.h"
-#include "registry_guard.h"
+#include "settings_registry.h"
 #include "res/resource.h"
 #include "settings/registry_store.h"
 
@@ -50,7 +50,7 @@ TEST(ServerResolution, OfflineFileFillsWhatTheRegistryLacks)
     registry_guard guard;
     bool had_install_ini = exists(INSTALL_FOLDER_INI);
     write_setting("ip", "10.9.8.7");
-    delete_setting("port");
+    remove_setting("port");
 
     // The loader reads the current directory's file first.
     FILE *f = fopen("Offline.INI", "wb");
@@ -75,8 +75,8 @@ TEST(ServerResolution, BuiltInDefaultWhenNothingIsConfigured)
     const char aside[] = LIBRARY_FOLDER "Offline.INI.app-tests";
     bool moved = MoveFileExA(INSTALL_FOLDER_INI, aside, MOVEFILE_REPLACE_EXISTING) != 0;
     registry_guard guard;
-    delete_setting("ip");
-    delete_setting("port");
+    remove_setting("ip");
+    remove_setting("port");
     server_address plain = resolve(nullptr);
     server_address with_ip = resolve(" 127.0.0.1");
     if (moved)

@@ -102,7 +102,8 @@ void serve_file(framed_peer *peer, SOCKET s)
                 rule = &r;
     }
     bool accepted = rule && rule->mode != framed_file_rule::REFUSE;
-    std::vector<uint8_t> answer = packet_bytes(KIND_REQUEST, SUB_FILE, accepted ? PACKET_ACCEPTED : 0);
+    std::vector<uint8_t> answer =
+        packet_bytes(KIND_REQUEST, SUB_FILE, accepted ? PACKET_ACCEPTED : 0);
     send(s, (const char *)answer.data(), PACKET_HEADER_SIZE, 0);
     if (!accepted)
         return;

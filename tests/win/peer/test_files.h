@@ -7,7 +7,7 @@
 std::string read_whole_file(const std::string &path);  // "" when absent: check path_exists
 bool write_whole_file(const std::string &path, const std::string &bytes);
 bool path_exists(const char *path);
-void remove_tree(const char *path);  // files and folders below, then path
+void remove_tree(const char *path);          // files and folders below, then path
 uint64_t last_write_time(const char *path);  // 0 when absent
 
 uint32_t crc_of(const std::string &bytes);

@@ -5,15 +5,11 @@
 
 #include "app/server_resolution.h"
 #include "settings_registry.h"
+#include "test_files.h"
 #include "res/resource.h"
 #include "settings/registry_store.h"
 
 static const char INSTALL_FOLDER_INI[] = LIBRARY_FOLDER "Offline.INI";
-
-static bool exists(const char *path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
 
 static server_address resolve(const char *cmdline_host)
 {
@@ -48,15 +44,12 @@ TEST(ServerResolution, RegistryAddressAndTheIpOptionOverIt)
 TEST(ServerResolution, OfflineFileFillsWhatTheRegistryLacks)
 {
     registry_guard guard;
-    bool had_install_ini = exists(INSTALL_FOLDER_INI);
+    bool had_install_ini = path_exists(INSTALL_FOLDER_INI);
     write_setting("ip", "10.9.8.7");
     remove_setting("port");
 
     // The loader reads the current directory's file first.
-    FILE *f = fopen("Offline.INI", "wb");
-    ASSERT_NE(nullptr, f);
-    fputs("[SERVER]\r\nPORT=6001\r\n", f);
-    fclose(f);
+    ASSERT_TRUE(write_whole_file("Offline.INI", "[SERVER]\r\nPORT=6001\r\n"));
     server_address a = resolve(nullptr);
     remove("Offline.INI");
     if (!had_install_ini)
@@ -69,7 +62,7 @@ TEST(ServerResolution, OfflineFileFillsWhatTheRegistryLacks)
 
 TEST(ServerResolution, BuiltInDefaultWhenNothingIsConfigured)
 {
-    if (exists("Offline.INI"))
+    if (path_exists("Offline.INI"))
         GTEST_SKIP() << "an Offline.INI lies beside the tests";
     // An install-folder file left by another run is set aside for the test.
     const char aside[] = LIBRARY_FOLDER "Offline.INI.app-tests";

@@ -20,7 +20,7 @@
 // adding "evil.dll", then a rejection of the client's acknowledgement.
 bool answer_request(SOCKET s, const datagram &request, const std::vector<uint8_t> &answer,
                     SOCKET impostor = INVALID_SOCKET);
-// The same, receiving the request first; false when no request came.
+// The same, receiving the request first; false also when no request came.
 bool serve_one(SOCKET s, const std::vector<uint8_t> &answer, datagram *request,
                SOCKET impostor = INVALID_SOCKET);
 

@@ -5,12 +5,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -23,15 +19,17 @@
 #include "app/background_retrieval.h"
 #include "app/main_window.h"
 #include "catalogue/catalogue.h"
-#include "catalogue/file_checksum.h"
 #include "catalogue/local_comparison.h"
 #include "net/framed/framed_session.h"
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
-#include "registry_guard.h"
+#include "peer_sockets.h"
 #include "res/texts.h"
 #include "settings/registry_store.h"
 #include "settings/server_address.h"
+#include "settings_registry.h"
+#include "test_files.h"
+#include "text_peer.h"
 
 namespace {
 
@@ -40,63 +38,35 @@ const char FOLDER[] = LIBRARY_FOLDER;
 
 // ---------------------------------------------------------------- scripted text server
 
-struct text_server {
-    SOCKET listener = INVALID_SOCKET;
-    unsigned short port = 0;
-    std::thread acceptor;
-    std::vector<std::thread> connections;
-    std::vector<SOCKET> sockets;
+// The files the server publishes, changed by the tests while it runs.
+struct file_table {
     std::mutex lock;
     std::map<std::string, std::string> files;  // name -> bytes, in catalogue order by name
     std::set<std::string> refused;
     int data_delay_ms = 0;
-    std::atomic<bool> stopping{false};
-    ~text_server();
 };
 
-bool send_all(SOCKET s, const char *data, size_t length)
+std::string catalogue_answer(file_table *table)
 {
-    while (length > 0) {
-        int sent = send(s, data, (int)length, 0);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        length -= (size_t)sent;
-    }
-    return true;
-}
-
-std::string catalogue_answer(text_server *server)
-{
-    std::lock_guard<std::mutex> hold(server->lock);
+    std::lock_guard<std::mutex> hold(table->lock);
     std::string answer = "#EXL: OK:";
     bool first = true;
-    for (auto &file : server->files) {
+    for (auto &file : table->files) {
         if (!first)
             answer += "~|";
         first = false;
-        uint32_t crc = crc32_update(0, file.second.data(), file.second.size());
-        answer += file.first + "^|" + std::to_string(crc) + "^|" +
-                  std::to_string(file.second.size()) + "^|100^|30000000";
+        answer += record_for(file.first, file.second);
     }
     return answer;
 }
 
-void serve_connection(text_server *server, SOCKET s)
+std::function<void(SOCKET, text_peer *)> serve_table(file_table *table)
 {
-    std::string pending;
-    char buffer[4096];
-    for (;;) {
-        int got = recv(s, buffer, sizeof buffer, 0);
-        if (got <= 0)
-            return;
-        pending.append(buffer, (size_t)got);
-        size_t end;
-        while ((end = pending.find('\0')) != std::string::npos) {
-            std::string request = pending.substr(0, end);
-            pending.erase(0, end + 1);
+    return [table](SOCKET s, text_peer *) {
+        std::string request;
+        while (read_request(s, &request)) {
             if (request == "#REQ:UPDATELIST") {
-                std::string answer = catalogue_answer(server);
+                std::string answer = catalogue_answer(table);
                 send_all(s, answer.c_str(), answer.size() + 1);
                 continue;
             }
@@ -105,11 +75,11 @@ void serve_connection(text_server *server, SOCKET s)
             bool refuse;
             int delay;
             {
-                std::lock_guard<std::mutex> hold(server->lock);
-                refuse = server->refused.count(name) || !server->files.count(name);
+                std::lock_guard<std::mutex> hold(table->lock);
+                refuse = table->refused.count(name) || !table->files.count(name);
                 if (!refuse)
-                    bytes = server->files[name];
-                delay = server->data_delay_ms;
+                    bytes = table->files[name];
+                delay = table->data_delay_ms;
             }
             if (refuse) {
                 send_all(s, "#EXL:ERR:refused", 17);
@@ -119,66 +89,9 @@ void serve_connection(text_server *server, SOCKET s)
             send_all(s, answer.c_str(), answer.size() + 1);
             // The client reads the answer with one receive; data must not join it.
             Sleep(60 + delay);
-            for (size_t at = 0; at < bytes.size(); at += 4096)
-                send_all(s, bytes.data() + at, std::min<size_t>(4096, bytes.size() - at));
+            send_pieces(s, bytes.data(), bytes.size(), 4096);
         }
-    }
-}
-
-void start_server(text_server *server)
-{
-    server->listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(server->listener, (sockaddr *)&address, sizeof address);
-    int length = sizeof address;
-    getsockname(server->listener, (sockaddr *)&address, &length);
-    server->port = ntohs(address.sin_port);
-    listen(server->listener, 4);
-    server->acceptor = std::thread([server] {
-        for (;;) {
-            SOCKET s = accept(server->listener, nullptr, nullptr);
-            if (s == INVALID_SOCKET || server->stopping)
-                return;
-            std::lock_guard<std::mutex> hold(server->lock);
-            server->sockets.push_back(s);
-            server->connections.emplace_back(serve_connection, server, s);
-        }
-    });
-}
-
-void stop_server(text_server *server)
-{
-    if (server->stopping)
-        return;
-    server->stopping = true;
-    closesocket(server->listener);
-    if (server->acceptor.joinable())
-        server->acceptor.join();
-    for (SOCKET s : server->sockets)
-        closesocket(s);
-    for (auto &t : server->connections)
-        t.join();
-}
-
-text_server::~text_server()
-{
-    stop_server(this);
-}
-
-// A loopback port that nothing listens on.
-unsigned short closed_port()
-{
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, (sockaddr *)&address, sizeof address);
-    int length = sizeof address;
-    getsockname(s, (sockaddr *)&address, &length);
-    closesocket(s);
-    return ntohs(address.sin_port);
+    };
 }
 
 // ---------------------------------------------------------------- message box watcher
@@ -294,16 +207,7 @@ bool settings_item_enabled(HWND main)
 
 std::string installed(const char *name)
 {
-    std::ifstream file(std::string(FOLDER) + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::string pattern(size_t size, unsigned seed)
-{
-    std::string bytes(size, '\0');
-    for (char &c : bytes)
-        c = (char)((seed = seed * 1103515245u + 12345u) >> 16);
-    return bytes;
+    return read_whole_file(std::string(FOLDER) + name);
 }
 
 class MainWindow : public ::testing::Test {
@@ -348,7 +252,7 @@ protected:
         if (ledger_before.empty()) {
             DeleteFileA(ledger.c_str());
         } else {
-            std::ofstream(ledger, std::ios::binary) << ledger_before;
+            write_whole_file(ledger, ledger_before);
         }
         WSACleanup();
     }
@@ -381,17 +285,18 @@ protected:
 
 TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
 {
-    text_server server;
-    server.files["AppTestA.xla"] = pattern(3000, 1);
-    server.files["AppTestB.dll"] = pattern(70000, 2);
-    server.files["AppTestC.xls"] = pattern(5000, 3);
+    file_table server;
+    server.files["AppTestA.xla"] = make_bytes(3000, 1);
+    server.files["AppTestB.dll"] = make_bytes(70000, 2);
+    server.files["AppTestC.xls"] = make_bytes(5000, 3);
     server.refused.insert("AppTestC.xls");
     server.data_delay_ms = 400;  // long enough to act while the worker runs
     created = {"AppTestA.xla", "AppTestB.dll", "AppTestC.xls"};
     for (auto &name : created)
         DeleteFileA((FOLDER + name).c_str());
-    start_server(&server);
-    open_window(server.port);
+    text_peer peer;
+    start_text_peer(&peer, serve_table(&server));
+    open_window(peer.port);
 
     // The refresh fills one row per file, all New: a first installation.
     ASSERT_TRUE(pump_until(
@@ -464,7 +369,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
 
 TEST_F(MainWindow, NoServerLeavesAnEmptyListAndAsksNothingOnClosing)
 {
-    open_window(closed_port());
+    open_window(unused_port());
     ASSERT_TRUE(pump_until(
         main, [&] { return !boxes().empty(); }, 20000));
     EXPECT_EQ(TEXT_ERROR_CAPTION, boxes()[0].caption);
@@ -487,7 +392,7 @@ TEST_F(MainWindow, ClosingDuringTheRetrievalLeavesNothingBehind)
 {
     // Nothing listens: the retrieval waits out its tries on its own thread.
     write_setting("IsPlimo", "0");
-    open_window(closed_port());
+    open_window(unused_port());
     ASSERT_TRUE(pump_until(
         main, [&] { return retrieval_in_flight() != 0; }, 5000));
     // Meanwhile the window answers, and neither Download nor settings can touch the state.

@@ -4,18 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "app/run_log.h"
+#include "test_files.h"
 
 namespace {
-
-std::string read_all(const std::string &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 // Every line ends in CR LF and starts with "YYYY-MM-DD hh:mm:ss [pid] ".
 bool whole_lines(const std::string &text, const std::string &body, size_t *lines)
@@ -63,8 +57,8 @@ TEST_F(RunLog, RotatesAtTheLimitKeepingOneOlderFileOfWholeLines)
     int total = 2 * RUN_LOG_LIMIT / 500 + 200;
     for (int i = 0; i < total; ++i)
         run_log("%s", body.c_str());
-    std::string current = read_all(folder + "\\Pavoset.log");
-    std::string older = read_all(folder + "\\Pavoset.old.log");
+    std::string current = read_whole_file(folder + "\\Pavoset.log");
+    std::string older = read_whole_file(folder + "\\Pavoset.old.log");
     EXPECT_LE(current.size(), (size_t)RUN_LOG_LIMIT);
     EXPECT_LE(older.size(), (size_t)RUN_LOG_LIMIT);
     EXPECT_GT(older.size(), (size_t)RUN_LOG_LIMIT - 600);
@@ -94,7 +88,7 @@ TEST_F(RunLog, LongValuesAreCutAtWholeCharactersAndCannotForgeLines)
         korean += "가";
     run_log("x%s", korean.c_str());
     run_log("name: %s", "evil.xla\r\n2026-01-01 00:00:00 [1] 설치됨: forged");
-    std::string text = read_all(folder + "\\Pavoset.log");
+    std::string text = read_whole_file(folder + "\\Pavoset.log");
     size_t first_end = text.find("\r\n");
     ASSERT_NE(std::string::npos, first_end);
     std::string first = text.substr(0, first_end);
@@ -108,7 +102,7 @@ TEST_F(RunLog, LongValuesAreCutAtWholeCharactersAndCannotForgeLines)
 TEST_F(RunLog, AnUnwritableFolderIsIgnored)
 {
     // A file where the folder should be: nothing can be created there.
-    std::ofstream(folder, std::ios::binary) << "in the way";
+    write_whole_file(folder, "in the way");
     run_log("nobody will read this");
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "\\Pavoset.log").c_str()));
     DeleteFileA(folder.c_str());

@@ -4,16 +4,12 @@
 #include <cstring>
 
 #include "app/server_resolution.h"
-#include "registry_guard.h"
+#include "settings_registry.h"
+#include "test_files.h"
 #include "res/resource.h"
 #include "settings/registry_store.h"
 
 static const char INSTALL_FOLDER_INI[] = LIBRARY_FOLDER "Offline.INI";
-
-static bool exists(const char *path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
 
 static server_address resolve(const char *cmdline_host)
 {
@@ -48,15 +44,12 @@ TEST(ServerResolution, RegistryAddressAndTheIpOptionOverIt)
 TEST(ServerResolution, OfflineFileFillsWhatTheRegistryLacks)
 {
     registry_guard guard;
-    bool had_install_ini = exists(INSTALL_FOLDER_INI);
+    bool had_install_ini = path_exists(INSTALL_FOLDER_INI);
     write_setting("ip", "10.9.8.7");
-    delete_setting("port");
+    remove_setting("port");
 
     // The loader reads the current directory's file first.
-    FILE *f = fopen("Offline.INI", "wb");
-    ASSERT_NE(nullptr, f);
-    fputs("[SERVER]\r\nPORT=6001\r\n", f);
-    fclose(f);
+    ASSERT_TRUE(write_whole_file("Offline.INI", "[SERVER]\r\nPORT=6001\r\n"));
     server_address a = resolve(nullptr);
     remove("Offline.INI");
     if (!had_install_ini)
@@ -69,14 +62,14 @@ TEST(ServerResolution, OfflineFileFillsWhatTheRegistryLacks)
 
 TEST(ServerResolution, BuiltInDefaultWhenNothingIsConfigured)
 {
-    if (exists("Offline.INI"))
+    if (path_exists("Offline.INI"))
         GTEST_SKIP() << "an Offline.INI lies beside the tests";
     // An install-folder file left by another run is set aside for the test.
     const char aside[] = LIBRARY_FOLDER "Offline.INI.app-tests";
     bool moved = MoveFileExA(INSTALL_FOLDER_INI, aside, MOVEFILE_REPLACE_EXISTING) != 0;
     registry_guard guard;
-    delete_setting("ip");
-    delete_setting("port");
+    remove_setting("ip");
+    remove_setting("port");
     server_address plain = resolve(nullptr);
     server_address with_ip = resolve(" 127.0.0.1");
     if (moved)

@@ -145,9 +145,7 @@ TEST_F(FramedInstall, EachFailedFileIsShownAndKeepsTheOldFile)
 
 TEST_F(FramedInstall, NoFileServiceFailsEveryFileButStillWritesTheLedger)
 {
-    uint16_t closed_port;
-    closesocket(listen_tcp(&closed_port));
-    peer.announced_port = closed_port;
+    peer.announced_port = unused_port();
     std::string a = make_bytes(10, 26);
     prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", a), {});
     EXPECT_EQ(install(), 0);

@@ -1,18 +1,15 @@
 #include "test_support.h"
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include "app/catalogue_rows.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_split.h"
-#include "catalogue/file_checksum.h"
 #include "catalogue/local_comparison.h"
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
 #include "res/resource.h"
-#include "settings/server_address.h"
 
 // ---------------------------------------------------------------- process set-up
 
@@ -47,59 +44,7 @@ testing::Environment *const g_environment =
     testing::AddGlobalTestEnvironment(new catalogue_environment);
 }  // namespace
 
-// ---------------------------------------------------------------- files
-
-std::string read_whole_file(const char *path)
-{
-    std::string bytes;
-    FILE *f = fopen(path, "rb");
-    if (!f)
-        return bytes;
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.append(chunk, got);
-    fclose(f);
-    return bytes;
-}
-
-bool write_whole_file(const char *path, const std::string &bytes)
-{
-    FILE *f = fopen(path, "wb");
-    if (!f)
-        return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return fclose(f) == 0 && ok;
-}
-
-bool path_exists(const char *path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-void remove_tree(const char *path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        std::string pattern = std::string(path) + "\\*";
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                if (!strcmp(found.cFileName, ".") || !strcmp(found.cFileName, ".."))
-                    continue;
-                remove_tree((std::string(path) + "\\" + found.cFileName).c_str());
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryA(path);
-    } else {
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path);
-    }
-}
+// ---------------------------------------------------------------- install folder
 
 void reset_install_folder()
 {
@@ -120,40 +65,6 @@ std::vector<std::string> install_folder_names()
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return names;
-}
-
-uint32_t crc_of(const std::string &bytes)
-{
-    return crc32_update(0, bytes.data(), bytes.size());
-}
-
-std::string make_bytes(size_t size, uint32_t seed)
-{
-    std::string bytes(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        bytes[i] = (char)(x & 0xFF);
-    }
-    return bytes;
-}
-
-uint64_t last_write_time(const char *path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
-        return 0;
-    return ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) |
-           data.ftLastWriteTime.dwLowDateTime;
-}
-
-std::string record_for(const std::string &name, const std::string &bytes, const std::string &low,
-                       const std::string &high)
-{
-    return name + "^|" + std::to_string(crc_of(bytes)) + "^|" + std::to_string(bytes.size()) +
-           "^|" + low + "^|" + high;
 }
 
 void load_catalogue(const std::string &records_text)
@@ -269,150 +180,6 @@ std::vector<std::string> run_pass(const std::function<void()> &fn)
     return texts;
 }
 
-// ---------------------------------------------------------------- scripted peers
-
-SOCKET listen_tcp(uint16_t *port)
-{
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    bind(s, (sockaddr *)&address, sizeof address);
-    listen(s, 8);
-    int length = sizeof address;
-    getsockname(s, (sockaddr *)&address, &length);
-    *port = ntohs(address.sin_port);
-    return s;
-}
-
-bool send_all(SOCKET s, const void *data, size_t length)
-{
-    const char *p = static_cast<const char *>(data);
-    while (length > 0) {
-        int sent = send(s, p, (int)(length > 65536 ? 65536 : length), 0);
-        if (sent <= 0)
-            return false;
-        p += sent;
-        length -= (size_t)sent;
-    }
-    return true;
-}
-
-bool read_request(SOCKET s, std::string *request)
-{
-    request->clear();
-    char c;
-    for (;;) {
-        if (recv(s, &c, 1, 0) != 1)
-            return false;
-        if (c == 0)
-            return true;
-        request->push_back(c);
-    }
-}
-
-void start_text_peer(text_peer *peer, std::function<void(SOCKET, text_peer *)> serve)
-{
-    peer->listener = listen_tcp(&peer->port);
-    SOCKET listener = peer->listener;
-    peer->acceptor = std::thread([peer, listener, serve]() {
-        for (;;) {
-            SOCKET s = accept(listener, nullptr, nullptr);
-            if (s == INVALID_SOCKET)
-                return;
-            std::lock_guard<std::mutex> hold(peer->lock);
-            int number = ++peer->accepted;
-            peer->connections.emplace_back([peer, s, serve, number]() {
-                DWORD timeout = 5000;
-                setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout);
-                if (number > peer->drop_connections)
-                    serve(s, peer);
-                closesocket(s);
-            });
-        }
-    });
-}
-
-void stop_text_peer(text_peer *peer)
-{
-    closesocket(peer->listener);
-    if (peer->acceptor.joinable())
-        peer->acceptor.join();
-    std::vector<std::thread> connections;
-    {
-        std::lock_guard<std::mutex> hold(peer->lock);
-        connections.swap(peer->connections);
-    }
-    for (auto &t : connections)
-        t.join();
-}
-
-std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &catalogue_answer,
-                                                          std::vector<text_file_rule> rules)
-{
-    return [catalogue_answer, rules](SOCKET s, text_peer *peer) {
-        std::string request;
-        while (read_request(s, &request)) {
-            {
-                std::lock_guard<std::mutex> hold(peer->lock);
-                peer->requests.push_back(request);
-            }
-            if (request == "#REQ:UPDATELIST") {
-                send_all(s, catalogue_answer.data(), catalogue_answer.size());
-                continue;
-            }
-            const std::string prefix = "#REQ:FTP_RCV:";
-            const text_file_rule *rule = nullptr;
-            if (request.compare(0, prefix.size(), prefix) == 0)
-                for (const auto &r : rules)
-                    if (r.name == request.substr(prefix.size()))
-                        rule = &r;
-            if (!rule || rule->mode == text_file_rule::REFUSE) {
-                static const char refused[] = "#EXL:ERR:no such file";
-                send_all(s, refused, sizeof refused);
-                continue;
-            }
-            const std::string &bytes = rule->announce_bytes;
-            std::string answer = "#EXL: OK:" + rule->name + "~|4096";
-            if (rule->mode != text_file_rule::TWO_FIELDS)
-                answer += "~|" + std::to_string(bytes.size());
-            answer.push_back('\0');
-            if (rule->mode == text_file_rule::TWO_FIELDS) {
-                send_all(s, answer.data(), answer.size());
-                continue;
-            }
-            if (rule->mode == text_file_rule::PADDED) {
-                answer.resize(4096, '\0');
-                send_all(s, answer.data(), answer.size());
-                send_all(s, bytes.data(), bytes.size());
-                continue;
-            }
-            if (rule->mode == text_file_rule::SHORT_THEN_DATA) {
-                send_all(s, "#EXL:", 6);
-                send_all(s, bytes.data(), bytes.size());
-                continue;
-            }
-            if (rule->mode == text_file_rule::CLOSE_HALFWAY) {
-                send_all(s, answer.data(), answer.size());
-                send_all(s, bytes.data(), bytes.size() / 2);
-                return;
-            }
-            // The answer and the first bytes travel together, as a busy server sends them.
-            std::string first = answer + bytes.substr(0, 1000);
-            send_all(s, first.data(), first.size());
-            if (bytes.size() > 1000)
-                send_all(s, bytes.data() + 1000, bytes.size() - 1000);
-        }
-    };
-}
-
-void point_client_at(uint16_t port)
-{
-    strcpy(g_server_address.host, "127.0.0.1");
-    g_server_address.port = port;
-}
-
 std::string env_text(const char *name)
 {
     char value[1024];
@@ -420,41 +187,4 @@ std::string env_text(const char *name)
     if (length == 0 || length >= sizeof value)
         return "";
     return value;
-}
-
-// ---------------------------------------------------------------- registry
-
-void delete_settings_tree()
-{
-    // SETTINGS_KEY without its last two parts: the program's own key.
-    std::string own = SETTINGS_KEY;
-    own.resize(own.rfind('\\'));
-    own.resize(own.rfind('\\'));
-    RegDeleteTreeA(HKEY_CURRENT_USER, own.c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, own.c_str());
-}
-
-bool raw_setting(const char *name, std::string *bytes, DWORD *type)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    char data[1024];
-    DWORD length = sizeof data;
-    LONG status = RegQueryValueExA(key, name, nullptr, type, (BYTE *)data, &length);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
-        return false;
-    bytes->assign(data, length);
-    return true;
-}
-
-void put_raw_setting(const char *name, DWORD type, const void *data, DWORD length)
-{
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, name, 0, type, (const BYTE *)data, length);
-    RegCloseKey(key);
 }

@@ -2,7 +2,7 @@
 #include <string>
 #include <thread>
 
-#include "net_peer.h"
+#include "net_fixture.h"
 #include "net/framed/acked_datagram.h"
 
 namespace {

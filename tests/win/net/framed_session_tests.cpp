@@ -2,38 +2,12 @@
 #include <string>
 #include <thread>
 
-#include "net_peer.h"
+#include "framed_peer.h"
+#include "net_fixture.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/packet_codec.h"
 
 namespace {
-
-// The server's side of one exchange: acknowledge the request, answer it, and confirm the
-// client's acknowledgement of the answer. False when no request came. With an impostor (a
-// socket on another port), each of those datagrams is raced by a well-formed forgery sent
-// first: an acknowledgement and an answer of the request's kind adding "evil.dll", then a
-// rejection of the client's acknowledgement.
-bool serve_one(SOCKET p, const std::vector<uint8_t> &answer, datagram *request,
-               SOCKET impostor = INVALID_SOCKET)
-{
-    if (receive_datagram(p, request) < 0)
-        return false;
-    if (impostor != INVALID_SOCKET && request->bytes.size() >= 44) {
-        send_datagram(impostor, request->from, ack_bytes(7));
-        send_datagram(
-            impostor, request->from,
-            packet_bytes(request->bytes[31], request->bytes[32], 1000, "evil.dll^|1^|1^|0^|0~|"));
-    }
-    send_datagram(p, request->from, ack_bytes(7));
-    send_datagram(p, request->from, answer);
-    datagram ack;
-    if (receive_datagram(p, &ack) < 0)
-        return false;
-    if (impostor != INVALID_SOCKET)
-        send_datagram(impostor, ack.from, ack_bytes(3));
-    send_datagram(p, ack.from, ack_bytes(7));
-    return true;
-}
 
 // Answers every request with `answer` until the client falls silent; counts the requests.
 int serve_until_quiet(SOCKET p, const std::vector<uint8_t> &answer)

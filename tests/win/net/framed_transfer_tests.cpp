@@ -4,7 +4,8 @@
 #include <string>
 #include <thread>
 
-#include "net_peer.h"
+#include "framed_peer.h"
+#include "net_fixture.h"
 #include "catalogue/file_checksum.h"
 #include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
@@ -35,14 +36,6 @@ int staging_files_left()
     return count;
 }
 
-std::string file_bytes(int size)
-{
-    std::string data(static_cast<size_t>(size), '\0');
-    for (int i = 0; i < size; i++)
-        data[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
-    return data;
-}
-
 std::string answer(int32_t value)
 {
     std::vector<uint8_t> bytes = packet_bytes(4, 6, value);
@@ -57,14 +50,8 @@ std::thread file_server(SOCKET listener, std::string *request, std::function<voi
         SOCKET c = accept_within(listener, PEER_WAIT_MS);
         if (c == INVALID_SOCKET)
             return;
-        char header[44];
-        if (receive_exactly(c, header, 44) == 44) {
-            int length = (static_cast<uint8_t>(header[41]) << 8) | static_cast<uint8_t>(header[42]);
-            std::string body(static_cast<size_t>(length), '\0');
-            receive_exactly(c, &body[0], length);
-            *request = std::string(header, 44) + body;
+        if (read_file_request(c, request))
             script(c);
-        }
         closesocket(c);
     });
 }
@@ -92,7 +79,7 @@ protected:
         listener_ = tcp_listener(&port_);
         server_ = loopback(0);
         target_ = target_of(NAME);
-        write_file(target_, "old content");
+        write_whole_file(target_, "old content");
     }
     void TearDown() override
     {
@@ -118,7 +105,7 @@ TEST_F(FramedTransfer, LockstepServerGetsOneNextPerChunk)
 {
     // One chunk of at most 1024 bytes, then nothing more until its "NEXT" has come.
     const int size = 10 * 1024 + 452;
-    const std::string data = file_bytes(size);
+    const std::string data = make_bytes(size, 1);
     std::string request, after;
     int nexts = 0;
     std::thread server = file_server(listener_, &request, [&](SOCKET c) {
@@ -138,7 +125,7 @@ TEST_F(FramedTransfer, LockstepServerGetsOneNextPerChunk)
     EXPECT_EQ(INSTALL_OK, failure);
     EXPECT_EQ(11, nexts);
     EXPECT_EQ("", after);  // exactly one per chunk
-    EXPECT_TRUE(read_file(target) == data);
+    EXPECT_TRUE(read_whole_file(target) == data);
     DeleteFileA(target.c_str());
 
     // A 7-byte name makes a 51-byte request: kind 4, sub-kind 6, body length 7, the name.
@@ -154,7 +141,7 @@ TEST_F(FramedTransfer, StreamingServerGetsCreditForEveryByte)
 {
     // Everything at once, then the close; the "NEXT"s are read afterwards.
     const int size = 300 * 1024 + 77;
-    const std::string data = file_bytes(size);
+    const std::string data = make_bytes(size, 1);
     std::string request, acks;
     std::thread server = file_server(listener_, &request, [&](SOCKET c) {
         std::string all = answer(1000) + data;
@@ -166,7 +153,7 @@ TEST_F(FramedTransfer, StreamingServerGetsCreditForEveryByte)
     EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(INSTALL_OK, failure);
-    EXPECT_TRUE(read_file(target_) == data);
+    EXPECT_TRUE(read_whole_file(target_) == data);
     // Nothing but whole "NEXT"s: one per started KiB of each receive, so at least one per KiB
     // of the file, and (receives being far larger than a KiB here) well under two.
     ASSERT_EQ(0u, acks.size() % 4);
@@ -178,7 +165,7 @@ TEST_F(FramedTransfer, StreamingServerGetsCreditForEveryByte)
 
 TEST_F(FramedTransfer, BytesBehindTheAnswerAreTheFilesFirstBytes)
 {
-    const std::string data = file_bytes(500);
+    const std::string data = make_bytes(500, 3);
     std::string request;
     int nexts = 0;
     std::thread server = file_server(listener_, &request, [&](SOCKET c) {
@@ -192,7 +179,7 @@ TEST_F(FramedTransfer, BytesBehindTheAnswerAreTheFilesFirstBytes)
     EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(2, nexts);
-    EXPECT_TRUE(read_file(target_) == data);
+    EXPECT_TRUE(read_whole_file(target_) == data);
 }
 
 TEST_F(FramedTransfer, AcceptThenCloseInstallsAnEmptyFile)
@@ -206,7 +193,8 @@ TEST_F(FramedTransfer, AcceptThenCloseInstallsAnEmptyFile)
     int failure = -1;
     EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
-    EXPECT_EQ("", read_file(target_));
+    EXPECT_TRUE(path_exists(target_.c_str()));
+    EXPECT_EQ("", read_whole_file(target_));
     EXPECT_EQ("", after);  // no "NEXT" without data
 }
 
@@ -229,7 +217,7 @@ TEST_F(FramedTransfer, FailedTransfersKeepTheOldFile)
          INSTALL_BROKEN},
         {"stalled mid-file",
          [](SOCKET c) {
-             std::string first = answer(1000) + file_bytes(500);
+             std::string first = answer(1000) + make_bytes(500, 3);
              send_all(c, first.data(), static_cast<int>(first.size()));
              receive_all(c);  // never closes on its own: the client must give up
          },
@@ -244,14 +232,14 @@ TEST_F(FramedTransfer, FailedTransfersKeepTheOldFile)
         EXPECT_LT(GetTickCount() - start, 2000u) << s.what;
         server.join();
         EXPECT_EQ(s.failure, failure) << s.what;
-        EXPECT_EQ("old content", read_file(target_)) << s.what;
+        EXPECT_EQ("old content", read_whole_file(target_)) << s.what;
         EXPECT_EQ(0, staging_files_left()) << s.what;
     }
 }
 
 TEST_F(FramedTransfer, ChecksDecideBeforeTheTargetIsReplaced)
 {
-    const std::string data = file_bytes(700);
+    const std::string data = make_bytes(700, 5);
     const uint32_t crc = crc32_update(0, data.data(), data.size());
     const transfer_check checks[] = {
         {1, 700, 1, crc ^ 1},  // wrong CRC
@@ -272,7 +260,8 @@ TEST_F(FramedTransfer, ChecksDecideBeforeTheTargetIsReplaced)
         EXPECT_EQ(results[i], download(NAME, &failure, &checks[i])) << "check " << i;
         server.join();
         EXPECT_EQ(results[i] ? INSTALL_OK : INSTALL_DAMAGED, failure) << "check " << i;
-        EXPECT_TRUE(read_file(target_) == (results[i] ? data : "old content")) << "check " << i;
+        EXPECT_TRUE(read_whole_file(target_) == (results[i] ? data : "old content"))
+            << "check " << i;
     }
 }
 
@@ -286,7 +275,7 @@ TEST_F(FramedTransfer, NothingIsTouchedWithoutAServiceOrASafeName)
     // Nothing listening at the port.
     EXPECT_EQ(-1, download_file_framed(NAME, &server_, unused_port(), 1024, nullptr, &failure));
     EXPECT_EQ(INSTALL_NO_CONNECTION, failure);
-    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ("old content", read_whole_file(target_));
 
     const std::string unsafe[] = {"..\\evil.dll",
                                   "sub/evil.dll",
@@ -321,7 +310,7 @@ TEST_F(FramedTransfer, MissingInstallFolderIsCreated)
     EXPECT_EQ(TRANSFER_INSTALLED, download(NAME, &failure));
     server.join();
     EXPECT_EQ(1, is_directory(FOLDER));
-    EXPECT_EQ("0123456789", read_file(target_));
+    EXPECT_EQ("0123456789", read_whole_file(target_));
     EXPECT_EQ(1, nexts);
 }
 
@@ -342,7 +331,7 @@ TEST(InstallFolder, PathsAndFolders)
     EXPECT_EQ(1, ensure_directory(nested.c_str()));
     // A plain file where the folder should be is no folder.
     std::string file = base + "\\plain";
-    write_file(file, "x");
+    write_whole_file(file, "x");
     EXPECT_EQ(0, is_directory(file.c_str()));
     EXPECT_EQ(0, ensure_directory(file.c_str()));
     DeleteFileA(file.c_str());

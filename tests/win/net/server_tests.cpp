@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "net_peer.h"
+#include "net_fixture.h"
 #include "catalogue/file_checksum.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/framed_transfer.h"

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "net_peer.h"
+#include "net_fixture.h"
 #include "catalogue/file_checksum.h"
 #include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
@@ -36,7 +36,7 @@ protected:
             std::string(temp) + "pavoset_staged_" + std::to_string(GetCurrentProcessId()) + "\\";
         CreateDirectoryA(folder_.c_str(), nullptr);
         target_ = folder_ + "lib.dll";
-        write_file(target_, "old content");
+        write_whole_file(target_, "old content");
     }
     void TearDown() override
     {
@@ -50,20 +50,20 @@ TEST_F(StagedFile, CommitReplacesTheTargetWithTheCheckedBytes)
 {
     staged_file f;
     ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
-    EXPECT_EQ(2, count_files(folder_));            // target and its staging file side by side
-    EXPECT_EQ("old content", read_file(target_));  // untouched while receiving
+    EXPECT_EQ(2, count_files(folder_));                  // target and its staging file side by side
+    EXPECT_EQ("old content", read_whole_file(target_));  // untouched while receiving
     ASSERT_EQ(1, staged_file_write(&f, "new ", 4));
     ASSERT_EQ(1, staged_file_write(&f, "bytes", 5));
     ASSERT_EQ(1, staged_file_write(&f, "", 0));
     EXPECT_EQ(9u, f.size);
     EXPECT_EQ(crc32_update(0, "new bytes", 9), f.crc);
     EXPECT_EQ(INSTALL_OK, staged_file_commit(&f));
-    EXPECT_EQ("new bytes", read_file(target_));
+    EXPECT_EQ("new bytes", read_whole_file(target_));
     EXPECT_EQ(1, count_files(folder_));
     DWORD attributes = GetFileAttributesA(target_.c_str());
     EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_HIDDEN);
     staged_file_abort(&f);  // after the end: harmless, the installed file stays
-    EXPECT_EQ("new bytes", read_file(target_));
+    EXPECT_EQ("new bytes", read_whole_file(target_));
 }
 
 TEST_F(StagedFile, AbortLeavesTheTargetAsItWas)
@@ -72,11 +72,11 @@ TEST_F(StagedFile, AbortLeavesTheTargetAsItWas)
     ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
     staged_file_write(&f, "partial", 7);
     staged_file_abort(&f);
-    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ("old content", read_whole_file(target_));
     EXPECT_EQ(1, count_files(folder_));
     EXPECT_EQ(INSTALL_LOCAL_ERROR, staged_file_commit(&f));
     EXPECT_EQ(0, staged_file_write(&f, "x", 1));
-    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ("old content", read_whole_file(target_));
 }
 
 TEST_F(StagedFile, TargetHeldOpenIsReportedInUse)
@@ -89,7 +89,7 @@ TEST_F(StagedFile, TargetHeldOpenIsReportedInUse)
     staged_file_write(&f, "new", 3);
     EXPECT_EQ(INSTALL_IN_USE, staged_file_commit(&f));
     CloseHandle(held);
-    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ("old content", read_whole_file(target_));
     EXPECT_EQ(1, count_files(folder_));
 }
 
@@ -123,7 +123,7 @@ TEST_F(StagedFile, AnExpectedSha256DecidesTheCommit)
     staged_file_expect(&f, &check);
     ASSERT_EQ(1, staged_file_write(&f, "abd", 3));
     EXPECT_EQ(INSTALL_SIGNATURE_MISMATCH, staged_file_commit(&f));
-    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ("old content", read_whole_file(target_));
     EXPECT_EQ(1, count_files(folder_)) << "the staged bytes are gone";
 
     ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
@@ -131,14 +131,14 @@ TEST_F(StagedFile, AnExpectedSha256DecidesTheCommit)
     staged_file_expect(&f, &check);  // too late: "a" was not hashed
     ASSERT_EQ(1, staged_file_write(&f, "bc", 2));
     EXPECT_EQ(INSTALL_SIGNATURE_MISMATCH, staged_file_commit(&f));
-    EXPECT_EQ("old content", read_file(target_));
+    EXPECT_EQ("old content", read_whole_file(target_));
 
     ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
     staged_file_expect(&f, &check);
     ASSERT_EQ(1, staged_file_write(&f, "a", 1));
     ASSERT_EQ(1, staged_file_write(&f, "bc", 2));
     EXPECT_EQ(INSTALL_OK, staged_file_commit(&f));
-    EXPECT_EQ("abc", read_file(target_));
+    EXPECT_EQ("abc", read_whole_file(target_));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include <string>
 #include <thread>
 
-#include "net_peer.h"
+#include "net_fixture.h"
 #include "net/host_address.h"
 #include "net/text/text_channel.h"
 #include "settings/server_address.h"
@@ -80,10 +80,7 @@ TEST_F(TextChannel, SecondAttemptReachesAServerThatCameUpLate)
     SOCKET accepted = INVALID_SOCKET;
     std::thread late([&] {
         Sleep(150);  // after the first attempt was refused, before the second
-        SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = loopback(port);
-        bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        listen(listener, 1);
+        SOCKET listener = listen_on(port);
         accepted = accept_within(listener, PEER_WAIT_MS);
         closesocket(accepted);
         closesocket(listener);

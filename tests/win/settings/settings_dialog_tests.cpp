@@ -11,6 +11,7 @@
 #include "settings/server_address.h"
 #include "settings/settings_dialog.h"
 #include "res/texts.h"
+#include "settings_registry.h"
 #include "ui_test_support.h"
 
 namespace {

@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <vector>
 
-#include "settings/registry_store.h"
 
 void pump_messages(int ms)
 {
@@ -116,45 +115,4 @@ void save_window_image(HWND window, const char *file_name)
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
-}
-
-std::string stored_setting(const char *name)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "";
-    char data[300] = {0};
-    DWORD size = sizeof data - 1;
-    RegQueryValueExA(key, name, NULL, NULL, (BYTE *)data, &size);
-    RegCloseKey(key);
-    return data;
-}
-
-bool has_setting(const char *name)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    LONG status = RegQueryValueExA(key, name, NULL, NULL, NULL, NULL);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
-}
-
-void remove_setting(const char *name)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(key, name);
-    RegCloseKey(key);
-}
-
-void put_setting(const char *name, const std::string &text)
-{
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
-                        NULL) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text.c_str(), (DWORD)text.size() + 1);
-    RegCloseKey(key);
 }

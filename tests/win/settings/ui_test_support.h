@@ -1,4 +1,4 @@
-// Real input, message pumping, screenshots and registry access for the settings UI tests.
+// Real input, message pumping and screenshots for the settings UI tests.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -15,9 +15,3 @@ std::string window_text(HWND window);
 
 // Writes the window's client area as on screen, a 24-bit BMP, into $PAVOSET_ARTIFACTS if set.
 void save_window_image(HWND window, const char *file_name);
-
-// The program's settings key: read one value ("" when absent), or remove it.
-std::string stored_setting(const char *name);
-bool has_setting(const char *name);
-void remove_setting(const char *name);
-void put_setting(const char *name, const std::string &text);

@@ -1,27 +1,9 @@
-#include "net_peer.h"
+#include "peer_sockets.h"
 
-#include <fcntl.h>
-#include <io.h>
-
-#include <cstdio>
 #include <cstring>
 
 #include "net/framed/ack_datagram.h"
 #include "net/framed/packet_codec.h"
-
-namespace {
-// Winsock 1.1, as the program starts it.
-class WinsockEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        WSADATA data;
-        ASSERT_EQ(0, WSAStartup(0x0101, &data));
-    }
-    void TearDown() override { WSACleanup(); }
-};
-::testing::Environment *const winsock = ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
-}  // namespace
 
 sockaddr_in loopback(u_short port)
 {
@@ -47,12 +29,18 @@ void set_receive_timeout(SOCKET s, int ms)
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&t), sizeof t);
 }
 
-SOCKET tcp_listener(u_short *port)
+SOCKET listen_on(u_short port)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a = loopback(0);
+    sockaddr_in a = loopback(port);
     bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    listen(s, 4);
+    listen(s, 8);
+    return s;
+}
+
+SOCKET tcp_listener(u_short *port)
+{
+    SOCKET s = listen_on(0);
     *port = bound_port(s);
     return s;
 }
@@ -89,6 +77,24 @@ SOCKET accept_within(SOCKET listener, int ms)
     return s;
 }
 
+bool send_pieces(SOCKET s, const void *data, size_t length, size_t piece)
+{
+    const char *p = static_cast<const char *>(data);
+    while (length > 0) {
+        int sent = send(s, p, static_cast<int>(length > piece ? piece : length), 0);
+        if (sent <= 0)
+            return false;
+        p += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool send_all(SOCKET s, const void *data, size_t length)
+{
+    return send_pieces(s, data, length, 65536);
+}
+
 int receive_exactly(SOCKET s, char *buffer, int length)
 {
     int done = 0;
@@ -114,15 +120,16 @@ std::string receive_all(SOCKET s)
     return all;
 }
 
-void send_all(SOCKET s, const void *data, int length)
+bool read_request(SOCKET s, std::string *request)
 {
-    const char *p = static_cast<const char *>(data);
-    while (length > 0) {
-        int n = send(s, p, length, 0);
-        if (n <= 0)
-            return;
-        p += n;
-        length -= n;
+    request->clear();
+    char c;
+    for (;;) {
+        if (recv(s, &c, 1, 0) != 1)
+            return false;
+        if (c == 0)
+            return true;
+        request->push_back(c);
     }
 }
 
@@ -161,71 +168,4 @@ void send_datagram(SOCKET s, const sockaddr_in &to, const std::vector<uint8_t> &
 {
     sendto(s, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0,
            reinterpret_cast<const sockaddr *>(&to), sizeof to);
-}
-
-static int g_saved_stdout = -1;
-static char g_capture_path[MAX_PATH];
-
-void begin_stdout_capture()
-{
-    char folder[MAX_PATH];
-    GetTempPathA(sizeof folder, folder);
-    GetTempFileNameA(folder, "cap", 0, g_capture_path);
-    std::fflush(stdout);
-    g_saved_stdout = _dup(1);
-    int fd = _open(g_capture_path, _O_WRONLY | _O_TRUNC | _O_BINARY);
-    _dup2(fd, 1);
-    _close(fd);
-}
-
-std::string end_stdout_capture()
-{
-    std::fflush(stdout);
-    _dup2(g_saved_stdout, 1);
-    _close(g_saved_stdout);
-    std::string text = read_file(g_capture_path);
-    DeleteFileA(g_capture_path);
-    return text;
-}
-
-int count_occurrences(const std::string &text, const std::string &what)
-{
-    int count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        count++;
-    return count;
-}
-
-std::string read_file(const std::string &path)
-{
-    std::string text;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return "<missing>";
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        text.append(buffer, n);
-    std::fclose(f);
-    return text;
-}
-
-void write_file(const std::string &path, const std::string &text)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
-
-void ShortTimeouts::SetUp()
-{
-    saved_ = g_net_timeouts;
-    g_net_timeouts = {300, 100, 300, 5, 300, 300};
-}
-
-void ShortTimeouts::TearDown()
-{
-    g_net_timeouts = saved_;
 }

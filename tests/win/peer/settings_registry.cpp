@@ -1,0 +1,91 @@
+#include "settings_registry.h"
+
+#include "settings/registry_store.h"
+
+std::string stored_setting(const char *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "";
+    char data[300] = {0};
+    DWORD size = sizeof data - 1;
+    RegQueryValueExA(key, name, NULL, NULL, (BYTE *)data, &size);
+    RegCloseKey(key);
+    return data;
+}
+
+bool has_setting(const char *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegQueryValueExA(key, name, NULL, NULL, NULL, NULL);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+void remove_setting(const char *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+void put_setting(const char *name, const std::string &text)
+{
+    put_raw_setting(name, REG_SZ, text.c_str(), (DWORD)text.size() + 1);
+}
+
+bool raw_setting(const char *name, std::string *bytes, DWORD *type)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    char data[1024];
+    DWORD length = sizeof data;
+    LONG status = RegQueryValueExA(key, name, nullptr, type, (BYTE *)data, &length);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return false;
+    bytes->assign(data, length);
+    return true;
+}
+
+void put_raw_setting(const char *name, DWORD type, const void *data, DWORD length)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, name, 0, type, (const BYTE *)data, length);
+    RegCloseKey(key);
+}
+
+void delete_settings_tree()
+{
+    // SETTINGS_KEY without its last two parts: the program's own key.
+    std::string own = SETTINGS_KEY;
+    own.resize(own.rfind('\\'));
+    own.resize(own.rfind('\\'));
+    RegDeleteTreeA(HKEY_CURRENT_USER, own.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, own.c_str());
+}
+
+saved_setting::saved_setting(const char *value_name) : name(value_name)
+{
+    char buffer[512] = {0};
+    DWORD length = sizeof buffer - 1;
+    present = RegGetValueA(HKEY_CURRENT_USER, SETTINGS_KEY, name, RRF_RT_REG_SZ, nullptr, buffer,
+                           &length) == ERROR_SUCCESS;
+    value = buffer;
+}
+
+saved_setting::~saved_setting()
+{
+    if (!present)
+        remove_setting(name);
+    else
+        put_setting(name, value);
+}

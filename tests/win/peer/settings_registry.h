@@ -1,0 +1,30 @@
+// The program's settings in the registry (HKEY_CURRENT_USER\SETTINGS_KEY), read and changed
+// behind its back, and put back after a test.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+std::string stored_setting(const char *name);  // "" when absent
+bool has_setting(const char *name);
+void remove_setting(const char *name);
+void put_setting(const char *name, const std::string &text);
+// The value's raw bytes and type as stored; false when the key or value is missing.
+bool raw_setting(const char *name, std::string *bytes, DWORD *type);
+void put_raw_setting(const char *name, DWORD type, const void *data, DWORD length);
+void delete_settings_tree();  // HKCU\SOFTWARE\TervalenWyndale and below (SETTINGS_KEY's parents)
+
+// One text value as it was when made, put back (or removed again) when destroyed.
+struct saved_setting {
+    const char *name;
+    bool present = false;
+    std::string value;
+
+    explicit saved_setting(const char *value_name);
+    ~saved_setting();
+};
+
+// The values a test of the address settings changes.
+struct registry_guard {
+    saved_setting ip{"ip"}, port{"port"}, preference{"IsPlimo"};
+};

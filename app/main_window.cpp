@@ -320,7 +320,7 @@ static void on_close(HWND window)
     }
     if (g_first_install_marker != 0 && g_installed_count != 0) {
         if (MessageBoxA(window, CLOSING_QUESTION, CLOSING_CAPTION, MB_YESNO) == IDYES)
-            ShellExecuteA(nullptr, "Open", "Excel.exe", INSTALL_FOLDER "Kickoff.xls", nullptr,
+            ShellExecuteA(nullptr, "Open", "Excel.exe", LIBRARY_FOLDER "Kickoff.xls", nullptr,
                           SW_SHOWNORMAL);
     }
     // A retrieval still running owns the catalogue; it is abandoned at destruction.

@@ -129,13 +129,13 @@ static int install(bench_window *w, int text)
 static void empty_install_folder()
 {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(INSTALL_FOLDER "*", &found);
+    HANDLE search = FindFirstFileA(LIBRARY_FOLDER "*", &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             char path[MAX_PATH];
-            snprintf(path, sizeof path, INSTALL_FOLDER "%s", found.cFileName);
+            snprintf(path, sizeof path, LIBRARY_FOLDER "%s", found.cFileName);
             DeleteFileA(path);
         }
     } while (FindNextFileA(search, &found));

@@ -6,8 +6,6 @@
 
 enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = 40960 };
 
-#define INSTALL_FOLDER LIBRARY_FOLDER  // the name length limit is derived from it
-
 struct catalogue_entry {
     char *name;
     char *crc;

@@ -88,7 +88,7 @@ HANDLE begin_install_pass(void)
 {
     HANDLE lock = take_install_lock();
     if (lock)
-        remove_staging_leftovers(INSTALL_FOLDER);
+        remove_staging_leftovers(LIBRARY_FOLDER);
     return lock;
 }
 

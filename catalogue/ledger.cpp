@@ -3,7 +3,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/list_rows.h"
 
-static const char LEDGER_PATH[] = INSTALL_FOLDER "EXCELLIBINFO.DAT";
+static const char LEDGER_PATH[] = LIBRARY_FOLDER "EXCELLIBINFO.DAT";
 
 static void append_field(std::string &line, const char *text, bool last)
 {
@@ -32,7 +32,7 @@ int write_ledger(HWND list_view)
     // Written beside the ledger and moved over it, so an interrupted write never leaves
     // a truncated ledger behind.
     char temp_path[MAX_PATH];
-    if (!GetTempFileNameA(INSTALL_FOLDER, "pvl", 0, temp_path))
+    if (!GetTempFileNameA(LIBRARY_FOLDER, "pvl", 0, temp_path))
         return 0;
     HANDLE file = CreateFileA(temp_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -32,7 +32,7 @@ void compare_local_file(const char *name, const char *crc_text, const char *size
         return;
     }
     char path[MAX_PATH];
-    snprintf(path, sizeof path, INSTALL_FOLDER "%s", name);
+    snprintf(path, sizeof path, LIBRARY_FOLDER "%s", name);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
         set_status(status, STATUS_NEW);

@@ -66,7 +66,7 @@ struct FramedInstall : testing::Test {
 
 std::string path_of(const std::string &name)
 {
-    return INSTALL_FOLDER + name;
+    return LIBRARY_FOLDER + name;
 }
 
 TEST_F(FramedInstall, NewFilesAreInstalledWithTheirTimesAndTheLedger)
@@ -87,7 +87,7 @@ TEST_F(FramedInstall, NewFilesAreInstalledWithTheirTimesAndTheLedger)
     for (int row = 0; row < 3; ++row)
         EXPECT_EQ(cell(window, row, 5), STATUS_MATCH);
     EXPECT_EQ(cell(window, 0, 4), "");  // the framed pass leaves the current size as it was
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"),
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT"),
               "a.dll^|" + std::to_string(crc_of(a)) + "^|2500^|-1^|30000000\r\n" + "b.xls^|" +
                   std::to_string(crc_of(b)) + "^|70000^|5^|6\r\n" + "c.dll^|" +
                   std::to_string(crc_of(c)) + "^|100^|8^|9\r\n");
@@ -151,8 +151,8 @@ TEST_F(FramedInstall, NoFileServiceFailsEveryFileButStillWritesTheLedger)
     EXPECT_EQ(install(), 0);
     EXPECT_EQ(boxes, (std::vector<std::string>{failure_box("a.dll"), failure_box("b.dll")}));
     EXPECT_EQ(report.failed_reasons[0], INSTALL_NO_CONNECTION);
-    EXPECT_TRUE(path_exists(INSTALL_FOLDER "EXCELLIBINFO.DAT"));
-    EXPECT_FALSE(path_exists(INSTALL_FOLDER "a.dll"));
+    EXPECT_TRUE(path_exists(LIBRARY_FOLDER "EXCELLIBINFO.DAT"));
+    EXPECT_FALSE(path_exists(LIBRARY_FOLDER "a.dll"));
 
     // Without a session there is no port to ask for at all.
     release_session(g_framed_session);
@@ -186,7 +186,7 @@ TEST_F(FramedInstall, AnAllMatchListTransfersNothingAndShowsNothing)
     EXPECT_EQ(install(), 0);
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(requested().empty());
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"),
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT"),
               "a.dll^|" + std::to_string(crc_of(a)) + "^|64^|3^|4\r\n");
 }
 

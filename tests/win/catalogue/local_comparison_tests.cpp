@@ -21,7 +21,7 @@ struct Comparison : testing::Test {
     }
     void put(const char *name, const std::string &bytes)
     {
-        ASSERT_TRUE(write_whole_file((std::string(INSTALL_FOLDER) + name).c_str(), bytes));
+        ASSERT_TRUE(write_whole_file((std::string(LIBRARY_FOLDER) + name).c_str(), bytes));
     }
 };
 
@@ -74,12 +74,12 @@ TEST_F(Comparison, NonNumericChecksumReadsAsZero)
 TEST_F(Comparison, AnUnreadableFileOfTheRightSizeIsChanged)
 {
     // A folder of that name: its size reads as 0 but it cannot be checked.
-    CreateDirectoryA(INSTALL_FOLDER "folder.dll", nullptr);
+    CreateDirectoryA(LIBRARY_FOLDER "folder.dll", nullptr);
     EXPECT_EQ(compare("folder.dll", "0", "0").first, STATUS_CHANGED);
 
     std::string bytes = make_bytes(100, 3);
     put("locked.xla", bytes);
-    HANDLE held = CreateFileA(INSTALL_FOLDER "locked.xla", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE held = CreateFileA(LIBRARY_FOLDER "locked.xla", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(compare("locked.xla", std::to_string(crc_of(bytes)), "100").first, STATUS_CHANGED);
@@ -90,7 +90,7 @@ TEST_F(Comparison, NamesReachingOutsideTheFolderAreNewWithoutLookingAtTheDisk)
 {
     // A file that such a name would reach exists, yet the row shows New.
     put("x.dll", "abc");
-    CreateDirectoryA(INSTALL_FOLDER "sub", nullptr);
+    CreateDirectoryA(LIBRARY_FOLDER "sub", nullptr);
     for (const char *name : {"..\\x.dll", "sub\\..\\x.dll", "C:x.dll", "sub/x.dll", "", "a\tb"}) {
         auto r = compare(name, "1", "3");
         EXPECT_EQ(r.first, STATUS_NEW) << name;

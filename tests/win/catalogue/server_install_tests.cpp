@@ -65,14 +65,14 @@ struct AgainstServer : testing::Test {
     // Every file as the server has it, with the catalogue's time; rows Match; ledger lines.
     void expect_installed_library()
     {
-        std::string ledger = read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT");
+        std::string ledger = read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT");
         size_t lines = 0;
         for (size_t at = 0; (at = ledger.find("\r\n", at)) != std::string::npos; at += 2)
             ++lines;
         EXPECT_EQ(lines, (size_t)g_catalogue_count);
         for (int i = 0; i < g_catalogue_count; ++i) {
             const catalogue_entry &e = g_catalogue[i];
-            std::string local = INSTALL_FOLDER + std::string(e.name);
+            std::string local = LIBRARY_FOLDER + std::string(e.name);
             EXPECT_EQ(read_whole_file(local.c_str()),
                       read_whole_file((sample + "\\" + e.name).c_str()))
                 << e.name;
@@ -94,8 +94,8 @@ struct AgainstServer : testing::Test {
         // Change the first file, and mark the second with a time of our own: only the changed
         // file may be fetched again, so the mark must survive the upgrade.
         ASSERT_GE(g_catalogue_count, 2);
-        std::string changed = INSTALL_FOLDER + std::string(g_catalogue[0].name);
-        std::string kept = INSTALL_FOLDER + std::string(g_catalogue[1].name);
+        std::string changed = LIBRARY_FOLDER + std::string(g_catalogue[0].name);
+        std::string kept = LIBRARY_FOLDER + std::string(g_catalogue[1].name);
         write_whole_file(changed.c_str(), "locally damaged");
         HANDLE file =
             CreateFileA(kept.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -112,10 +112,10 @@ struct AgainstServer : testing::Test {
         EXPECT_EQ(last_write_time(kept.c_str()), ((uint64_t)0x01D00000 << 32) | 12345);
 
         // Nothing left to do: no transfer, the ledger still rewritten.
-        DeleteFileA(INSTALL_FOLDER "EXCELLIBINFO.DAT");
+        DeleteFileA(LIBRARY_FOLDER "EXCELLIBINFO.DAT");
         ASSERT_TRUE(refresh(text));
         EXPECT_EQ(install(text), 0);
-        EXPECT_TRUE(path_exists(INSTALL_FOLDER "EXCELLIBINFO.DAT"));
+        EXPECT_TRUE(path_exists(LIBRARY_FOLDER "EXCELLIBINFO.DAT"));
     }
 };
 

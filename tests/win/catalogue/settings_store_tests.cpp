@@ -87,7 +87,7 @@ TEST_F(RegistryStore, ValuesLargerThanTheBufferReadAsAbsent)
 
 const char WORK_DIRECTORY[] = "C:\\pavoset_cat_cwd";
 const char WORK_CONFIG[] = "C:\\pavoset_cat_cwd\\Offline.INI";
-const char INSTALLED_CONFIG[] = INSTALL_FOLDER "Offline.INI";
+const char INSTALLED_CONFIG[] = LIBRARY_FOLDER "Offline.INI";
 
 struct OfflineConfig : testing::Test {
     static char saved_directory[MAX_PATH];
@@ -177,13 +177,13 @@ TEST_F(OfflineConfig, CopyingAndExistence)
     EXPECT_EQ(file_exists(WORK_CONFIG), 1);
     EXPECT_EQ(file_exists(WORK_DIRECTORY), 0);
     EXPECT_EQ(file_exists(nullptr), 0);
-    EXPECT_EQ(copy_file_into(WORK_CONFIG, INSTALL_FOLDER "a\\b", "copy.bin"), 1);
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "a\\b\\copy.bin"), bytes);
-    EXPECT_EQ(copy_file_into(WORK_CONFIG, INSTALL_FOLDER, "copy2.bin"), 1);
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "copy2.bin"), bytes);
-    EXPECT_EQ(copy_file_into("C:\\pavoset_cat_cwd\\missing", INSTALL_FOLDER, "x"), 0);
+    EXPECT_EQ(copy_file_into(WORK_CONFIG, LIBRARY_FOLDER "a\\b", "copy.bin"), 1);
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "a\\b\\copy.bin"), bytes);
+    EXPECT_EQ(copy_file_into(WORK_CONFIG, LIBRARY_FOLDER, "copy2.bin"), 1);
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "copy2.bin"), bytes);
+    EXPECT_EQ(copy_file_into("C:\\pavoset_cat_cwd\\missing", LIBRARY_FOLDER, "x"), 0);
     EXPECT_EQ(copy_file_into(WORK_CONFIG, "", "x"), 0);
-    EXPECT_EQ(copy_file_into(WORK_CONFIG, INSTALL_FOLDER, ""), 0);
+    EXPECT_EQ(copy_file_into(WORK_CONFIG, LIBRARY_FOLDER, ""), 0);
 }
 
 }  // namespace

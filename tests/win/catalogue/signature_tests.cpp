@@ -233,13 +233,13 @@ TEST_F(SignedInstall, SignedFilesInstallAndAFileNotInTheManifestIsNeverRequested
     EXPECT_EQ(library_signature_verdict(), VERDICT_VERIFIED);
     EXPECT_NE(message().find(TEXT_SIGNATURE_VERIFIED), std::string::npos) << message();
     EXPECT_EQ(install(), 2);
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "b.xla"), b);
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "b.xla"), b);
     EXPECT_FALSE(requested("c.dll"));
-    EXPECT_FALSE(path_exists(INSTALL_FOLDER "c.dll"));
+    EXPECT_FALSE(path_exists(LIBRARY_FOLDER "c.dll"));
     ASSERT_EQ(report.failed, 1);
     EXPECT_STREQ(report.failed_names[0], "c.dll");
     EXPECT_EQ(report.failed_reasons[0], INSTALL_NOT_SIGNED);
-    EXPECT_FALSE(path_exists(INSTALL_FOLDER MANIFEST_FILE_NAME)) << "read, never installed";
+    EXPECT_FALSE(path_exists(LIBRARY_FOLDER MANIFEST_FILE_NAME)) << "read, never installed";
 }
 
 TEST_F(SignedInstall, BytesOtherThanSignedNeverReplaceTheOldFile)
@@ -247,11 +247,11 @@ TEST_F(SignedInstall, BytesOtherThanSignedNeverReplaceTheOldFile)
     std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
     std::string forged = b;
     forged[10] ^= 0x20;  // same size, the catalogue's CRC made to match: only SHA-256 tells
-    ASSERT_TRUE(write_whole_file(INSTALL_FOLDER "b.xla", "old b"));
+    ASSERT_TRUE(write_whole_file(LIBRARY_FOLDER "b.xla", "old b"));
     serve(forged, fixture("key1.manifest"));
     EXPECT_EQ(install(), 1);
     EXPECT_TRUE(requested("b.xla"));
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "b.xla"), "old b");
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "b.xla"), "old b");
     ASSERT_EQ(report.failed, 2);
     EXPECT_STREQ(report.failed_names[0], "b.xla");
     EXPECT_EQ(report.failed_reasons[0], INSTALL_SIGNATURE_MISMATCH);

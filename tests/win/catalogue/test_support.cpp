@@ -56,7 +56,7 @@ std::vector<std::string> install_folder_names()
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(INSTALL_FOLDER "*", &found);
+    HANDLE search = FindFirstFileA(LIBRARY_FOLDER "*", &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {

@@ -72,7 +72,7 @@ struct TextInstall : testing::Test {
 
 std::string path_of(const std::string &name)
 {
-    return INSTALL_FOLDER + name;
+    return LIBRARY_FOLDER + name;
 }
 
 TEST_F(TextInstall, FreshInstallWritesEveryFileItsTimeTheRowsAndTheLedger)
@@ -111,7 +111,7 @@ TEST_F(TextInstall, FreshInstallWritesEveryFileItsTimeTheRowsAndTheLedger)
         "Stickrow64.dll^|" + std::to_string(crc_of(dll)) + "^|100000^|-1294967296^|30000000\r\n" +
         "PlimoExcel.xla^|" + std::to_string(crc_of(xla)) + "^|2500^|3000000000^|29000000\r\n" +
         "설정.dat^|" + std::to_string(crc_of(small)) + "^|10^|12345^|31000000\r\n";
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"), expected_ledger);
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT"), expected_ledger);
     expect_folder_holds({"Stickrow64.dll", "PlimoExcel.xla", "설정.dat", "EXCELLIBINFO.DAT"});
 }
 
@@ -227,7 +227,7 @@ TEST_F(TextInstall, AnAllMatchListTransfersNothingButRewritesTheLedger)
 {
     std::string a = make_bytes(700, 11);
     write_whole_file(path_of("a.dll").c_str(), a);
-    write_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT", "stale ledger that is longer than the new");
+    write_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT", "stale ledger that is longer than the new");
     // The second record lacks its time fields: they are written as empty texts.
     std::string b = make_bytes(20, 12);
     write_whole_file(path_of("b.dll").c_str(), b);
@@ -235,20 +235,20 @@ TEST_F(TextInstall, AnAllMatchListTransfersNothingButRewritesTheLedger)
     prepare(record_for("a.dll", a, "1", "2") + "~|" + short_record, {});
     EXPECT_EQ(install(), 0);
     EXPECT_TRUE(file_requests().empty());
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"),
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT"),
               "a.dll^|" + std::to_string(crc_of(a)) + "^|700^|1^|2\r\n" + short_record +
                   "^|^|\r\n");
 }
 
 TEST_F(TextInstall, NothingHappensWithoutRows)
 {
-    write_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT", "kept");
+    write_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT", "kept");
     start_text_peer(&peer, text_file_server("", {}));
     point_client_at(peer.port);
     ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
     EXPECT_EQ(install(), 0);
     EXPECT_EQ(report.failed, 0);
-    EXPECT_EQ(read_whole_file(INSTALL_FOLDER "EXCELLIBINFO.DAT"), "kept");
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT"), "kept");
 }
 
 // The refresh's connection is gone (server restarted, a reopen that failed): the pass opens
@@ -282,9 +282,9 @@ TEST_F(TextInstall, AFileThatCannotBeWrittenIsReadPastSoTheNextAnswerIsInStep)
     prepare(record_for("first.dll", first), {{"first.dll", first, text_file_rule::SERVE},
                                              {"second.dll", second, text_file_rule::SERVE}});
     // A folder text naming a plain file: nothing can be staged there.
-    write_whole_file(INSTALL_FOLDER "plain", "x");
+    write_whole_file(LIBRARY_FOLDER "plain", "x");
     int failure = INSTALL_OK;
-    EXPECT_EQ(download_file_text(g_channel_socket, INSTALL_FOLDER "plain", "first.dll", nullptr,
+    EXPECT_EQ(download_file_text(g_channel_socket, LIBRARY_FOLDER "plain", "first.dll", nullptr,
                                  nullptr, &failure),
               0);
     EXPECT_EQ(failure, INSTALL_LOCAL_ERROR);

@@ -1,6 +1,7 @@
-// The program's Korean texts: statuses, captions, messages and completion lines. The code
-// and the Windows tests use these names; the end-to-end scripts read the same lines
-// (tests/e2e/texts.sh), so keep each text on one line as '#define NAME "text"'.
+// The program's Korean texts: statuses, captions, messages, completion lines, the run log's
+// and the console's lines and the command-line help. The code and the Windows tests use these
+// names; the end-to-end scripts read the same lines (tests/e2e/texts.sh), so keep each text
+// on one line as '#define NAME "text"'.
 // UTF-8 here; the Windows build turns them into code page 949.
 #pragma once
 // One line per text, as the scripts read them:
@@ -29,7 +30,8 @@
 #define TEXT_DOWNLOAD_FAILED_FORMAT "다운로드에 실패하였습니다. [%s]"
 #define TEXT_COMPLETION_FAILED_FORMAT " ♧ %d개 설치, %d개 실패:"
 
-// The message line while the catalogue comes: TEXT_CONNECTING, then the protocol and the try.
+// The message line while the catalogue comes: TEXT_CONNECTING, then the protocol (its name
+// also in the run log) and the try.
 #define TEXT_PROTOCOL_TEXT "텍스트"
 #define TEXT_PROTOCOL_FRAMED "프레임"
 #define TEXT_CONNECTING_TRY_FORMAT " %s 프로토콜 (시도 %d/2)"

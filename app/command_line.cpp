@@ -3,17 +3,22 @@
 #include <cstring>
 #include <strings.h>
 
+#include "res/texts.h"
+
+// The help as the box shows it, one line of res/texts.h per line.
+// clang-format off
 const char USAGE_TEXT[] =
-    "사용법: Pavoset.exe [-ip 서버] [-install | -check]\r\n"
+    TEXT_USAGE_SYNOPSIS "\r\n"
     "\r\n"
-    "(옵션 없음)\t설치관리 창을 엽니다.\r\n"
-    "-ip 서버\t서버 주소(호스트 이름 또는 IPv4)를 지정합니다.\r\n"
-    "-install\t창 없이 변경된 파일을 모두 설치합니다.\r\n"
-    "-check\t\t창 없이 설치할 파일이 있는지만 확인합니다.\r\n"
-    "-?, -help\t이 도움말을 보여 줍니다.\r\n"
+    TEXT_USAGE_WINDOW "\r\n"
+    TEXT_USAGE_IP "\r\n"
+    TEXT_USAGE_INSTALL "\r\n"
+    TEXT_USAGE_CHECK "\r\n"
+    TEXT_USAGE_HELP "\r\n"
     "\r\n"
-    "종료 코드: 0 모두 일치, 1 일부 설치 실패, 2 카탈로그를 받지 못함,\r\n"
-    "3 다른 Pavoset.exe가 실행 중, 10 설치할 파일 있음(-check), 64 잘못된 옵션";
+    TEXT_USAGE_EXIT_CODES "\r\n"
+    TEXT_USAGE_EXIT_CODES_MORE;
+// clang-format on
 
 static int is_blank(char c)
 {

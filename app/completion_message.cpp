@@ -71,7 +71,8 @@ int format_completion_message(int installed, const install_report *report, char 
     }
 
     char head[96];
-    snprintf(head, sizeof head, " ♧ %d개 설치, %d개 실패:", installed > 0 ? installed : 0, failed);
+    snprintf(head, sizeof head, TEXT_COMPLETION_FAILED_FORMAT, installed > 0 ? installed : 0,
+             failed);
     size_t limit = (size_t)capacity;
     if (!append_whole(out, limit, head))
         return 1;  // too small for anything meaningful; an empty line is still no false success

@@ -7,6 +7,7 @@
 #include "app/run_log.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "res/texts.h"
 
 void remember_rows(HWND list, rows_before_install *before)
 {
@@ -29,7 +30,7 @@ static const char *reason_for(const install_report *report, const char *name)
     for (int i = 0; i < named; ++i)
         if (strncmp(report->failed_names[i], name, sizeof report->failed_names[i]) == 0)
             return failure_reason_text(report->failed_reasons[i]);
-    return "실패";
+    return TEXT_REASON_OTHER;
 }
 
 static void tell(void (*echo)(const char *), const char *format, const char *name, const char *size,
@@ -53,7 +54,7 @@ int log_install_pass(HWND list, const rows_before_install *before, const install
             // Only the console hears of files left alone: one line per file there.
             if (echo) {
                 char line[300];
-                snprintf(line, sizeof line, "일치: %s", name);
+                snprintf(line, sizeof line, TEXT_PASS_MATCH_FORMAT, name);
                 echo(line);
             }
             continue;
@@ -61,14 +62,14 @@ int log_install_pass(HWND list, const rows_before_install *before, const install
         read_cell(list, i, COLUMN_STATUS, status, sizeof status);
         const char *size = i < g_catalogue_count && g_catalogue[i].size ? g_catalogue[i].size : "?";
         if (strcmp(status, STATUS_MATCH) == 0) {
-            tell(echo, "설치됨: %s (%s 바이트)%s", name, size, "");
+            tell(echo, TEXT_PASS_INSTALLED_FORMAT, name, size, "");
         } else {
             ++failed;
-            tell(echo, "설치 실패: %s (%s 바이트): %s", name, size, reason_for(report, name));
+            tell(echo, TEXT_PASS_FAILED_FORMAT, name, size, reason_for(report, name));
         }
     }
     char summary[160];
-    snprintf(summary, sizeof summary, "설치 결과: 설치 %d개, 실패 %d개", installed, failed);
+    snprintf(summary, sizeof summary, TEXT_PASS_SUMMARY_FORMAT, installed, failed);
     run_log("%s", summary);
     if (echo)
         echo(summary);

@@ -22,8 +22,7 @@
 #include "settings/registry_store.h"
 #include "settings/settings_dialog.h"
 
-static const char LIST_HEADER[] =
-    "순서%TervalenWyndale 서버파일 목록%체크용CRC%최신버전크기%현재버전크기%상태";
+static const char LIST_HEADER[] = TEXT_LIST_HEADER;
 static const char CLOSING_CAPTION[] = TEXT_CLOSING_CAPTION;
 static const char CLOSING_QUESTION[] = TEXT_CLOSING_QUESTION;
 static const char STILL_INSTALLING[] = TEXT_STILL_INSTALLING;
@@ -237,7 +236,7 @@ static void on_create(HWND window)
     g_refresh_pending = 0;
     int source = resolve_server_address(&g_server_address,
                                         g_cmdline_address_flag ? g_cmdline_host : nullptr);
-    run_log("서버 주소: %s:%u (%s)", g_server_address.host, (unsigned)g_server_address.port,
+    run_log(TEXT_LOG_SERVER_ADDRESS_FORMAT, g_server_address.host, (unsigned)g_server_address.port,
             address_source_text(source));
     set_commands_enabled(window, 0);
     SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
@@ -275,7 +274,7 @@ static void open_server_settings(HWND window)
     INT_PTR applied = run_settings_dialog(window);
     g_settings_open = 0;
     if (applied == 1) {
-        run_log("서버 주소 변경: %s:%u (설정 창)", g_server_address.host,
+        run_log(TEXT_LOG_ADDRESS_CHANGED_FORMAT, g_server_address.host,
                 (unsigned)g_server_address.port);
         SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
     }

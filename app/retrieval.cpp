@@ -21,7 +21,7 @@ static int g_attempt = 0;  // 1 or 2: which of the two protocols is being tried
 
 const char *protocol_name(int protocol)
 {
-    return protocol == PROTOCOL_TEXT ? "텍스트" : "프레임";
+    return protocol == PROTOCOL_TEXT ? TEXT_PROTOCOL_TEXT : TEXT_PROTOCOL_FRAMED;
 }
 
 static void tell(const char *text)
@@ -34,10 +34,10 @@ static void tell_connecting(int protocol, int request, int requests)
 {
     char text[160];
     if (request > 0)
-        snprintf(text, sizeof text, TEXT_CONNECTING " %s 프로토콜 (시도 %d/2, 요청 %d/%d)",
+        snprintf(text, sizeof text, TEXT_CONNECTING TEXT_CONNECTING_REQUEST_FORMAT,
                  protocol_name(protocol), g_attempt, request, requests);
     else
-        snprintf(text, sizeof text, TEXT_CONNECTING " %s 프로토콜 (시도 %d/2)",
+        snprintf(text, sizeof text, TEXT_CONNECTING TEXT_CONNECTING_TRY_FORMAT,
                  protocol_name(protocol), g_attempt);
     tell(text);
 }
@@ -53,7 +53,7 @@ static int fetch_over_text(field_list *records)
     open_text_channel();
     if (g_channel_socket == 0)
         return 0;
-    tell(" ♧ 목록을 받는 중… 텍스트 프로토콜");
+    tell(TEXT_RECEIVING_LIST);
     return fetch_catalogue_text(records);
 }
 
@@ -117,18 +117,16 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
     g_progress_context = nullptr;
 
     if (result->ok && result->fell_back)
-        run_log("카탈로그: %s 프로토콜 실패, %s 프로토콜로 받음, 파일 %d개",
-                protocol_name(result->first_protocol), protocol_name(used), result->entries);
+        run_log(TEXT_LOG_CATALOGUE_FELL_BACK_FORMAT, protocol_name(result->first_protocol),
+                protocol_name(used), result->entries);
     else if (result->ok)
-        run_log("카탈로그: %s 프로토콜로 받음, 파일 %d개", protocol_name(used), result->entries);
+        run_log(TEXT_LOG_CATALOGUE_FORMAT, protocol_name(used), result->entries);
     else if (result->fell_back)
-        run_log("카탈로그 받기 실패: %s, %s 프로토콜 모두 실패 (서버 %s:%u)",
-                protocol_name(result->first_protocol), protocol_name(second), g_server_address.host,
-                (unsigned)g_server_address.port);
+        run_log(TEXT_LOG_CATALOGUE_FAILED_FORMAT, protocol_name(result->first_protocol),
+                protocol_name(second), g_server_address.host, (unsigned)g_server_address.port);
     else
-        run_log("카탈로그 받기 중단: %s 프로토콜 실패 (서버 %s:%u)",
-                protocol_name(result->first_protocol), g_server_address.host,
-                (unsigned)g_server_address.port);
+        run_log(TEXT_LOG_CATALOGUE_ABANDONED_FORMAT, protocol_name(result->first_protocol),
+                g_server_address.host, (unsigned)g_server_address.port);
 }
 
 void release_retrieval_state(int keep_catalogue)

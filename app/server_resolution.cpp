@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/ip_option.h"
+#include "res/texts.h"
 #include "settings/offline_config.h"
 #include "settings/registry_store.h"
 
@@ -61,12 +62,12 @@ const char *address_source_text(int source)
 {
     switch (source) {
     case ADDRESS_FROM_REGISTRY:
-        return "레지스트리";
+        return TEXT_ADDRESS_FROM_REGISTRY;
     case ADDRESS_FROM_OFFLINE_INI:
         return "Offline.INI";
     case ADDRESS_FROM_IP_OPTION:
         return "-ip";
     default:
-        return "기본값";
+        return TEXT_ADDRESS_FROM_DEFAULT;
     }
 }

@@ -16,5 +16,5 @@ enum address_source {
     ADDRESS_FROM_IP_OPTION = 4,  // the host only; the port is still another source's
 };
 
-// Words for the log: "-ip", "레지스트리", "Offline.INI", "기본값".
+// Words for the log: "-ip", "Offline.INI", or the registry's and the default's (res/texts.h).
 const char *address_source_text(int source);

@@ -21,6 +21,7 @@
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
+#include "res/texts.h"
 
 // The install passes work through the main window's controls (rows, progress, current
 // file); an unattended run gives them the same dialog, created and never shown.
@@ -60,7 +61,7 @@ static int check_rows(HWND list)
             ++pending;
     }
     char summary[160];
-    snprintf(summary, sizeof summary, "검사 결과: 파일 %d개, 설치할 파일 %d개", rows, pending);
+    snprintf(summary, sizeof summary, TEXT_CHECK_SUMMARY_FORMAT, rows, pending);
     console_line(summary);
     run_log("%s", summary);
     return pending ? EXIT_UPDATES_PENDING : EXIT_ALL_MATCH;
@@ -91,15 +92,15 @@ static int install_rows(HWND window, HWND list)
 int run_unattended(int mode, const char *cmdline_host)
 {
     int source = resolve_server_address(&g_server_address, cmdline_host);
-    run_log("서버 주소: %s:%u (%s)", g_server_address.host, (unsigned)g_server_address.port,
+    run_log(TEXT_LOG_SERVER_ADDRESS_FORMAT, g_server_address.host, (unsigned)g_server_address.port,
             address_source_text(source));
 
     HWND window = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(MAIN_DIALOG_ID), nullptr,
                                      hidden_window_proc, 0);
     HWND list = window ? GetDlgItem(window, ID_LIBRARY_LIST) : nullptr;
     if (!list) {
-        console_line("Pavoset.exe: 작업 창을 만들 수 없습니다.");
-        run_log("작업 창을 만들 수 없음");
+        console_line(TEXT_CONSOLE_NO_WORK_WINDOW);
+        run_log(TEXT_LOG_NO_WORK_WINDOW);
         if (window)
             DestroyWindow(window);
         return EXIT_NO_CATALOGUE;
@@ -113,8 +114,8 @@ int run_unattended(int mode, const char *cmdline_host)
     int code;
     if (!result.ok) {
         char line[200];
-        snprintf(line, sizeof line, "카탈로그를 받지 못했습니다 (서버 %s:%u).",
-                 g_server_address.host, (unsigned)g_server_address.port);
+        snprintf(line, sizeof line, TEXT_CONSOLE_NO_CATALOGUE_FORMAT, g_server_address.host,
+                 (unsigned)g_server_address.port);
         console_line(line);
         code = EXIT_NO_CATALOGUE;
     } else {

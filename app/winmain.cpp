@@ -18,10 +18,10 @@
 #include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
 #include "net/text/text_channel.h"
+#include "res/texts.h"
 #include "settings/server_address.h"
 
-static const char HOST_TOO_LONG[] =
-    "서버 주소가 너무 깁니다(최대 63자). -ip로 지정한 주소는 무시됩니다.";
+static const char HOST_TOO_LONG[] = TEXT_HOST_TOO_LONG;
 
 // A closed window ends the program even while an abandoned retrieval waits on the server.
 enum { RETRIEVAL_END_WAIT_MS = 250 };
@@ -34,7 +34,7 @@ static const char *mode_name(int mode)
     case MODE_CHECK:
         return "-check";
     default:
-        return "창";
+        return TEXT_MODE_WINDOW;
     }
 }
 
@@ -42,8 +42,7 @@ static int run_window(HINSTANCE instance, const char *command_line, const char *
 {
     if (unknown[0]) {
         char text[2048];
-        snprintf(text, sizeof text, "알 수 없는 옵션 \"%s\"은(는) 무시됩니다.\r\n\r\n%s", unknown,
-                 USAGE_TEXT);
+        snprintf(text, sizeof text, TEXT_UNKNOWN_OPTION_FORMAT, unknown, USAGE_TEXT);
         MessageBoxA(nullptr, text, "Pavoset.exe", MB_OK | MB_ICONWARNING);
     }
     switch (read_ip_option(command_line, g_cmdline_host, SERVER_HOST_SIZE)) {
@@ -68,22 +67,21 @@ static int run_without_window(const command_line *options, int first_instance)
     if (options->unknown[0] || options->host_too_long) {
         char line[OPTION_TEXT_SIZE + 96];
         if (options->host_too_long)
-            snprintf(line, sizeof line, "Pavoset.exe: -ip의 서버 주소가 너무 깁니다(최대 63자).");
+            snprintf(line, sizeof line, TEXT_CONSOLE_HOST_TOO_LONG);
         else
-            snprintf(line, sizeof line, "Pavoset.exe: 알 수 없는 옵션 \"%s\" (도움말: -help)",
-                     options->unknown);
+            snprintf(line, sizeof line, TEXT_CONSOLE_UNKNOWN_OPTION_FORMAT, options->unknown);
         console_line(line);
         run_log("%s", line);
         code = EXIT_BAD_OPTION;
     } else if (options->mode == MODE_INSTALL && !first_instance) {
-        console_line("Pavoset.exe: 다른 Pavoset.exe가 실행 중입니다.");
-        run_log("다른 Pavoset.exe가 실행 중: 설치하지 않음");
+        console_line(TEXT_CONSOLE_ALREADY_RUNNING);
+        run_log(TEXT_LOG_ALREADY_RUNNING);
         code = EXIT_ALREADY_RUNNING;
     } else {
         code = run_unattended(options->mode, options->host_given ? options->host : nullptr);
     }
     char summary[64];
-    snprintf(summary, sizeof summary, "종료 코드 %d", code);
+    snprintf(summary, sizeof summary, TEXT_CONSOLE_EXIT_CODE_FORMAT, code);
     console_line(summary);
     console_close();
     return code;
@@ -118,14 +116,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line_text, int)
     if (options.mode == MODE_HELP) {
         MessageBoxA(nullptr, USAGE_TEXT, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
     } else {
-        run_log("시작: Pavoset %s, 모드 %s%s", PAVOSET_VERSION, mode_name(options.mode),
-                first_instance ? "" : ", 다른 인스턴스 실행 중");
+        run_log(TEXT_LOG_START_FORMAT, PAVOSET_VERSION, mode_name(options.mode),
+                first_instance ? "" : TEXT_LOG_OTHER_INSTANCE);
         if (options.mode == MODE_WINDOW)
             code =
                 run_window(instance, command_line_text ? command_line_text : "", options.unknown);
         else
             code = run_without_window(&options, first_instance);
-        run_log("끝: 종료 코드 %d", code);
+        run_log(TEXT_LOG_END_FORMAT, code);
     }
 
     // An abandoned retrieval ends by itself within a try; the process need not wait longer.

@@ -118,15 +118,14 @@ void check_library_signature(HWND main_window)
         for (int i = 0; i < g_catalogue_count; ++i)
             if (signed_file_refusal(&g_catalogue[i], g_catalogue[i].name) != INSTALL_OK)
                 ++uncovered;
-        int used =
-            snprintf(g_message, sizeof g_message, " ♧ " TEXT_SIGNATURE_VERIFIED " (일련번호 %llu).",
-                     (unsigned long long)g_manifest.sequence);
+        int used = snprintf(g_message, sizeof g_message,
+                            " ♧ " TEXT_SIGNATURE_VERIFIED TEXT_SIGNATURE_SERIAL_FORMAT,
+                            (unsigned long long)g_manifest.sequence);
         if (uncovered > 0 && used > 0 && used < (int)sizeof g_message)
             snprintf(g_message + used, sizeof g_message - (size_t)used,
-                     " 서명과 다른 파일 %d개는 설치하지 않습니다.", uncovered);
+                     TEXT_SIGNATURE_UNCOVERED_FORMAT, uncovered);
     } else {
-        snprintf(g_message, sizeof g_message, " ♧ 서명 확인 실패: %s. 설치하지 않습니다.",
-                 verdict_text(verdict));
+        snprintf(g_message, sizeof g_message, TEXT_SIGNATURE_FAILED_FORMAT, verdict_text(verdict));
     }
     if (main_window)
         SetDlgItemTextA(main_window, ID_MESSAGE_LINE, g_message);

@@ -18,6 +18,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SERVER_BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server/pavoset-server}
 # shellcheck source=wine/env.sh
 . "$ROOT/tools/wine/env.sh"
+# shellcheck source=../tests/e2e/texts.sh
+. "$ROOT/tests/e2e/texts.sh"  # the control ids uiauto drives
 WIN_BUILD=$PAVOSET_WIN_BUILD
 PROGRAM=$WIN_BUILD/app/Pavoset.exe
 UIAUTO=$WIN_BUILD/tools/uiauto.exe
@@ -188,13 +190,13 @@ fi
 say "rows before Download (순서, 파일, CRC, 크기, 현재 크기, 상태):"
 print_rows
 if [ $SIGNED = 1 ]; then
-    ui --timeout 20000 wait-text 1004 '서명' >/dev/null
-    say "message line: $(ui text 1004)"
+    ui --timeout 20000 wait-text "$ID_MESSAGE_LINE" '서명' >/dev/null
+    say "message line: $(ui text "$ID_MESSAGE_LINE")"
 fi
-BEFORE_MESSAGE=$(ui text 1004)
+BEFORE_MESSAGE=$(ui text "$ID_MESSAGE_LINE")
 
 note "pressing 다운로드"
-ui click 1 || die "the Download button could not be pressed"
+ui click "$ID_DOWNLOAD_BUTTON" || die "the Download button could not be pressed"
 finished=0
 for _ in $(seq 1 240); do
     sleep 0.5
@@ -203,7 +205,7 @@ for _ in $(seq 1 240); do
         say "message box: $(printf '%s' "$box" | tr '\n' ' ')"
         ui --timeout 0 answer-msgbox ok >/dev/null
     fi
-    if [ "$(ui enabled 1)" = 1 ] && [ "$(ui text 1004)" != "$BEFORE_MESSAGE" ]; then
+    if [ "$(ui enabled "$ID_DOWNLOAD_BUTTON")" = 1 ] && [ "$(ui text "$ID_MESSAGE_LINE")" != "$BEFORE_MESSAGE" ]; then
         finished=1
         break
     fi
@@ -212,7 +214,7 @@ done
 
 say "rows after Download:"
 print_rows
-say "message line: $(ui text 1004)"
+say "message line: $(ui text "$ID_MESSAGE_LINE")"
 say "ledger C:\\TervalenWyndale\\EXCELLIBINFO.DAT:"
 iconv -f CP949 -t UTF-8 "$WINE_C/TervalenWyndale/EXCELLIBINFO.DAT" 2>/dev/null | tr -d '\r' | sed 's/^/  /'
 say "install folder:"

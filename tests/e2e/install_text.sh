@@ -18,9 +18,9 @@ point_registry_at "$SERVER_PORT" 1
 check "main window" start_pavoset
 check "catalogue rows" wait_rows "$FILES"
 check "every row New" all_rows_are "$STATUS_NEW" "$FILES"
-check "Download" ua click 1
-check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"
-check "button enabled again" ua --timeout 5000 wait-enabled 1
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
+check "button enabled again" ua --timeout 5000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
 check "current size equals the catalogue's" sizes_agree
 for f in $(ls "$ROOT"); do
@@ -61,8 +61,8 @@ check "main window" start_pavoset
 check "two rows" wait_rows 2
 check "Kickoff.xls Match" row_is Kickoff.xls "$STATUS_MATCH"
 check "Stickrow64.dll Changed" row_is Stickrow64.dll "$STATUS_CHANGED"
-check "Download" ua click 1
-check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
 check "both Match" all_rows_are "$STATUS_MATCH" 2
 check "Stickrow64.dll installed" same_as_server "$SMALL" Stickrow64.dll
 FETCHED=$(tail -n +$((LOG_BEFORE + 1)) "$SMALL_LOG" | fetched_names | sort -u | tr '\n' ' ')
@@ -82,13 +82,13 @@ LOG_BEFORE=$(wc -l <"$SMALL_LOG")
 check "main window" start_pavoset
 check "two rows" wait_rows 2
 check "both Match" all_rows_are "$STATUS_MATCH" 2
-check "Download" ua click 1
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
 BOX=$(ua --timeout 30000 wait-msgbox | tr -d '\r')
 check "nothing-to-upgrade box" test "$BOX" = $'Pavoset.exe\n'"$(program_text TEXT_NOTHING_TO_UPGRADE)"
 [ -n "$BOX" ] && e2e_log "box: $(tr '\n' '|' <<<"$BOX")"
 screenshot nothing-to-upgrade-box
 check "answer OK" ua answer-msgbox ok
-check "button enabled again" ua --timeout 5000 wait-enabled 1
+check "button enabled again" ua --timeout 5000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 check "message line unchanged" grep -qF "$INITIAL_MESSAGE" <<<"$(message_line)"
 check "nothing fetched" test -z "$(tail -n +$((LOG_BEFORE + 1)) "$SMALL_LOG" | fetched_names)"
 check "ledger still rewritten" ledger_matches "$SMALL_PORT"
@@ -103,8 +103,8 @@ point_registry_at "$SMALL_PORT" 1
 check "file held by another program" hold_file Stickrow64.dll
 check "main window" start_pavoset
 check "two rows" wait_rows 2
-check "Download" ua click 1
-check "button enabled again" ua --timeout 60000 wait-enabled 1
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "button enabled again" ua --timeout 60000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 LINE=$(message_line)
 e2e_log "message line: $LINE"
 check "held file named in the message line" grep -q 'Stickrow64.dll' <<<"$LINE"
@@ -131,9 +131,9 @@ cp "$INSTALL_DIR/Stickrow64.dll" "$E2E_DIR/old-Stickrow64.dll"
 point_registry_at "$SLOW_PORT" 1
 check "main window" start_pavoset
 check "catalogue rows" wait_rows "$FILES"
-check "Download" ua click 1
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
 sleep 1.5
-check "still installing" test "$(ua enabled 1 | tr -d '\r')" = 0
+check "still installing" test "$(ua enabled "$ID_DOWNLOAD_BUTTON" | tr -d '\r')" = 0
 ua close
 BOX=$(ua --timeout 3000 wait-msgbox 2>/dev/null | tr -d '\r')
 if [ -n "$BOX" ]; then
@@ -142,21 +142,21 @@ if [ -n "$BOX" ]; then
     ua answer-msgbox ok || ua answer-msgbox no
 fi
 # The settings dialog would refresh the catalogue from under the installation.
-ua menu 1001
+ua menu "$ID_MENU_SERVER_SETTINGS"
 if ua --timeout 2000 dlg-find >/dev/null 2>&1; then
     e2e_log "settings opened during the installation; applying it unchanged"
-    ua dlg-click 2004
+    ua dlg-click "$SETTINGS_APPLY_ID"
     ua --timeout 5000 dlg-gone
 fi
 installing_or_gone() {
-    ! ua --timeout 200 title >/dev/null 2>&1 || [ "$(ua enabled 1 | tr -d '\r')" = 0 ]
+    ! ua --timeout 200 title >/dev/null 2>&1 || [ "$(ua enabled "$ID_DOWNLOAD_BUTTON" | tr -d '\r')" = 0 ]
 }
 check "installation undisturbed by close and settings" installing_or_gone
 # Whatever the program chose (wait, stop or refuse), it must come to rest: either gone or
 # finished; a finished one is then closed normally.
 for _ in $(seq 1 120); do
     ua --timeout 200 title >/dev/null 2>&1 || break
-    [ "$(ua enabled 1 2>/dev/null | tr -d '\r')" = 1 ] && break
+    [ "$(ua enabled "$ID_DOWNLOAD_BUTTON" 2>/dev/null | tr -d '\r')" = 1 ] && break
     sleep 0.5
 done
 if ua --timeout 200 title >/dev/null 2>&1; then
@@ -191,8 +191,8 @@ RELAY_PID=${E2E_PIDS[-1]}
 point_registry_at "$RELAY_PORT" 1
 check "main window" start_pavoset
 check "catalogue rows" wait_rows "$FILES"
-check "Download" ua click 1
-check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
 for f in $(ls "$ROOT"); do
     check "installed $f" same_as_server "$ROOT" "$f"
@@ -206,16 +206,16 @@ printf 'old' >"$INSTALL_DIR/Stickrow64.dll"
 check "main window" start_pavoset
 check "catalogue rows" wait_rows "$FILES"
 stop_pid "$RELAY_PID"
-check "Download with the server gone" ua click 1
-check "button enabled again" ua --timeout 60000 wait-enabled 1
+check "Download with the server gone" ua click "$ID_DOWNLOAD_BUTTON"
+check "button enabled again" ua --timeout 60000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 check "no nothing-to-upgrade box" ua --timeout 1000 expect-no-msgbox
 LINE=$(message_line)
 e2e_log "message line: $LINE"
 check "both files failed for want of a connection" \
     bash -c 'grep -q "Kickoff.xls($1)" <<<"$0" && grep -q "Stickrow64.dll($1)" <<<"$0"' "$LINE" "$(program_text TEXT_REASON_NO_CONNECTION)"
 check "server back" start_relay tcp "$RELAY_PORT" "$ROOT_PORT" pad,drop
-check "Download again" ua click 1
-check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"
+check "Download again" ua click "$ID_DOWNLOAD_BUTTON"
+check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
 check "no nothing-to-upgrade box" ua --timeout 1000 expect-no-msgbox
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
 check "Kickoff.xls installed" same_as_server "$ROOT" Kickoff.xls

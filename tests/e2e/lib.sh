@@ -419,7 +419,7 @@ sizes_agree() {
     return 1
 }
 
-message_line() { ua text 1004 | tr -d '\r'; }
+message_line() { ua text "$ID_MESSAGE_LINE" | tr -d '\r'; }
 
 # The installed file has the server's bytes and its modification time.
 same_as_server() {  # root name

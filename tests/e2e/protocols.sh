@@ -21,9 +21,9 @@ LOG_BEFORE=$(wc -l <"$SERVER_LOG")
 check "main window" start_pavoset
 check "catalogue rows over datagrams" wait_rows "$FILES" 60000
 check "every row New" all_rows_are "$STATUS_NEW" "$FILES"
-check "Download" ua click 1
-check "completion line" ua --timeout 90000 wait-text 1004 "$COMPLETION_TEXT"
-check "button enabled again" ua --timeout 5000 wait-enabled 1
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "completion line" ua --timeout 90000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
+check "button enabled again" ua --timeout 5000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
 # What the program asked for, before our own catalogue request below joins the log.
 NEW_LOG=$(tail -n +$((LOG_BEFORE + 1)) "$SERVER_LOG")
@@ -61,8 +61,8 @@ check "main window" start_pavoset
 check "catalogue rows over text" wait_rows "$FILES" 120000
 e2e_log "catalogue after $(($(date +%s) - START)) s"
 check "IsPlimo 1" reg_is IsPlimo 1
-check "Download" ua click 1
-check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
 for f in $(ls "$ROOT"); do
     check "installed $f" same_as_server "$ROOT" "$f"
@@ -82,14 +82,14 @@ cp "$INSTALL_DIR/Stickrow64.dll" "$E2E_DIR/old-Stickrow64.dll"
 check "file held by another program" hold_file Stickrow64.dll
 check "main window" start_pavoset
 check "catalogue rows over datagrams" wait_rows "$FILES" 60000
-check "Download" ua click 1
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
 # The framed installer tells of each failed file in a box of its own.
 BOX=$(ua --timeout 60000 --caption "$(program_text TEXT_DOWNLOAD_FAILED_CAPTION)" wait-msgbox | tr -d '\r')
 e2e_log "box: $(tr '\n' '|' <<<"$BOX")"
 check "failure box names the file" grep -q 'Stickrow64.dll' <<<"$BOX"
 screenshot framed-file-in-use-box
 ua answer-msgbox ok >/dev/null
-check "button enabled again" ua --timeout 60000 wait-enabled 1
+check "button enabled again" ua --timeout 60000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 LINE=$(message_line)
 e2e_log "message line: $LINE"
 check "held file named in the message line" grep -q 'Stickrow64.dll' <<<"$LINE"

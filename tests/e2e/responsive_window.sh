@@ -34,16 +34,16 @@ for _ in $(seq 1 8); do
 done
 e2e_log "during the retrieval: slowest answer ${SLOWEST} ms, $MISSED unanswered of 8"
 check "the window answered every message within a second" test "$MISSED" = 0
-check "progress: connecting" grep -qF "서버에 연결 중" <<<"$LINES"
-check "progress: the framed tries" grep -qF "프레임 프로토콜 (시도 2/2, 요청" <<<"$LINES"
-check "Download waits for the list" test "$(ua enabled 1 | tr -d '\r')" = 0
+check "progress: connecting" grep -qF "$(program_text TEXT_CONNECTING)" <<<"$LINES"
+check "progress: the framed tries" grep -qF "$(program_line_start TEXT_CONNECTING_REQUEST_FORMAT "$(program_text TEXT_PROTOCOL_FRAMED)" 2)" <<<"$LINES"
+check "Download waits for the list" test "$(ua enabled "$ID_DOWNLOAD_BUTTON" | tr -d '\r')" = 0
 BOX=$(ua --timeout 90000 --caption "$(program_text TEXT_ERROR_CAPTION)" wait-msgbox | tr -d '\r')
 e2e_log "failure box after $(($(date +%s) - START)) s: $(tr '\n' '|' <<<"$BOX")"
 check "failure box" test "$BOX" = "$(program_text TEXT_ERROR_CAPTION)"$'\n'"$(program_text TEXT_COMMUNICATION_FAILURE)"
 check "answer OK" ua answer-msgbox ok
-check "Download usable again" ua --timeout 5000 wait-enabled 1
+check "Download usable again" ua --timeout 5000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 check "empty list" test "$(ua row-count | tr -d '\r')" = 0
-check "log: the failure" run_log_has "카탈로그 받기 실패: 텍스트, 프레임 프로토콜 모두 실패 (서버 127.0.0.1:$NOWHERE)"
+check "log: the failure" run_log_has "$(program_line TEXT_LOG_CATALOGUE_FAILED_FORMAT "$(program_text TEXT_PROTOCOL_TEXT)" "$(program_text TEXT_PROTOCOL_FRAMED)" 127.0.0.1 "$NOWHERE")"
 wait "$CHECK_PID"
 check "-check without a server: no catalogue (2)" test "$(cat "$E2E_DIR/check.rc" 2>/dev/null)" = 2
 scenario_end
@@ -53,7 +53,7 @@ scenario close-during-retrieval
 next_port NOWHERE
 point_registry_at "$NOWHERE" 0
 check "main window" start_pavoset
-check "framed tries under way" ua --timeout 10000 wait-text 1004 "프레임 프로토콜"
+check "framed tries under way" ua --timeout 10000 wait-text "$ID_MESSAGE_LINE" "$(program_line_start TEXT_CONNECTING_TRY_FORMAT "$(program_text TEXT_PROTOCOL_FRAMED)")"
 CLOSED_AT=$(date +%s%N)
 check "close" ua close
 for _ in $(seq 1 100); do

@@ -6,7 +6,6 @@ set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 e2e_setup || exit 1
 
-SETTINGS_MENU=1001
 ROOT_A="$E2E_DIR/library-a"
 ROOT_B="$E2E_DIR/library-b"
 make_library "$ROOT_A" Kickoff.xls Stickrow64.dll || setup_failed settings-setup
@@ -43,7 +42,7 @@ registry_unchanged() {
 catalogue_requests() { grep -c 'UPDATELIST' "$1"; }
 
 open_settings() {
-    ua menu "$SETTINGS_MENU" && ua --timeout 5000 dlg-find >/dev/null
+    ua menu "$ID_MENU_SERVER_SETTINGS" && ua --timeout 5000 dlg-find >/dev/null
 }
 
 start_on_a() {
@@ -56,20 +55,20 @@ scenario settings-shows-local-server
 check "program on server A" start_on_a
 check "dialog opened from the menu" open_settings
 check "caption" ip_is dlg-find "$(program_text TEXT_SETTINGS_DIALOG_CAPTION)"
-check "box checked" dlg_is dlg-checked 2005 1
-check "address control enabled" dlg_is dlg-enabled 2001 1
+check "box checked" dlg_is dlg-checked "$SETTINGS_LOCAL_ID" 1
+check "address control enabled" dlg_is dlg-enabled "$SETTINGS_ADDRESS_ID" 1
 check "address fields" ip_is ip-fields 127.0.0.1
 check "IPM_GETADDRESS" ip_is ip-get 127.0.0.1
-check "port field" dlg_is dlg-text 2003 "$PORT_A"
+check "port field" dlg_is dlg-text "$SETTINGS_PORT_ID" "$PORT_A"
 screenshot settings-dialog-enabled
-check "uncheck" ua dlg-check 2005 0
-check "unchecking puts the default port" dlg_is dlg-text 2003 5757
-check "address control disabled" dlg_is dlg-enabled 2001 0
+check "uncheck" ua dlg-check "$SETTINGS_LOCAL_ID" 0
+check "unchecking puts the default port" dlg_is dlg-text "$SETTINGS_PORT_ID" 5757
+check "address control disabled" dlg_is dlg-enabled "$SETTINGS_ADDRESS_ID" 0
 check "fields kept" ip_is ip-fields 127.0.0.1
 screenshot settings-dialog-disabled
-check "check again" ua dlg-check 2005 1
-check "address control enabled again" dlg_is dlg-enabled 2001 1
-check "port field left alone" dlg_is dlg-text 2003 5757
+check "check again" ua dlg-check "$SETTINGS_LOCAL_ID" 1
+check "address control enabled again" dlg_is dlg-enabled "$SETTINGS_ADDRESS_ID" 1
+check "port field left alone" dlg_is dlg-text "$SETTINGS_PORT_ID" 5757
 REQUESTS=$(catalogue_requests "$LOG_A")
 check "close box" ua dlg-close
 check "dialog gone" ua --timeout 5000 dlg-gone
@@ -85,7 +84,7 @@ check "program on server A" start_on_a
 check "dialog opened" open_settings
 check "clear the address" ua ip-clear
 check "blank" ip_is ip-blank 1
-check "Apply" ua dlg-click 2004
+check "Apply" ua dlg-click "$SETTINGS_APPLY_ID"
 BOX=$(ua --timeout 5000 wait-msgbox | tr -d '\r')
 check "missing address message" test "$BOX" = "$(program_text TEXT_SETTINGS_CAPTION)"$'\n'"$(program_text TEXT_MISSING_ADDRESS)"
 [ -n "$BOX" ] && e2e_log "box: $(tr '\n' '|' <<<"$BOX")"
@@ -93,19 +92,19 @@ check "OK" ua answer-msgbox ok
 check "dialog stays open" dialog_still_open
 check "nothing stored" registry_unchanged
 check "address typed" ua ip-set 127.0.0.1
-check "port emptied" ua dlg-set-text 2003 ""
-check "Apply" ua dlg-click 2004
+check "port emptied" ua dlg-set-text "$SETTINGS_PORT_ID" ""
+check "Apply" ua dlg-click "$SETTINGS_APPLY_ID"
 BOX=$(ua --timeout 5000 wait-msgbox | tr -d '\r')
 check "missing port message" test "$BOX" = "$(program_text TEXT_SETTINGS_CAPTION)"$'\n'"$(program_text TEXT_MISSING_PORT)"
 check "OK" ua answer-msgbox ok
 check "dialog stays open" dialog_still_open
 check "nothing stored" registry_unchanged
 # A digit first proves the keys reach the port field at all.
-check "key typed into the port field" ua dlg-key 2003 55
-check "digit arrived" dlg_is dlg-text 2003 7
-check "Escape" ua dlg-key 2003 ESCAPE
+check "key typed into the port field" ua dlg-key "$SETTINGS_PORT_ID" 55
+check "digit arrived" dlg_is dlg-text "$SETTINGS_PORT_ID" 7
+check "Escape" ua dlg-key "$SETTINGS_PORT_ID" ESCAPE
 check "Escape leaves it open" dialog_still_open
-check "Enter" ua dlg-key 2003 RETURN
+check "Enter" ua dlg-key "$SETTINGS_PORT_ID" RETURN
 check "Enter leaves it open" dialog_still_open
 check "no message box from the keys" ua --timeout 500 expect-no-msgbox
 check "nothing stored" registry_unchanged
@@ -121,9 +120,9 @@ check "dialog opened" open_settings
 # where server B listens.
 PORT_TEXT=$((65536 + PORT_B))
 check "address 127, empty, empty, 1" ua ip-set 127...1
-check "port $PORT_TEXT" ua dlg-set-text 2003 "$PORT_TEXT"
+check "port $PORT_TEXT" ua dlg-set-text "$SETTINGS_PORT_ID" "$PORT_TEXT"
 REQUESTS_B=$(catalogue_requests "$LOG_B")
-check "Apply" ua dlg-click 2004
+check "Apply" ua dlg-click "$SETTINGS_APPLY_ID"
 check "dialog closed" ua --timeout 5000 dlg-gone
 check "ip stored" reg_is ip 127.0.0.1
 check "port stored as typed" reg_is port "$PORT_TEXT"

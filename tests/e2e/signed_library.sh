@@ -29,9 +29,9 @@ for protocol in 1 0; do
     check "main window" start_pavoset
     check "catalogue rows" wait_rows "$FILES"
     check "the manifest is not a row" bash -c '! grep -q Pavoset.manifest <<<"$0"' "$(rows)"
-    check "says verified" ua --timeout 20000 wait-text 1004 "$VERIFIED_TEXT"
-    check "Download" ua click 1
-    check "completion line" ua --timeout 90000 wait-text 1004 "$COMPLETION_TEXT"
+    check "says verified" ua --timeout 20000 wait-text "$ID_MESSAGE_LINE" "$VERIFIED_TEXT"
+    check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+    check "completion line" ua --timeout 90000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
     check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
     for f in $(ls "$ROOT" | grep -vx Pavoset.manifest); do
         check "installed $f" same_as_server "$ROOT" "$f"
@@ -59,10 +59,10 @@ point_registry_at "$SERVER_PORT" 1
 reg_set PublisherKey "$OTHER;$PUBLISHER"
 check "main window" start_pavoset
 check "three rows" wait_rows 3
-check "says verified" ua --timeout 20000 wait-text 1004 "$VERIFIED_TEXT"
+check "says verified" ua --timeout 20000 wait-text "$ID_MESSAGE_LINE" "$VERIFIED_TEXT"
 e2e_log "message line: $(message_line)"
-check "Download" ua click 1
-check "button enabled again" ua --timeout 60000 wait-enabled 1
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "button enabled again" ua --timeout 60000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 LINE=$(message_line)
 e2e_log "message line: $LINE"
 check "Stickrow.dll named as a mismatch" grep -q "Stickrow.dll($MISMATCH_TEXT)" <<<"$LINE"
@@ -85,9 +85,9 @@ point_registry_at "$SERVER_PORT" 1
 reg_set PublisherKey "$OTHER"
 check "main window" start_pavoset
 check "catalogue rows still shown" wait_rows "$FILES"
-check "says why" ua --timeout 20000 wait-text 1004 "$UNKNOWN_KEY_TEXT"
-check "Download" ua click 1
-check "button enabled again" ua --timeout 30000 wait-enabled 1
+check "says why" ua --timeout 20000 wait-text "$ID_MESSAGE_LINE" "$UNKNOWN_KEY_TEXT"
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "button enabled again" ua --timeout 30000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 check "still says why" line_has "$UNKNOWN_KEY_TEXT"
 check "nothing installed" test -z "$(ls -A "$INSTALL_DIR" 2>/dev/null)"
 check "every row still New" all_rows_are "$STATUS_NEW" "$FILES"

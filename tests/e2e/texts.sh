@@ -21,8 +21,48 @@ header_text() {
 # program_text NAME: one of the program's texts (res/texts.h).
 program_text() { header_text res/texts.h "$1"; }
 
+# program_line NAME ARG...: the line the program prints from the format NAME with ARGs.
+program_line() {
+    local format
+    format=$(program_text "$1") || return 1
+    shift
+    # shellcheck disable=SC2059  # the format is the program's own
+    printf -- "$format" "$@"
+}
+
+# program_line_start NAME ARG...: that line up to where the first argument not given would
+# go, for a line whose remaining values a script cannot know (a size, a count).
+program_line_start() {
+    local format parts
+    format=$(program_text "$1") || return 1
+    shift
+    IFS=% read -r -a parts <<<"$format"
+    format=$(IFS=%; printf '%s' "${parts[*]:0:$# + 1}")
+    # shellcheck disable=SC2059
+    printf -- "$format" "$@"
+}
+
+# header_number FILE NAME: the number of '#define NAME N' or of an enum's 'NAME = N,' in FILE.
+header_number() {
+    local root value
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    value=$(sed -n -E "s/^[[:space:]]*(#define[[:space:]]+$2[[:space:]]+|$2[[:space:]]*=[[:space:]]*)([0-9]+)[[:space:]]*(,.*|\/\/.*)?\$/\2/p" "$root/$1")
+    [[ $value =~ ^[0-9]+$ ]] || { printf 'header_number: %s is not in %s\n' "$2" "$1" >&2; return 1; }
+    printf '%s' "$value"
+}
+
 MAIN_TITLE=$(program_text TEXT_MAIN_CAPTION)
 STATUS_NEW=$(program_text TEXT_STATUS_NEW)
 STATUS_CHANGED=$(program_text TEXT_STATUS_CHANGED)
 STATUS_MATCH=$(program_text TEXT_STATUS_MATCH)
 COMPLETION_TEXT=$(program_text TEXT_COMPLETION)
+
+# The controls the scripts drive through tools/uiauto, by the numbers the program is built with
+# (res/resource.h, settings/settings_dialog.h); a script cannot go on without them.
+ID_DOWNLOAD_BUTTON=$(header_number res/resource.h ID_DOWNLOAD_BUTTON) || exit 1
+ID_MESSAGE_LINE=$(header_number res/resource.h ID_MESSAGE_LINE) || exit 1
+ID_MENU_SERVER_SETTINGS=$(header_number res/resource.h ID_MENU_SERVER_SETTINGS) || exit 1
+SETTINGS_ADDRESS_ID=$(header_number settings/settings_dialog.h SETTINGS_ADDRESS_ID) || exit 1
+SETTINGS_PORT_ID=$(header_number settings/settings_dialog.h SETTINGS_PORT_ID) || exit 1
+SETTINGS_APPLY_ID=$(header_number settings/settings_dialog.h SETTINGS_APPLY_ID) || exit 1
+SETTINGS_LOCAL_ID=$(header_number settings/settings_dialog.h SETTINGS_LOCAL_ID) || exit 1

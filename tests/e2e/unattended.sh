@@ -18,15 +18,15 @@ point_registry_at "$SERVER_PORT" 1
 run_log_mark
 check "main window" start_pavoset
 check "catalogue rows" wait_rows "$FILES"
-check "Download" ua click 1
-check "completion line" ua --timeout 60000 wait-text 1004 "$COMPLETION_TEXT"
-check "button enabled again" ua --timeout 5000 wait-enabled 1
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
+check "button enabled again" ua --timeout 5000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 install_folder_state >"$E2E_DIR/window-state"
 check "reference: every file and the ledger" test "$(grep -c . "$E2E_DIR/window-state")" = $((FILES + 1))
-check "log: address and its source" run_log_has "서버 주소: 127.0.0.1:$SERVER_PORT (레지스트리)"
-check "log: catalogue" run_log_has "카탈로그: 텍스트 프로토콜로 받음, 파일 $FILES개"
-check "log: installed file with size" run_log_has "설치됨: Kickoff.xls ($(stat -c %s "$ROOT/Kickoff.xls") 바이트)"
-check "log: summary" run_log_has "설치 결과: 설치 $FILES개, 실패 0개"
+check "log: address and its source" run_log_has "$(program_line TEXT_LOG_SERVER_ADDRESS_FORMAT 127.0.0.1 "$SERVER_PORT" "$(program_text TEXT_ADDRESS_FROM_REGISTRY)")"
+check "log: catalogue" run_log_has "$(program_line TEXT_LOG_CATALOGUE_FORMAT "$(program_text TEXT_PROTOCOL_TEXT)" "$FILES")"
+check "log: installed file with size" run_log_has "$(program_line TEXT_PASS_INSTALLED_FORMAT Kickoff.xls "$(stat -c %s "$ROOT/Kickoff.xls")" "")"
+check "log: summary" run_log_has "$(program_line TEXT_PASS_SUMMARY_FORMAT "$FILES" 0)"
 scenario_end
 
 # ------------------------------------------------------------------ -check with everything new, then -install, then -check
@@ -39,10 +39,12 @@ check "-check installs nothing" test ! -e "$INSTALL_DIR/Kickoff.xls"
 run_log_mark
 run_unattended -install
 check "-install: all Match (0)" exit_code_is 0
-check "a line per file" grep -qF "설치됨: Stickrow64.dll" <<<"$UNATTENDED_OUT"
-check "closing summary" grep -qF "설치 결과: 설치 $FILES개, 실패 0개" <<<"$UNATTENDED_OUT"
-check "log: unattended start" run_log_has "모드 -install"
-check "log: exit code" run_log_has "끝: 종료 코드 0"
+check "a line per file" grep -qF "$(program_line_start TEXT_PASS_INSTALLED_FORMAT Stickrow64.dll)" <<<"$UNATTENDED_OUT"
+check "closing summary" grep -qF "$(program_line TEXT_PASS_SUMMARY_FORMAT "$FILES" 0)" <<<"$UNATTENDED_OUT"
+# The start line's mode, after the program's version: its format from the last ", " on.
+START_MODE=$(program_text TEXT_LOG_START_FORMAT)
+check "log: unattended start" run_log_has "$(printf -- "${START_MODE##*, }" -install "")"
+check "log: exit code" run_log_has "$(program_line TEXT_LOG_END_FORMAT 0)"
 install_folder_state >"$E2E_DIR/unattended-state"
 check "files and ledger as the window left them" \
     diff "$E2E_DIR/window-state" "$E2E_DIR/unattended-state"
@@ -60,8 +62,8 @@ check "file held by another program" hold_file Stickrow64.dll
 run_log_mark
 run_unattended -install -ip 127.0.0.1
 check "-install: some failed (1)" exit_code_is 1
-check "failed file printed" grep -qF "설치 실패: Stickrow64.dll" <<<"$UNATTENDED_OUT"
-check "log: failed file with its reason" run_log_has "설치 실패: Stickrow64.dll ($(stat -c %s "$ROOT/Stickrow64.dll") 바이트): $(program_text TEXT_REASON_IN_USE)"
+check "failed file printed" grep -qF "$(program_line_start TEXT_PASS_FAILED_FORMAT Stickrow64.dll)" <<<"$UNATTENDED_OUT"
+check "log: failed file with its reason" run_log_has "$(program_line TEXT_PASS_FAILED_FORMAT Stickrow64.dll "$(stat -c %s "$ROOT/Stickrow64.dll")" "$(program_text TEXT_REASON_IN_USE)")"
 check "log: -ip as the source" run_log_has "(-ip)"
 check "others installed" same_as_server "$ROOT" Kickoff.xls
 release_file
@@ -81,7 +83,7 @@ check "the option is named" grep -qF -- '-force' <<<"$UNATTENDED_OUT"
 # From a console (a terminal for Wine's cmd), the lines go to that console.
 if command -v script >/dev/null; then
     CONSOLE=$(cd "$E2E_DIR/app" && timeout 60 script -qc "wine cmd /c start /wait Pavoset.exe -install -force" /dev/null 2>/dev/null)
-    check "printed on the parent console" grep -qF '알 수 없는 옵션 "-force"' <<<"$CONSOLE"
+    check "printed on the parent console" grep -qF "$(program_line TEXT_CONSOLE_UNKNOWN_OPTION_FORMAT -force)" <<<"$CONSOLE"
 fi
 scenario_end
 

@@ -4,6 +4,7 @@
 #include "command_support.h"
 #include "key_input.h"
 #include "remote_memory.h"
+#include "settings/settings_dialog.h"
 #include "utf8_text.h"
 #include "window_search.h"
 
@@ -12,7 +13,7 @@ namespace {
 const UINT IPM_CLEARADDRESS_MESSAGE = WM_USER + 100;
 const UINT IPM_ISBLANK_MESSAGE = WM_USER + 105;
 const int IP_FIELD_FIRST_ID = 1400;
-const int IP_CONTROL_ID = 2001;
+const int IP_CONTROL_ID = SETTINGS_ADDRESS_ID;
 
 HWND wait_settings(const options &opts)
 {

@@ -4,6 +4,7 @@
 
 #include "res/resource.h"
 #include "res/texts.h"
+#include "settings/settings_dialog.h"
 
 namespace {
 
@@ -52,7 +53,8 @@ bool looks_like_main(HWND window)
 
 bool looks_like_settings(HWND window)
 {
-    return has_child(window, 2001, nullptr) && has_child(window, 2003, nullptr);
+    return has_child(window, SETTINGS_ADDRESS_ID, nullptr) &&
+           has_child(window, SETTINGS_PORT_ID, nullptr);
 }
 
 }  // namespace

@@ -325,7 +325,9 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     EXPECT_EQ(TEXT_STILL_INSTALLING, seen[0].text);
 
     // A refused file is named with its reason; the others are installed whole.
-    EXPECT_EQ(" ♧ 2개 설치, 1개 실패: AppTestC.xls(" TEXT_REASON_REFUSED ")",
+    char head[96];
+    snprintf(head, sizeof head, TEXT_COMPLETION_FAILED_FORMAT, 2, 1);
+    EXPECT_EQ(std::string(head) + " AppTestC.xls(" TEXT_REASON_REFUSED ")",
               control_text(main, ID_MESSAGE_LINE));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
     EXPECT_EQ(server.files["AppTestA.xla"], installed("AppTestA.xla"));
@@ -361,8 +363,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
         main, [&] { return !IsWindow(main); }, 5000));
     ASSERT_EQ(before + 1, boxes().size());
     EXPECT_EQ(TEXT_CLOSING_CAPTION, boxes()[before].caption);
-    EXPECT_NE(std::string::npos,
-              boxes()[before].text.find("지금 바로 설치화면으로 넘어가시겠습니까?"));
+    EXPECT_NE(std::string::npos, boxes()[before].text.find(TEXT_CLOSING_QUESTION));
     EXPECT_EQ((SOCKET)0, g_channel_socket);
     EXPECT_EQ(nullptr, g_receive_buffer);
 }
@@ -403,7 +404,8 @@ TEST_F(MainWindow, ClosingDuringTheRetrievalLeavesNothingBehind)
     ASSERT_TRUE(pump_until(
         main,
         [&] {
-            return control_text(main, ID_MESSAGE_LINE).find("프레임 프로토콜") != std::string::npos;
+            return control_text(main, ID_MESSAGE_LINE).find(TEXT_PROTOCOL_FRAMED) !=
+                   std::string::npos;
         },
         5000))
         << control_text(main, ID_MESSAGE_LINE);

@@ -1,6 +1,7 @@
 // Installation over the framed channel against a scripted framed server.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstdio>
 #include "catalogue/catalogue.h"
 #include "catalogue/framed_install.h"
 #include "catalogue/install_report.h"
@@ -15,7 +16,9 @@ namespace {
 
 std::string failure_box(const std::string &name)
 {
-    return TEXT_DOWNLOAD_FAILED_CAPTION "|다운로드에 실패하였습니다. [" + name + "]";
+    char text[400];
+    snprintf(text, sizeof text, TEXT_DOWNLOAD_FAILED_FORMAT, name.c_str());
+    return std::string(TEXT_DOWNLOAD_FAILED_CAPTION "|") + text;
 }
 
 struct FramedInstall : testing::Test {

@@ -151,9 +151,9 @@ if [ "$MODE" = interactive ]; then
     say "Pavoset.exe is running on $DISPLAY: press 다운로드 to install; close the window to end the demo."
     wait "$APP_PID"
     APP_PID=
-    if [ -f "$WINE_C/TervalenWyndale/EXCELLIBINFO.DAT" ]; then
-        say "ledger C:\\TervalenWyndale\\EXCELLIBINFO.DAT:"
-        iconv -f CP949 -t UTF-8 "$WINE_C/TervalenWyndale/EXCELLIBINFO.DAT" | tr -d '\r' | sed 's/^/  /'
+    if [ -f "$WINE_C/$INSTALL_FOLDER_IN_DRIVE_C/EXCELLIBINFO.DAT" ]; then
+        say "ledger $INSTALL_FOLDER_TEXT\\EXCELLIBINFO.DAT:"
+        iconv -f CP949 -t UTF-8 "$WINE_C/$INSTALL_FOLDER_IN_DRIVE_C/EXCELLIBINFO.DAT" | tr -d '\r' | sed 's/^/  /'
     else
         say "nothing was installed (no ledger)"
     fi
@@ -215,10 +215,10 @@ done
 say "rows after Download:"
 print_rows
 say "message line: $(ui text "$ID_MESSAGE_LINE")"
-say "ledger C:\\TervalenWyndale\\EXCELLIBINFO.DAT:"
-iconv -f CP949 -t UTF-8 "$WINE_C/TervalenWyndale/EXCELLIBINFO.DAT" 2>/dev/null | tr -d '\r' | sed 's/^/  /'
+say "ledger $INSTALL_FOLDER_TEXT\\EXCELLIBINFO.DAT:"
+iconv -f CP949 -t UTF-8 "$WINE_C/$INSTALL_FOLDER_IN_DRIVE_C/EXCELLIBINFO.DAT" 2>/dev/null | tr -d '\r' | sed 's/^/  /'
 say "install folder:"
-ls -l --time-style=+'%Y-%m-%d %H:%M' "$WINE_C/TervalenWyndale" | tail -n +2 | sed 's/^/  /'
+ls -l --time-style=+'%Y-%m-%d %H:%M' "$WINE_C/$INSTALL_FOLDER_IN_DRIVE_C" | tail -n +2 | sed 's/^/  /'
 SHOT="$ARTIFACTS/demo-main-window.png"
 screenshot "$SHOT" && say "screenshot: $SHOT"
 

@@ -38,7 +38,7 @@ screenshot first-install-question
 check "answer Yes" ua answer-msgbox yes
 check "window gone" ua --timeout 10000 wait-gone
 for _ in $(seq 1 50); do [ -s "$EXCEL_LOG" ] && break; sleep 0.2; done
-check "Excel started with the workbook" grep -qF 'C:\TervalenWyndale\Kickoff.xls' "$EXCEL_LOG"
+check "Excel started with the workbook" grep -qF "$INSTALL_FOLDER_TEXT\\Kickoff.xls" "$EXCEL_LOG"
 [ -s "$EXCEL_LOG" ] && e2e_log "Excel: $(cat "$EXCEL_LOG")"
 scenario_end
 

@@ -91,7 +91,7 @@ e2e_setup() {
     fi
     export WINEPREFIX
     WINE_C="$WINEPREFIX/drive_c"
-    INSTALL_DIR="$WINE_C/TervalenWyndale"
+    INSTALL_DIR="$WINE_C/$INSTALL_FOLDER_IN_DRIVE_C"
     EXCEL_LOG="$WINE_C/excel-args.txt"
 
     # A crash must end the run with a line in the program's output, not wait on a dialog.
@@ -325,12 +325,12 @@ server_catalogue() {  # port
     echo
 }
 
-# hold_file NAME: another program opens C:\TervalenWyndale\NAME with no sharing and keeps it
+# hold_file NAME: another program opens NAME in the install folder with no sharing and keeps it
 # open until release_file. Sets HOLD_PID.
 hold_file() {
     HOLD_STOP="$E2E_DIR/release-hold"
     rm -f "$HOLD_STOP" "$E2E_DIR/holdfile.out"
-    (exec wine "$HOLDFILE_BIN" "C:\\TervalenWyndale\\$1" --until "$(winepath -w "$HOLD_STOP" 2>/dev/null)" \
+    (exec wine "$HOLDFILE_BIN" "$INSTALL_FOLDER_TEXT\\$1" --until "$(winepath -w "$HOLD_STOP" 2>/dev/null)" \
         --timeout 120000 >"$E2E_DIR/holdfile.out" 2>&1) &
     HOLD_PID=$!
     E2E_PIDS+=("$HOLD_PID")

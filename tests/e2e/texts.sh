@@ -66,3 +66,7 @@ SETTINGS_ADDRESS_ID=$(header_number settings/settings_dialog.h SETTINGS_ADDRESS_
 SETTINGS_PORT_ID=$(header_number settings/settings_dialog.h SETTINGS_PORT_ID) || exit 1
 SETTINGS_APPLY_ID=$(header_number settings/settings_dialog.h SETTINGS_APPLY_ID) || exit 1
 SETTINGS_LOCAL_ID=$(header_number settings/settings_dialog.h SETTINGS_LOCAL_ID) || exit 1
+# The install folder as the program names it (C:\TervalenWyndale), and its path below a
+# prefix's drive_c.
+INSTALL_FOLDER_TEXT=$(header_text res/resource.h INSTALL_FOLDER_TEXT) || exit 1
+INSTALL_FOLDER_IN_DRIVE_C=${INSTALL_FOLDER_TEXT#?:\\}

@@ -8,6 +8,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "res/texts.h"
 
 void fill_catalogue_rows(HWND list)
 {
@@ -42,7 +43,7 @@ int first_install_marker(HWND list)
     for (int i = 0; i < rows; ++i) {
         char status[260];
         read_cell(list, i, COLUMN_STATUS, status, sizeof status);
-        if (strcmp(status, STATUS_NEW) != 0)
+        if (strcmp(status, TEXT_STATUS_NEW) != 0)
             return 0;
     }
     return FIRST_INSTALL_MARK;

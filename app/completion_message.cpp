@@ -6,8 +6,6 @@
 #include "net/framed/staged_file.h"
 #include "res/texts.h"
 
-const char COMPLETION_TEXT[] = TEXT_COMPLETION;
-const char NOTHING_TO_UPGRADE[] = TEXT_NOTHING_TO_UPGRADE;
 
 static const char ELLIPSIS[] = " ...";
 
@@ -66,7 +64,7 @@ int format_completion_message(int installed, const install_report *report, char 
     if (failed == 0) {
         if (installed <= 0)
             return 0;
-        snprintf(out, capacity, "%s", COMPLETION_TEXT);
+        snprintf(out, capacity, "%s", TEXT_COMPLETION);
         return 1;
     }
 

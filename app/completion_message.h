@@ -4,9 +4,6 @@
 
 enum { COMPLETION_MESSAGE_SIZE = 1024 };
 
-extern const char COMPLETION_TEXT[];     // every file installed
-extern const char NOTHING_TO_UPGRADE[];  // message box text when nothing was done
-
 // Korean words for an install_failure value.
 const char *failure_reason_text(int reason);
 

@@ -50,7 +50,7 @@ int log_install_pass(HWND list, const rows_before_install *before, const install
     for (int i = 0; i < before->rows; ++i) {
         char name[260], status[16];
         read_cell(list, i, COLUMN_NAME, name, sizeof name);
-        if (strcmp(before->status[i], STATUS_MATCH) == 0) {
+        if (strcmp(before->status[i], TEXT_STATUS_MATCH) == 0) {
             // Only the console hears of files left alone: one line per file there.
             if (echo) {
                 char line[300];
@@ -61,7 +61,7 @@ int log_install_pass(HWND list, const rows_before_install *before, const install
         }
         read_cell(list, i, COLUMN_STATUS, status, sizeof status);
         const char *size = i < g_catalogue_count && g_catalogue[i].size ? g_catalogue[i].size : "?";
-        if (strcmp(status, STATUS_MATCH) == 0) {
+        if (strcmp(status, TEXT_STATUS_MATCH) == 0) {
             tell(echo, TEXT_PASS_INSTALLED_FORMAT, name, size, "");
         } else {
             ++failed;

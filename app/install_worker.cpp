@@ -10,6 +10,7 @@
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
 #include "res/resource.h"
+#include "res/texts.h"
 
 DWORD WINAPI install_worker(LPVOID parameter)
 {
@@ -46,7 +47,7 @@ DWORD WINAPI install_worker(LPVOID parameter)
     if (format_completion_message(installed, &report, message, sizeof message))
         SetDlgItemTextA(main_window, ID_MESSAGE_LINE, message);
     else
-        MessageBoxA(main_window, NOTHING_TO_UPGRADE, "Pavoset.exe", MB_OK);
+        MessageBoxA(main_window, TEXT_NOTHING_TO_UPGRADE, "Pavoset.exe", MB_OK);
 
     // Done with the catalogue and the channel: Download, refresh and closing may go on.
     InterlockedExchange(&g_worker_running, 0);

@@ -22,13 +22,6 @@
 #include "settings/registry_store.h"
 #include "settings/settings_dialog.h"
 
-static const char LIST_HEADER[] = TEXT_LIST_HEADER;
-static const char CLOSING_CAPTION[] = TEXT_CLOSING_CAPTION;
-static const char CLOSING_QUESTION[] = TEXT_CLOSING_QUESTION;
-static const char STILL_INSTALLING[] = TEXT_STILL_INSTALLING;
-static const char CONNECTING[] = TEXT_CONNECTING;
-static const char NO_CONNECTION_LINE[] = TEXT_NO_CONNECTION_LINE;
-static const char NO_LOG[] = TEXT_NO_LOG;
 
 static HWND g_list_view = nullptr;
 static char g_initial_message[512] = {0};  // the message line as the dialog resource sets it
@@ -44,7 +37,7 @@ void setup_list_columns(HWND list)
     while (SendMessageA(list, LVM_DELETECOLUMN, 0, 0))
         ;
 
-    char *header = strdup(LIST_HEADER);
+    char *header = strdup(TEXT_LIST_HEADER);
     if (!header)
         return;
     static field_list fields;
@@ -105,7 +98,7 @@ static void finish_refresh(HWND window, const retrieval_result *result)
     }
     if (!result->ok) {
         set_commands_enabled(window, 1);
-        SetDlgItemTextA(window, ID_MESSAGE_LINE, NO_CONNECTION_LINE);
+        SetDlgItemTextA(window, ID_MESSAGE_LINE, TEXT_NO_CONNECTION_LINE);
         MessageBoxA(window, TEXT_COMMUNICATION_FAILURE, TEXT_ERROR_CAPTION, MB_OK);
         return;
     }
@@ -136,7 +129,7 @@ void refresh_catalogue(HWND window)
     }
     SendMessageA(g_list_view, LVM_DELETEALLITEMS, 0, 0);
     set_commands_enabled(window, 0);
-    SetDlgItemTextA(window, ID_MESSAGE_LINE, CONNECTING);
+    SetDlgItemTextA(window, ID_MESSAGE_LINE, TEXT_CONNECTING);
     if (start_background_retrieval(window))
         return;
     // No thread to be had: retrieve here, as it was always done.
@@ -285,7 +278,7 @@ static void open_log(HWND window)
     char path[MAX_PATH];
     if (!run_log_path(path, sizeof path) ||
         (INT_PTR)ShellExecuteA(window, "open", path, nullptr, nullptr, SW_SHOWNORMAL) <= 32)
-        MessageBoxA(window, NO_LOG, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
+        MessageBoxA(window, TEXT_NO_LOG, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
 }
 
 static void on_command(HWND window, WPARAM wparam)
@@ -314,11 +307,11 @@ static void on_close(HWND window)
     // The worker uses the catalogue, the channel and this window's controls; letting the
     // window go now would pull them from under it.
     if (g_worker_running) {
-        MessageBoxA(window, STILL_INSTALLING, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
+        MessageBoxA(window, TEXT_STILL_INSTALLING, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
         return;
     }
     if (g_first_install_marker != 0 && g_installed_count != 0) {
-        if (MessageBoxA(window, CLOSING_QUESTION, CLOSING_CAPTION, MB_YESNO) == IDYES)
+        if (MessageBoxA(window, TEXT_CLOSING_QUESTION, TEXT_CLOSING_CAPTION, MB_YESNO) == IDYES)
             ShellExecuteA(nullptr, "Open", "Excel.exe", LIBRARY_FOLDER "Kickoff.xls", nullptr,
                           SW_SHOWNORMAL);
     }

@@ -44,7 +44,7 @@ static int row_matches_now(int i)
     const catalogue_entry *entry = &g_catalogue[i];
     char size[32] = {0}, status[16] = {0};
     compare_local_file(entry->name, entry->crc, entry->size, size, status);
-    return strcmp(status, STATUS_MATCH) == 0;
+    return strcmp(status, TEXT_STATUS_MATCH) == 0;
 }
 
 static int check_rows(HWND list)
@@ -57,7 +57,7 @@ static int check_rows(HWND list)
         read_cell(list, i, COLUMN_STATUS, status, sizeof status);
         snprintf(line, sizeof line, "%s\t%s", status, name);
         console_line(line);
-        if (strcmp(status, STATUS_MATCH) != 0)
+        if (strcmp(status, TEXT_STATUS_MATCH) != 0)
             ++pending;
     }
     char summary[160];

@@ -21,7 +21,6 @@
 #include "res/texts.h"
 #include "settings/server_address.h"
 
-static const char HOST_TOO_LONG[] = TEXT_HOST_TOO_LONG;
 
 // A closed window ends the program even while an abandoned retrieval waits on the server.
 enum { RETRIEVAL_END_WAIT_MS = 250 };
@@ -51,7 +50,7 @@ static int run_window(HINSTANCE instance, const char *command_line, const char *
         g_cmdline_address_flag = 1;
         break;
     case IP_OPTION_TOO_LONG:
-        MessageBoxA(nullptr, HOST_TOO_LONG, "Pavoset.exe", MB_OK | MB_ICONWARNING);
+        MessageBoxA(nullptr, TEXT_HOST_TOO_LONG, "Pavoset.exe", MB_OK | MB_ICONWARNING);
         break;
     default:
         break;

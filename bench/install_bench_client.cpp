@@ -22,6 +22,7 @@
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "settings/server_address.h"
+#include "res/texts.h"
 
 struct bench_window {
     HWND main;
@@ -74,7 +75,7 @@ static int fill_rows(HWND list)
         compare_local_file(e.name, e.crc, e.size, size, status);
         set_cell(list, i, 4, size);
         set_cell(list, i, 5, status);
-        if (strcmp(status, STATUS_MATCH) == 0)
+        if (strcmp(status, TEXT_STATUS_MATCH) == 0)
             ++matching;
     }
     return matching;

@@ -9,6 +9,7 @@
 #include "catalogue/manifest_check.h"
 #include "net/framed/staged_file.h"
 #include "catalogue/staging_leftovers.h"
+#include "res/texts.h"
 
 const catalogue_entry *entry_for_row(int row)
 {
@@ -76,7 +77,7 @@ int next_waiting_row(HWND list_view, int row, int rows, char *name, int capacity
     for (; row < rows; ++row) {
         char status[260];
         read_cell(list_view, row, COLUMN_STATUS, status, sizeof status);
-        if (strcmp(status, STATUS_MATCH) != 0) {
+        if (strcmp(status, TEXT_STATUS_MATCH) != 0) {
             read_cell(list_view, row, COLUMN_NAME, name, capacity);
             return row;
         }
@@ -105,7 +106,7 @@ HANDLE begin_pass_over_rows(HWND list_view, install_report *report, int *rows)
 
 void mark_row_installed(HWND list_view, int row, const char *path)
 {
-    write_cell(list_view, row, COLUMN_STATUS, STATUS_MATCH);
+    write_cell(list_view, row, COLUMN_STATUS, TEXT_STATUS_MATCH);
     set_file_time_from_entry(path, entry_for_row(row));
     InterlockedIncrement((volatile LONG *)&g_installed_count);
 }

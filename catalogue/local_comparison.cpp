@@ -8,9 +8,6 @@
 #include "catalogue/library_name.h"
 #include "res/texts.h"
 
-const char STATUS_NEW[] = TEXT_STATUS_NEW;
-const char STATUS_CHANGED[] = TEXT_STATUS_CHANGED;
-const char STATUS_MATCH[] = TEXT_STATUS_MATCH;
 
 static void set_status(char *status, const char *text)
 {
@@ -28,14 +25,14 @@ void compare_local_file(const char *name, const char *crc_text, const char *size
     // A name that could reach outside the install folder is never looked up: it shows as
     // New and the installers refuse it.
     if (!library_name_is_safe(name)) {
-        set_status(status, STATUS_NEW);
+        set_status(status, TEXT_STATUS_NEW);
         return;
     }
     char path[MAX_PATH];
     snprintf(path, sizeof path, LIBRARY_FOLDER "%s", name);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
-        set_status(status, STATUS_NEW);
+        set_status(status, TEXT_STATUS_NEW);
         return;
     }
     if (current_size)
@@ -44,18 +41,18 @@ void compare_local_file(const char *name, const char *crc_text, const char *size
     uint32_t wanted_crc = parse_u32_saturated(crc_text);
     int32_t wanted_size = parse_i32_saturated(size_text);
     if ((int32_t)data.nFileSizeLow != wanted_size) {
-        set_status(status, STATUS_CHANGED);
+        set_status(status, TEXT_STATUS_CHANGED);
         return;
     }
     uint32_t crc = 0;
     // A folder of that name, or a file locked against reading, cannot be checked: let the
     // installer try it and report what happens.
     if (file_crc32(path, &crc) != 0) {
-        set_status(status, STATUS_CHANGED);
+        set_status(status, TEXT_STATUS_CHANGED);
         return;
     }
     if (crc == wanted_crc || ends_with(name, "xla") == 0 || ends_with(name, "xls") == 0)
-        set_status(status, STATUS_MATCH);
+        set_status(status, TEXT_STATUS_MATCH);
     else
-        set_status(status, STATUS_CHANGED);
+        set_status(status, TEXT_STATUS_CHANGED);
 }

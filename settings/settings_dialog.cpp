@@ -29,11 +29,6 @@ static const DWORD DIALOG_STYLE =
 static const WORD ATOM_BUTTON = 0x0080, ATOM_EDIT = 0x0081, ATOM_STATIC = 0x0082;
 static const WORD DIALOG_FONT_POINTS = 9;
 
-static const char DIALOG_CAPTION[] = TEXT_SETTINGS_DIALOG_CAPTION;
-static const char DIALOG_FONT[] = TEXT_DIALOG_FONT;
-static const char SETTINGS_CAPTION[] = TEXT_SETTINGS_CAPTION;
-static const char MISSING_ADDRESS[] = TEXT_MISSING_ADDRESS;
-static const char MISSING_PORT[] = TEXT_MISSING_PORT;
 
 // ---------------------------------------------------------------- template writing
 
@@ -92,9 +87,9 @@ BYTE *begin_dialog_template(BYTE *buffer, short width, short height)
     p = put_word(p, (WORD)height);
     p = put_word(p, 0);  // no menu
     p = put_word(p, 0);  // default dialog class
-    p = put_text(p, end, DIALOG_CAPTION);
+    p = put_text(p, end, TEXT_SETTINGS_DIALOG_CAPTION);
     p = put_word(p, DIALOG_FONT_POINTS);
-    p = put_text(p, end, DIALOG_FONT);
+    p = put_text(p, end, TEXT_DIALOG_FONT);
     return p;
 }
 
@@ -272,7 +267,7 @@ static void apply_settings(HWND dialog)
     } else {
         HWND control = GetDlgItem(dialog, SETTINGS_ADDRESS_ID);
         if (SendMessageA(control, IPM_ISBLANK, 0, 0)) {
-            MessageBoxA(dialog, MISSING_ADDRESS, SETTINGS_CAPTION, MB_OK);
+            MessageBoxA(dialog, TEXT_MISSING_ADDRESS, TEXT_SETTINGS_CAPTION, MB_OK);
             return;
         }
         DWORD address = 0;
@@ -285,7 +280,7 @@ static void apply_settings(HWND dialog)
     char port[PORT_TEXT_SIZE] = {0};
     GetDlgItemTextA(dialog, SETTINGS_PORT_ID, port, PORT_TEXT_SIZE);
     if (port[0] == 0) {
-        MessageBoxA(dialog, MISSING_PORT, SETTINGS_CAPTION, MB_OK);
+        MessageBoxA(dialog, TEXT_MISSING_PORT, TEXT_SETTINGS_CAPTION, MB_OK);
         return;
     }
 

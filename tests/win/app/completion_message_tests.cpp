@@ -33,7 +33,7 @@ TEST(CompletionMessage, SuccessAndNothingToDo)
     char line[COMPLETION_MESSAGE_SIZE];
     install_report none = report_with({});
     ASSERT_EQ(1, format_completion_message(3, &none, line, sizeof line));
-    EXPECT_STREQ(COMPLETION_TEXT, line);
+    EXPECT_STREQ(TEXT_COMPLETION, line);
     EXPECT_EQ(0, format_completion_message(0, &none, line, sizeof line));
     EXPECT_EQ(0, format_completion_message(0, nullptr, line, sizeof line));
 }

@@ -33,7 +33,6 @@
 
 namespace {
 
-const char COMPLETION[] = TEXT_COMPLETION;
 const char FOLDER[] = LIBRARY_FOLDER;
 
 // ---------------------------------------------------------------- scripted text server
@@ -306,7 +305,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     EXPECT_EQ("AppTestC.xls", cell(main, 2, 1));
     EXPECT_EQ("3000", cell(main, 0, 3));
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(STATUS_NEW, cell(main, i, 5));
+        EXPECT_EQ(TEXT_STATUS_NEW, cell(main, i, 5));
     EXPECT_EQ(FIRST_INSTALL_MARK, g_first_install_marker);
     EXPECT_TRUE(settings_item_enabled(main));
 
@@ -332,8 +331,8 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
     EXPECT_EQ(server.files["AppTestA.xla"], installed("AppTestA.xla"));
     EXPECT_EQ(server.files["AppTestB.dll"], installed("AppTestB.dll"));
-    EXPECT_EQ(STATUS_MATCH, cell(main, 1, 5));
-    EXPECT_EQ(STATUS_NEW, cell(main, 2, 5));
+    EXPECT_EQ(TEXT_STATUS_MATCH, cell(main, 1, 5));
+    EXPECT_EQ(TEXT_STATUS_NEW, cell(main, 2, 5));
     EXPECT_EQ(2, g_installed_count);
 
     // Once the server serves it, the next run installs only that one and claims success.
@@ -343,7 +342,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
         server.data_delay_ms = 0;
     }
     ASSERT_TRUE(press_download_and_wait());
-    EXPECT_EQ(COMPLETION, control_text(main, ID_MESSAGE_LINE));
+    EXPECT_EQ(TEXT_COMPLETION, control_text(main, ID_MESSAGE_LINE));
     EXPECT_EQ(server.files["AppTestC.xls"], installed("AppTestC.xls"));
     EXPECT_EQ(3, g_installed_count);
 
@@ -354,7 +353,7 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
         main, [&] { return boxes().size() > before; }, 5000));
     EXPECT_EQ(TEXT_NOTHING_TO_UPGRADE, boxes()[before].text);
     EXPECT_EQ("Pavoset.exe", boxes()[before].caption);
-    EXPECT_EQ(COMPLETION, control_text(main, ID_MESSAGE_LINE));
+    EXPECT_EQ(TEXT_COMPLETION, control_text(main, ID_MESSAGE_LINE));
 
     // Closing after a first installation asks about the workbook (answered No here).
     before = boxes().size();

@@ -88,7 +88,7 @@ TEST_F(FramedInstall, NewFilesAreInstalledWithTheirTimesAndTheLedger)
     EXPECT_EQ(read_whole_file(path_of("b.xls").c_str()), b);
     EXPECT_EQ(last_write_time(path_of("a.dll").c_str()), (30000000ull << 32) | 0xFFFFFFFFull);
     for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(cell(window, row, 5), STATUS_MATCH);
+        EXPECT_EQ(cell(window, row, 5), TEXT_STATUS_MATCH);
     EXPECT_EQ(cell(window, 0, 4), "");  // the framed pass leaves the current size as it was
     EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT"),
               "a.dll^|" + std::to_string(crc_of(a)) + "^|2500^|-1^|30000000\r\n" + "b.xls^|" +
@@ -126,7 +126,7 @@ TEST_F(FramedInstall, EachFailedFileIsShownAndKeepsTheOldFile)
         EXPECT_EQ(boxes[i], failure_box(names[i]));
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(read_whole_file(path_of(names[i]).c_str()), "old") << names[i];
-        EXPECT_EQ(cell(window, i, 5), STATUS_CHANGED) << names[i];
+        EXPECT_EQ(cell(window, i, 5), TEXT_STATUS_CHANGED) << names[i];
     }
     EXPECT_FALSE(path_exists("C:\\up.dll"));
     EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);

@@ -17,8 +17,6 @@
 namespace {
 
 const char DIALOG_CLASS[] = "#32770";
-const char DIALOG_CAPTION[] = TEXT_SETTINGS_DIALOG_CAPTION;
-const char BOX_CAPTION[] = TEXT_SETTINGS_CAPTION;
 // Generous: without a window manager, Wine takes about two seconds to take a window down.
 const int PATIENCE_MS = 10000;
 
@@ -34,7 +32,7 @@ void set_address(const char *host, unsigned short port)
 INT_PTR run_driven(const std::function<void(HWND)> &drive)
 {
     std::thread driver([&] {
-        HWND dialog = wait_for_window(DIALOG_CLASS, DIALOG_CAPTION, PATIENCE_MS);
+        HWND dialog = wait_for_window(DIALOG_CLASS, TEXT_SETTINGS_DIALOG_CAPTION, PATIENCE_MS);
         EXPECT_TRUE(dialog != NULL) << "the dialog did not appear";
         if (!dialog)
             return;
@@ -84,7 +82,7 @@ void close_box(HWND dialog)
 // Expects the settings message box with this text, and dismisses it.
 void expect_message(const char *text)
 {
-    HWND box = wait_for_window(DIALOG_CLASS, BOX_CAPTION, PATIENCE_MS);
+    HWND box = wait_for_window(DIALOG_CLASS, TEXT_SETTINGS_CAPTION, PATIENCE_MS);
     ASSERT_TRUE(box != NULL) << "no message box";
     EXPECT_EQ(text, window_text(GetDlgItem(box, 0xFFFF)));
     PostMessageA(box, WM_COMMAND, IDOK, 0);
@@ -218,7 +216,7 @@ TEST_F(SettingsDialog, LocalServerEditedAndApplied)
         press_key(VK_RETURN);
         Sleep(400);
         EXPECT_TRUE(IsWindow(dialog));
-        EXPECT_TRUE(FindWindowA(DIALOG_CLASS, BOX_CAPTION) == NULL);
+        EXPECT_TRUE(FindWindowA(DIALOG_CLASS, TEXT_SETTINGS_CAPTION) == NULL);
 
         // A blank address is refused and changes nothing.
         SendMessageA(item(dialog, SETTINGS_ADDRESS_ID), IPM_CLEARADDRESS, 0, 0);

@@ -23,9 +23,7 @@ check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLE
 check "button enabled again" ua --timeout 5000 wait-enabled "$ID_DOWNLOAD_BUTTON"
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
 check "current size equals the catalogue's" sizes_agree
-for f in $(ls "$ROOT"); do
-    check "installed $f" same_as_server "$ROOT" "$f"
-done
+check_all_installed "$ROOT"
 check "ledger" ledger_matches "$SERVER_PORT"
 check "IsPlimo 1" reg_is IsPlimo 1
 screenshot first-install-text-done
@@ -194,9 +192,7 @@ check "catalogue rows" wait_rows "$FILES"
 check "Download" ua click "$ID_DOWNLOAD_BUTTON"
 check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
-for f in $(ls "$ROOT"); do
-    check "installed $f" same_as_server "$ROOT" "$f"
-done
+check_all_installed "$ROOT"
 ua close
 ua --timeout 5000 answer-msgbox no >/dev/null 2>&1
 check "window gone" ua --timeout 10000 wait-gone

@@ -434,6 +434,15 @@ same_as_server() {  # root name
     return 0
 }
 
+# check_all_installed ROOT [EXCEPT]: one check per file of the server's folder ROOT (but EXCEPT)
+# that it is installed with the server's bytes and time.
+check_all_installed() {
+    local f
+    for f in $(ls "$1"); do
+        [ "$f" = "${2:-}" ] || check "installed $f" same_as_server "$1" "$f"
+    done
+}
+
 # The ledger repeats the server's catalogue, one CR LF line per record.
 ledger_matches() {  # server port
     local ledger="$INSTALL_DIR/EXCELLIBINFO.DAT" expected

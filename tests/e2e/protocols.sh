@@ -27,9 +27,7 @@ check "button enabled again" ua --timeout 5000 wait-enabled "$ID_DOWNLOAD_BUTTON
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
 # What the program asked for, before our own catalogue request below joins the log.
 NEW_LOG=$(tail -n +$((LOG_BEFORE + 1)) "$SERVER_LOG")
-for f in $(ls "$ROOT"); do
-    check "installed $f" same_as_server "$ROOT" "$f"
-done
+check_all_installed "$ROOT"
 check "ledger" ledger_matches "$SERVER_PORT"
 check "IsPlimo 0" reg_is IsPlimo 0
 check "files came from the file service" test "$(fetched_names <(printf '%s\n' "$NEW_LOG") | sort -u | wc -l)" = "$FILES"
@@ -64,9 +62,7 @@ check "IsPlimo 1" reg_is IsPlimo 1
 check "Download" ua click "$ID_DOWNLOAD_BUTTON"
 check "completion line" ua --timeout 60000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
 check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
-for f in $(ls "$ROOT"); do
-    check "installed $f" same_as_server "$ROOT" "$f"
-done
+check_all_installed "$ROOT"
 NEW_LOG=$(tail -n +$((LOG_BEFORE + 1)) "$SERVER_LOG")
 check "files came over text" test "$(grep -c '#REQ:FTP_RCV:' <<<"$NEW_LOG")" -ge "$FILES"
 scenario_end

@@ -33,9 +33,7 @@ for protocol in 1 0; do
     check "Download" ua click "$ID_DOWNLOAD_BUTTON"
     check "completion line" ua --timeout 90000 wait-text "$ID_MESSAGE_LINE" "$COMPLETION_TEXT"
     check "every row Match" all_rows_are "$STATUS_MATCH" "$FILES"
-    for f in $(ls "$ROOT" | grep -vx Pavoset.manifest); do
-        check "installed $f" same_as_server "$ROOT" "$f"
-    done
+    check_all_installed "$ROOT" Pavoset.manifest
     check "manifest read, not installed" no_manifest_installed
     scenario_end
 done

@@ -4,13 +4,15 @@
 # The program's texts for the end-to-end scripts, read from res/texts.h (the one definition the
 # program is built from) rather than typed again. UTF-8, as the scripts compare them.
 
+# The repository, where the headers are.
+TEXTS_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
 # header_text FILE NAME: the text of '#define NAME "..."' in FILE (from the top of the
 # repository), its \r dropped, \n kept and \\ made one backslash (the scripts read message
 # boxes with the carriage returns removed).
 header_text() {
-    local root value
-    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-    value=$(sed -n "s/^#define $2  *\"\\(.*\\)\"\$/\\1/p" "$root/$1")
+    local value
+    value=$(sed -n "s/^#define $2  *\"\\(.*\\)\"\$/\\1/p" "$TEXTS_ROOT/$1")
     [ -n "$value" ] || { printf 'header_text: %s is not in %s\n' "$2" "$1" >&2; return 1; }
     value=${value//\\r/}
     value=${value//\\n/$'\n'}
@@ -44,9 +46,8 @@ program_line_start() {
 
 # header_number FILE NAME: the number of '#define NAME N' or of an enum's 'NAME = N,' in FILE.
 header_number() {
-    local root value
-    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-    value=$(sed -n -E "s/^[[:space:]]*(#define[[:space:]]+$2[[:space:]]+|$2[[:space:]]*=[[:space:]]*)([0-9]+)[[:space:]]*(,.*|\/\/.*)?\$/\2/p" "$root/$1")
+    local value
+    value=$(sed -n -E "s/^[[:space:]]*(#define[[:space:]]+$2[[:space:]]+|$2[[:space:]]*=[[:space:]]*)([0-9]+)[[:space:]]*(,.*|\/\/.*)?\$/\2/p" "$TEXTS_ROOT/$1")
     [[ $value =~ ^[0-9]+$ ]] || { printf 'header_number: %s is not in %s\n' "$2" "$1" >&2; return 1; }
     printf '%s' "$value"
 }

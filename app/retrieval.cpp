@@ -90,7 +90,7 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
         close_text_channel();
     release_catalogue();
     char preference[4] = {0};
-    if (read_setting("IsPlimo", preference, sizeof preference)) {
+    if (read_setting(SETTING_PROTOCOL, preference, sizeof preference)) {
         preference[sizeof preference - 1] = 0;
         g_protocol_preference = atoi(preference);
     }

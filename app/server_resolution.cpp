@@ -17,11 +17,11 @@ static unsigned short port_from_text(const char *text)
 
 static int from_registry(server_address *address)
 {
-    if (!read_setting("ip", address->host, SERVER_HOST_SIZE))
+    if (!read_setting(SETTING_IP, address->host, SERVER_HOST_SIZE))
         return 0;
     address->host[SERVER_HOST_SIZE - 1] = 0;
     char port[260] = {0};
-    if (!read_setting("port", port, sizeof port))
+    if (!read_setting(SETTING_PORT, port, sizeof port))
         return 0;
     // An empty stored host would leave nothing to connect to: let the next source decide.
     if (!address->host[0])

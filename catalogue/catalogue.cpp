@@ -102,7 +102,7 @@ int fetch_catalogue_text(field_list *records)
     if (records->count < 1 || records->count > CATALOGUE_MAX_ENTRIES)
         return 0;
     g_protocol_preference = 1;
-    write_setting("IsPlimo", "1");
+    write_setting(SETTING_PROTOCOL, "1");
     return 1;
 }
 
@@ -131,6 +131,6 @@ int fetch_catalogue_framed(field_list *records)
     if (records->count < 2 || records->count > CATALOGUE_MAX_ENTRIES)
         return 0;
     g_protocol_preference = 0;
-    write_setting("IsPlimo", "0");
+    write_setting(SETTING_PROTOCOL, "0");
     return 1;
 }

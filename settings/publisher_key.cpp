@@ -8,7 +8,7 @@
 #include "settings/offline_config.h"
 #include "settings/registry_store.h"
 
-static const char VALUE_NAME[] = "PublisherKey";
+static const char VALUE_NAME[] = SETTING_PUBLISHER_KEY;
 
 void parse_publisher_keys(const char *text, publisher_keys *out)
 {

@@ -47,3 +47,55 @@ int read_setting(const char *name, char *buffer, int capacity)
     RegCloseKey(key);
     return 0;
 }
+
+// 1: found (text in buffer); 0: absent or blank; -1: present but unreadable.
+static int read_one_source(HKEY root, REGSAM view, const char *name, char *buffer, int capacity)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD type = 0, length = (DWORD)capacity - 1;
+    LONG status = RegQueryValueExA(key, name, nullptr, &type, (BYTE *)buffer, &length);
+    RegCloseKey(key);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        buffer[0] = 0;
+        return 0;
+    }
+    if (status != ERROR_SUCCESS || type != REG_SZ) {
+        buffer[0] = 0;
+        return -1;
+    }
+    buffer[length < (DWORD)capacity ? length : (DWORD)capacity - 1] = 0;
+    if (buffer[strspn(buffer, " \t")] == 0) {
+        buffer[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
+int read_layered_setting(const char *name, char *buffer, int capacity, int *unreadable)
+{
+    if (unreadable)
+        *unreadable = 0;
+    if (!name || !buffer || capacity < 2)
+        return SETTING_NOWHERE;
+    static const struct {
+        HKEY root;
+        REGSAM view;
+        int source;
+    } order[] = {{HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, SETTING_FROM_MACHINE},
+                 {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, SETTING_FROM_MACHINE},
+                 {HKEY_CURRENT_USER, 0, SETTING_FROM_USER}};
+    for (const auto &place : order) {
+        int found = read_one_source(place.root, place.view, name, buffer, capacity);
+        if (found == 1)
+            return place.source;
+        if (found < 0) {
+            if (unreadable)
+                *unreadable = 1;
+            return place.source;
+        }
+    }
+    buffer[0] = 0;
+    return SETTING_NOWHERE;
+}

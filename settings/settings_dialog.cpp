@@ -286,8 +286,8 @@ static void apply_settings(HWND dialog)
 
     memcpy(g_server_address.host, host, sizeof host);
     g_server_address.port = (unsigned short)atoi(port);  // above 65535 keeps the low 16 bits
-    write_setting("ip", g_server_address.host);
-    write_setting("port", port);
+    write_setting(SETTING_IP, g_server_address.host);
+    write_setting(SETTING_PORT, port);
     EndDialog(dialog, SETTINGS_APPLIED);
 }
 

@@ -55,7 +55,7 @@ int count_occurrences(const std::string &text, const std::string &what)
 void ShortTimeouts::SetUp()
 {
     saved_ = g_net_timeouts;
-    g_net_timeouts = {300, 100, 300, 5, 300, 300};
+    g_net_timeouts = {300, 100, 300, 5, 300, 300, 8192, 30000};
 }
 
 void ShortTimeouts::TearDown()

@@ -14,6 +14,8 @@ const char USAGE_TEXT[] =
     TEXT_USAGE_IP "\r\n"
     TEXT_USAGE_INSTALL "\r\n"
     TEXT_USAGE_CHECK "\r\n"
+    TEXT_USAGE_SCHEDULED "\r\n"
+    TEXT_USAGE_TASK "\r\n"
     TEXT_USAGE_HELP "\r\n"
     "\r\n"
     TEXT_USAGE_EXIT_CODES "\r\n"
@@ -68,11 +70,19 @@ void parse_command_line(const char *text, command_line *out)
     while (next_word(text, &position, word, sizeof word, &length)) {
         int before_ip = !ip_at || text + position <= ip_at;
         if (strcasecmp(word, "-install") == 0) {
-            if (other_mode != MODE_HELP)
+            if (other_mode == MODE_WINDOW || other_mode == MODE_CHECK)
                 other_mode = MODE_INSTALL;
         } else if (strcasecmp(word, "-check") == 0) {
-            if (other_mode != MODE_HELP && other_mode != MODE_INSTALL)
+            if (other_mode == MODE_WINDOW)
                 other_mode = MODE_CHECK;
+        } else if (strcasecmp(word, "-register-task") == 0) {
+            if (other_mode != MODE_HELP)
+                other_mode = MODE_REGISTER_TASK;
+        } else if (strcasecmp(word, "-remove-task") == 0) {
+            if (other_mode != MODE_HELP)
+                other_mode = MODE_REMOVE_TASK;
+        } else if (strcasecmp(word, "-scheduled") == 0) {
+            out->scheduled = 1;
         } else if (strcmp(word, "-?") == 0 || strcmp(word, "/?") == 0 ||
                    strcasecmp(word, "-help") == 0) {
             other_mode = MODE_HELP;
@@ -99,6 +109,9 @@ void parse_command_line(const char *text, command_line *out)
                 note_unknown(&window_view, word);
         }
     }
+    // A scheduled run alone is an install: the task's command line need not say both.
+    if (out->scheduled && other_mode == MODE_WINDOW)
+        other_mode = MODE_INSTALL;
     out->mode = other_mode;
     if (other_mode == MODE_WINDOW) {
         // The window keeps reading "-ip" its own way; words after it belong to the host.

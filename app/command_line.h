@@ -4,9 +4,11 @@
 
 enum run_mode {
     MODE_WINDOW = 0,
-    MODE_INSTALL = 1,  // -install: no window, install what is not Match
-    MODE_CHECK = 2,    // -check: no window, compare only
-    MODE_HELP = 3,     // -? or -help: the usage box
+    MODE_INSTALL = 1,        // -install: no window, install what is not Match
+    MODE_CHECK = 2,          // -check: no window, compare only
+    MODE_HELP = 3,           // -? or -help: the usage box
+    MODE_REGISTER_TASK = 4,  // -register-task: the installer's logon task (app/logon_task.h)
+    MODE_REMOVE_TASK = 5,    // -remove-task: that task removed
 };
 
 enum { OPTION_TEXT_SIZE = 128 };
@@ -16,11 +18,13 @@ struct command_line {
     int host_given;                  // -ip came with a host (unattended modes)
     char host[SERVER_HOST_SIZE];     // its host, blanks removed
     int host_too_long;               // -ip's host did not fit
+    int scheduled;                   // -scheduled: run only when machine policy allows it
     char unknown[OPTION_TEXT_SIZE];  // the first word not understood, empty when none
 };
 
-// Options are words separated by blanks, in any case: -install, -check, -ip HOST, -?,
-// -help. In the window mode "-ip" keeps its old reading (read_ip_option: everything after
+// Options are words separated by blanks, in any case: -install, -check, -scheduled,
+// -ip HOST, -?, -help, -register-task, -remove-task. -scheduled alone means -install
+// -scheduled. In the window mode "-ip" keeps its old reading (read_ip_option: everything after
 // it is the host) and only the words before it are checked.
 void parse_command_line(const char *text, command_line *out);
 
@@ -32,6 +36,7 @@ enum {
     EXIT_SOME_FAILED = 1,
     EXIT_NO_CATALOGUE = 2,
     EXIT_ALREADY_RUNNING = 3,
+    EXIT_TASK_FAILED = 4,  // -register-task, -remove-task: schtasks.exe did not succeed
     EXIT_UPDATES_PENDING = 10,
     EXIT_BAD_OPTION = 64,
 };

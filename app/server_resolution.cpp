@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/ip_option.h"
+#include "app/run_log.h"
 #include "res/texts.h"
 #include "settings/offline_config.h"
 #include "settings/registry_store.h"
@@ -30,6 +31,43 @@ static int from_registry(server_address *address)
     return 1;
 }
 
+// A machine policy value (HKEY_LOCAL_MACHINE) for name: 1 and its text in buffer, or 0.
+// A user's own value is the older sources' business. An unreadable policy is logged and
+// skipped: the address is no trust setting, and a wrong one shows up as an unreachable server.
+static int policy_value(const char *name, char *buffer, int capacity)
+{
+    int unreadable = 0;
+    int source = read_layered_setting(name, buffer, capacity, &unreadable);
+    if (source != SETTING_FROM_MACHINE)
+        return 0;
+    if (unreadable) {
+        run_log(TEXT_LOG_POLICY_UNREADABLE_FORMAT, name);
+        return 0;
+    }
+    return 1;
+}
+
+// The machine policy over whatever the user's sources gave: the host and the port each on
+// their own, so a policy may fix only the port.
+static int apply_policy(server_address *address)
+{
+    char host[SERVER_HOST_SIZE] = {0};
+    char port[32] = {0};
+    int host_given = policy_value(SETTING_IP, host, sizeof host);
+    if (host_given) {
+        trim_host(host, address->host, SERVER_HOST_SIZE);
+        host_given = address->host[0] != 0;
+    }
+    if (policy_value(SETTING_PORT, port, sizeof port)) {
+        unsigned short number = port_from_text(port);
+        if (number != 0)
+            address->port = number;
+        else
+            run_log(TEXT_LOG_POLICY_UNREADABLE_FORMAT, SETTING_PORT);
+    }
+    return host_given;
+}
+
 int resolve_server_address(server_address *address, const char *cmdline_host)
 {
     int source = ADDRESS_FROM_REGISTRY;
@@ -49,6 +87,9 @@ int resolve_server_address(server_address *address, const char *cmdline_host)
         }
     }
 
+    if (apply_policy(address))
+        source = ADDRESS_FROM_POLICY;
+
     char host[SERVER_HOST_SIZE];
     trim_host(cmdline_host, host, sizeof host);
     if (host[0]) {
@@ -63,6 +104,8 @@ const char *address_source_text(int source)
     switch (source) {
     case ADDRESS_FROM_REGISTRY:
         return TEXT_ADDRESS_FROM_REGISTRY;
+    case ADDRESS_FROM_POLICY:
+        return TEXT_ADDRESS_FROM_POLICY;
     case ADDRESS_FROM_OFFLINE_INI:
         return "Offline.INI";
     case ADDRESS_FROM_IP_OPTION:

@@ -1,5 +1,6 @@
-// Where the server address comes from at start: registry, Offline.INI, the built-in
-// default, and a "-ip" host over all of them.
+// Where the server address comes from at start: the user's registry values, Offline.INI, the
+// built-in default; the machine policy (HKEY_LOCAL_MACHINE) over them, and a "-ip" host over
+// all of them.
 #pragma once
 #include "settings/server_address.h"
 
@@ -14,7 +15,9 @@ enum address_source {
     ADDRESS_FROM_OFFLINE_INI = 2,
     ADDRESS_FROM_DEFAULT = 3,
     ADDRESS_FROM_IP_OPTION = 4,  // the host only; the port is still another source's
+    ADDRESS_FROM_POLICY = 5,     // the host from machine policy
 };
 
-// Words for the log: "-ip", "Offline.INI", or the registry's and the default's (res/texts.h).
+// Words for the log: "-ip", "Offline.INI", or the registry's, the policy's and the default's
+// (res/texts.h).
 const char *address_source_text(int source);

@@ -12,8 +12,10 @@
 #include "app/console_output.h"
 #include "app/instance_guard.h"
 #include "app/ip_option.h"
+#include "app/logon_task.h"
 #include "app/main_window.h"
 #include "app/run_log.h"
+#include "app/scheduled_run.h"
 #include "app/unattended.h"
 #include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
@@ -32,6 +34,10 @@ static const char *mode_name(int mode)
         return "-install";
     case MODE_CHECK:
         return "-check";
+    case MODE_REGISTER_TASK:
+        return "-register-task";
+    case MODE_REMOVE_TASK:
+        return "-remove-task";
     default:
         return TEXT_MODE_WINDOW;
     }
@@ -59,8 +65,27 @@ static int run_window(HINSTANCE instance, const char *command_line, const char *
     return 0;
 }
 
+// The installer package's request: the logon task registered or removed.
+static int run_task_mode(int mode)
+{
+    int registering = mode == MODE_REGISTER_TASK;
+    int status = registering ? register_logon_task() : remove_logon_task();
+    char line[200];
+    snprintf(line, sizeof line, TEXT_LOG_TASK_FORMAT, LOGON_TASK_NAME,
+             registering ? TEXT_TASK_REGISTERED : TEXT_TASK_REMOVED,
+             status == 0 ? TEXT_TASK_DONE : TEXT_TASK_FAILED, status);
+    console_line(line);
+    run_log("%s", line);
+    return status == 0 ? EXIT_ALL_MATCH : EXIT_TASK_FAILED;
+}
+
 static int run_without_window(const command_line *options, int first_instance)
 {
+    // The logon task while the policy has it off: nothing to do, nothing to say but the log.
+    if (options->scheduled && !scheduled_install_allowed()) {
+        run_log(TEXT_LOG_SCHEDULED_OFF);
+        return EXIT_ALL_MATCH;
+    }
     console_open();
     int code;
     if (options->unknown[0] || options->host_too_long) {
@@ -76,6 +101,8 @@ static int run_without_window(const command_line *options, int first_instance)
         console_line(TEXT_CONSOLE_ALREADY_RUNNING);
         run_log(TEXT_LOG_ALREADY_RUNNING);
         code = EXIT_ALREADY_RUNNING;
+    } else if (options->mode == MODE_REGISTER_TASK || options->mode == MODE_REMOVE_TASK) {
+        code = run_task_mode(options->mode);
     } else {
         code = run_unattended(options->mode, options->host_given ? options->host : nullptr);
     }

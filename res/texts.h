@@ -7,6 +7,9 @@
 // One line per text, as the scripts read them:
 // clang-format off
 
+// The program's name as the version information, the Start menu shortcut and the installer
+// package show it.
+#define TEXT_PROGRAM_NAME "Plimo Excel Library 설치관리 프로그램"
 #define TEXT_MAIN_CAPTION "♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램"
 
 // The library list: its column headers, '%' between them, and the status column.
@@ -93,6 +96,14 @@
 #define TEXT_LOG_ADDRESS_CHANGED_FORMAT "서버 주소 변경: %s:%u (설정 창)"
 #define TEXT_ADDRESS_FROM_REGISTRY "레지스트리"
 #define TEXT_ADDRESS_FROM_DEFAULT "기본값"
+#define TEXT_ADDRESS_FROM_POLICY "정책"
+#define TEXT_LOG_POLICY_UNREADABLE_FORMAT "정책 값 %s을(를) 읽을 수 없어 무시합니다"
+#define TEXT_LOG_TASK_FORMAT "로그온 예약 작업 %s %s %s: schtasks 종료 코드 %d"
+#define TEXT_TASK_REGISTERED "등록"
+#define TEXT_TASK_REMOVED "삭제"
+#define TEXT_TASK_DONE "성공"
+#define TEXT_TASK_FAILED "실패"
+#define TEXT_LOG_SCHEDULED_OFF "예약 실행: AutoInstall 정책이 켜져 있지 않아 아무것도 하지 않음"
 #define TEXT_LOG_CATALOGUE_FORMAT "카탈로그: %s 프로토콜로 받음, 파일 %d개"
 #define TEXT_LOG_CATALOGUE_FELL_BACK_FORMAT "카탈로그: %s 프로토콜 실패, %s 프로토콜로 받음, 파일 %d개"
 #define TEXT_LOG_CATALOGUE_FAILED_FORMAT "카탈로그 받기 실패: %s, %s 프로토콜 모두 실패 (서버 %s:%u)"
@@ -112,11 +123,13 @@
 #define TEXT_CONSOLE_EXIT_CODE_FORMAT "종료 코드 %d"
 
 // The command-line help, one line per define (app/command_line.cpp joins them).
-#define TEXT_USAGE_SYNOPSIS "사용법: Pavoset.exe [-ip 서버] [-install | -check]"
+#define TEXT_USAGE_SYNOPSIS "사용법: Pavoset.exe [-ip 서버] [-install | -check] [-scheduled]"
 #define TEXT_USAGE_WINDOW "(옵션 없음)\t설치관리 창을 엽니다."
 #define TEXT_USAGE_IP "-ip 서버\t서버 주소(호스트 이름 또는 IPv4)를 지정합니다."
 #define TEXT_USAGE_INSTALL "-install\t창 없이 변경된 파일을 모두 설치합니다."
 #define TEXT_USAGE_CHECK "-check\t\t창 없이 설치할 파일이 있는지만 확인합니다."
+#define TEXT_USAGE_SCHEDULED "-scheduled\t예약 작업용: AutoInstall 정책이 1일 때만 -install로 실행합니다."
+#define TEXT_USAGE_TASK "-register-task, -remove-task\t설치 패키지용: 로그온 예약 작업을 등록하거나 지웁니다."
 #define TEXT_USAGE_HELP "-?, -help\t이 도움말을 보여 줍니다."
 #define TEXT_USAGE_EXIT_CODES "종료 코드: 0 모두 일치, 1 일부 설치 실패, 2 카탈로그를 받지 못함,"
-#define TEXT_USAGE_EXIT_CODES_MORE "3 다른 Pavoset.exe가 실행 중, 10 설치할 파일 있음(-check), 64 잘못된 옵션"
+#define TEXT_USAGE_EXIT_CODES_MORE "3 다른 Pavoset.exe가 실행 중, 4 예약 작업 실패, 10 설치할 파일 있음(-check), 64 잘못된 옵션"

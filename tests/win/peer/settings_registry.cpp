@@ -89,3 +89,46 @@ saved_setting::~saved_setting()
     else
         put_setting(name, value);
 }
+
+void put_machine_setting(const char *name, DWORD type, const void *data, DWORD length, REGSAM view)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE | view,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, name, 0, type, (const BYTE *)data, length);
+    RegCloseKey(key);
+}
+
+void put_machine_text(const char *name, const std::string &text, REGSAM view)
+{
+    put_machine_setting(name, REG_SZ, text.c_str(), (DWORD)text.size() + 1, view);
+}
+
+void remove_machine_setting(const char *name)
+{
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, KEY_SET_VALUE | view, &key) !=
+            ERROR_SUCCESS)
+            continue;
+        RegDeleteValueA(key, name);
+        RegCloseKey(key);
+    }
+}
+
+static void remove_policy_values()
+{
+    for (const char *name : {SETTING_IP, SETTING_PORT, SETTING_AUTO_INSTALL})
+        remove_machine_setting(name);
+}
+
+machine_policy_guard::machine_policy_guard()
+{
+    remove_policy_values();
+}
+
+machine_policy_guard::~machine_policy_guard()
+{
+    remove_policy_values();
+}

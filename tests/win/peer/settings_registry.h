@@ -28,3 +28,16 @@ struct saved_setting {
 struct registry_guard {
     saved_setting ip{"ip"}, port{"port"}, preference{"IsPlimo"};
 };
+
+// Machine policy values: HKEY_LOCAL_MACHINE\SETTINGS_KEY in one registry view (64-bit, or
+// KEY_WOW64_32KEY where a 32-bit installer writes), as raw data or text.
+void put_machine_setting(const char *name, DWORD type, const void *data, DWORD length,
+                         REGSAM view = KEY_WOW64_64KEY);
+void put_machine_text(const char *name, const std::string &text, REGSAM view = KEY_WOW64_64KEY);
+void remove_machine_setting(const char *name);  // from both views
+
+// The machine values a policy test sets: none when made, none again when destroyed.
+struct machine_policy_guard {
+    machine_policy_guard();
+    ~machine_policy_guard();
+};

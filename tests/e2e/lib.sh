@@ -509,9 +509,10 @@ run_log_has() {  # text: a line since the mark contains it
 }
 
 # run_unattended ARGS...: Pavoset.exe without a window; sets UNATTENDED_RC and UNATTENDED_OUT
-# (what it printed, as UTF-8).
+# (what it printed, as UTF-8). UNATTENDED_EXE, a Windows path, runs another copy (an installed
+# one) from the same folder.
 run_unattended() {
-    (cd "$E2E_DIR/app" && exec wine Pavoset.exe "$@" >"$E2E_DIR/unattended.out" 2>>"$E2E_DIR/pavoset.out")
+    (cd "$E2E_DIR/app" && exec wine "${UNATTENDED_EXE:-Pavoset.exe}" "$@" >"$E2E_DIR/unattended.out" 2>>"$E2E_DIR/pavoset.out")
     UNATTENDED_RC=$?
     UNATTENDED_OUT=$(iconv -f CP949 -t UTF-8 "$E2E_DIR/unattended.out" | tr -d '\r')
     e2e_log "Pavoset.exe $* -> $UNATTENDED_RC"

@@ -17,6 +17,8 @@
 
 static const char TEMP_PREFIX[] = "pvs";
 
+void (*g_before_replacement)(const staged_file *f) = nullptr;
+
 // Names tried before giving up: a collision is rare, a folder that refuses every name is not
 // worth more tries.
 enum { NAME_TRIES = 64 };
@@ -222,6 +224,8 @@ int staged_file_commit(staged_file *f)
     if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) &&
         !(target & FILE_ATTRIBUTE_DIRECTORY))
         return discard(f, INSTALL_READ_ONLY);
+    if (g_before_replacement != nullptr)
+        g_before_replacement(f);
     DWORD error = rename_through_handle(f);
     if (error == ERROR_SUCCESS) {
         CloseHandle(f->handle);

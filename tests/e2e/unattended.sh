@@ -91,7 +91,7 @@ scenario_end
 # A CR or an escape sequence in a server-given name must not forge a console line or drive
 # the terminal: it reaches the console with its control characters replaced.
 scenario unattended-control-characters
-RELAY_PORT=$(next_port)
+next_port RELAY_PORT
 check "relay" start_relay tcp "$RELAY_PORT" "$SERVER_PORT" ctlname
 point_registry_at "$RELAY_PORT" 1
 no_control_characters() {

@@ -202,6 +202,10 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
         *channel = CHANNEL_NO_ANSWER;
         return fail(failure, INSTALL_BROKEN);
     }
+    if (!note_received(&bound, received_now)) {
+        *channel = CHANNEL_OUT_OF_STEP;
+        return fail(failure, INSTALL_TOO_SLOW);
+    }
     int answer_length = (int)strlen(buffer);
     if (strncmp(buffer, ANSWER_REFUSED, ANSWER_PREFIX_LENGTH) == 0) {
         return fail(failure, INSTALL_REFUSED);

@@ -12,11 +12,15 @@ void begin_transfer_bound(transfer_bound *bound)
                          window > 0 ? static_cast<uint64_t>(window) : 0, GetTickCount64());
 }
 
+int note_received(transfer_bound *bound, int bytes)
+{
+    if (bound == nullptr || bytes <= 0)
+        return 1;
+    return transfer_bound_note(bound, static_cast<uint64_t>(bytes), GetTickCount64());
+}
+
 int bounded_receive(SOCKET s, char *buffer, int length, transfer_bound *bound)
 {
     int got = recv(s, buffer, length, 0);
-    if (got > 0 && bound != nullptr &&
-        !transfer_bound_note(bound, static_cast<uint64_t>(got), GetTickCount64()))
-        return RECEIVE_TOO_SLOW;
-    return got;
+    return got > 0 && !note_received(bound, got) ? RECEIVE_TOO_SLOW : got;
 }

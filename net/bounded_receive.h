@@ -16,3 +16,7 @@ void begin_transfer_bound(transfer_bound *bound);
 // (error or time-out), or RECEIVE_TOO_SLOW when these bytes leave the transfer below its
 // rate. A null bound counts nothing.
 int bounded_receive(SOCKET s, char *buffer, int length, transfer_bound *bound);
+
+// Counts bytes that came by a receive of another layer (an answer and what arrived behind
+// it): 1 while the transfer keeps its rate, 0 when it fell below it.
+int note_received(transfer_bound *bound, int bytes);

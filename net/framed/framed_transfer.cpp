@@ -116,6 +116,8 @@ static int run_transfer(SOCKET s, const char *name, const char *target, char *da
         return INSTALL_BROKEN;
     if (value != PACKET_ACCEPTED)
         return INSTALL_REFUSED;
+    if (!note_received(&bound, received))
+        return INSTALL_TOO_SLOW;
 
     staged_file staged;
     if (!staged_file_begin(&staged, target))

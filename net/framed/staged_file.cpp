@@ -37,7 +37,8 @@ static void reset(staged_file *f)
 // Creates f's temporary file in folder in one step, hidden from its first moment: a kill at any
 // point leaves nothing visible that start-up cleanup would not recognise. The name is ours,
 // prefix and eight hex digits (remove_staging_leftovers knows the shape); CREATE_NEW never
-// takes over an existing file, and a name in use gets another. No sharing at all: nobody can
+// takes over an existing file, and a name in use gets another. (Making the file first and
+// reopening it hidden is not the same: Wine does not mark a file it truncates.) No sharing at all: nobody can
 // write the bytes between their check and the rename. DELETE access lets the rename go
 // through this handle.
 static int create_hidden_temp_file(const char *folder, const char *prefix, staged_file *f)
@@ -169,6 +170,8 @@ static int is_unsupported_error(DWORD error)
 
 // Renames the open temporary file over the target through its own handle, and takes off the
 // hidden mark through it too. ERROR_SUCCESS, or the system's error (the file is unchanged).
+// Wine 8 does this as Windows does, full path included, and refuses a target held open
+// without delete sharing with ERROR_ACCESS_DENIED.
 static DWORD rename_through_handle(staged_file *f)
 {
     wchar_t target[MAX_PATH];

@@ -34,13 +34,13 @@ static void reset(staged_file *f)
     f->hash_broken = 0;
 }
 
-// Creates f's temporary file in folder in one step, hidden from its first moment: a kill at any
-// point leaves nothing visible that start-up cleanup would not recognise. The name is ours,
-// prefix and eight hex digits (remove_staging_leftovers knows the shape); CREATE_NEW never
-// takes over an existing file, and a name in use gets another. (Making the file first and
-// reopening it hidden is not the same: Wine does not mark a file it truncates.) No sharing at all: nobody can
-// write the bytes between their check and the rename. DELETE access lets the rename go
-// through this handle.
+// Creates f's temporary file in folder in one step, hidden from its first moment: a kill at
+// any point leaves nothing visible that start-up cleanup would not recognise. The name is
+// ours, prefix and eight hex digits (remove_staging_leftovers knows the shape); CREATE_NEW
+// never takes over an existing file, and a name in use gets another. (Making the file first
+// and reopening it hidden is not the same: Wine does not mark a file it truncates.) No
+// sharing at all: nobody can write the bytes between their check and the rename. DELETE
+// access lets the rename go through this handle.
 static int create_hidden_temp_file(const char *folder, const char *prefix, staged_file *f)
 {
     static volatile LONG counter = 0;

@@ -1,7 +1,10 @@
 #include "app/console_output.h"
 
 #include <windows.h>
+#include <cstdlib>
 #include <cstring>
+
+#include "app/control_characters.h"
 
 static HANDLE g_out = nullptr;
 static int g_own_handle = 0;
@@ -27,10 +30,8 @@ void console_open()
     }
 }
 
-void console_line(const char *text)
+static void write_line(const char *text)
 {
-    if (!g_out || !text)
-        return;
     DWORD written = 0;
     if (g_own_handle) {
         // A console shows characters, whatever its code page: the Korean stays readable
@@ -46,6 +47,23 @@ void console_line(const char *text)
     }
     WriteFile(g_out, text, (DWORD)strlen(text), &written, nullptr);
     WriteFile(g_out, "\r\n", 2, &written, nullptr);
+}
+
+// Server-given names and sizes reach the console in these lines: their control characters
+// are replaced, bar the tab that separates our own columns (a name with a tab of its own is
+// cleaned by its caller).
+void console_line(const char *text)
+{
+    if (!g_out || !text)
+        return;
+    size_t length = strlen(text);
+    char *line = (char *)malloc(length + 1);
+    if (!line)
+        return;
+    memcpy(line, text, length + 1);
+    replace_control_characters(line, length, '\t');
+    write_line(line);
+    free(line);
 }
 
 void console_close()

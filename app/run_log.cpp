@@ -1,5 +1,7 @@
 #include "app/run_log.h"
 
+#include "app/control_characters.h"
+
 #include <windows.h>
 #include <shlobj.h>
 #include <cstdarg>
@@ -84,9 +86,7 @@ void run_log(const char *format, ...)
         return;
     size_t kept = whole_characters(body, strnlen(body, sizeof body), RUN_LOG_LINE_MAX);
     // A line break inside a value (a hostile file name) must not forge a line of its own.
-    for (size_t i = 0; i < kept; ++i)
-        if (body[i] == '\r' || body[i] == '\n')
-            body[i] = ' ';
+    replace_control_characters(body, kept);
     memcpy(line + head, body, kept);
     memcpy(line + head + kept, "\r\n", 2);
     DWORD total = (DWORD)(head + kept + 2);

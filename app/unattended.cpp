@@ -10,6 +10,7 @@
 #include "app/catalogue_rows.h"
 #include "app/command_line.h"
 #include "app/console_output.h"
+#include "app/control_characters.h"
 #include "app/install_log.h"
 #include "app/main_window.h"
 #include "app/retrieval.h"
@@ -55,6 +56,8 @@ static int check_rows(HWND list)
         char name[260], status[16], line[400];
         read_cell(list, i, COLUMN_NAME, name, sizeof name);
         read_cell(list, i, COLUMN_STATUS, status, sizeof status);
+        // The tab separates the columns; one in the server's name must not pass for it.
+        replace_control_characters(name, sizeof name);
         snprintf(line, sizeof line, "%s\t%s", status, name);
         console_line(line);
         if (strcmp(status, TEXT_STATUS_MATCH) != 0)

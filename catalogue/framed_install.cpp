@@ -19,13 +19,27 @@ enum { FRAMED_CHUNK_SIZE = 1024 };
 
 int g_quiet_install_failures = 0;
 
-static void show_failure(HWND main_window, const char *name)
+// The failed files' boxes wait for the end of the pass: a box left open must not keep the
+// install lock from every other session and every scheduled run.
+struct failed_files {
+    int count;
+    char names[INSTALL_REPORT_MAX][260];
+};
+
+static void note_failure(failed_files *failed, const char *name)
 {
-    if (g_quiet_install_failures)
+    if (g_quiet_install_failures || failed->count >= INSTALL_REPORT_MAX)
         return;
-    char text[400];
-    snprintf(text, sizeof text, TEXT_DOWNLOAD_FAILED_FORMAT, name);
-    MessageBoxA(main_window, text, TEXT_DOWNLOAD_FAILED_CAPTION, MB_OK);
+    lstrcpynA(failed->names[failed->count++], name, sizeof failed->names[0]);
+}
+
+static void show_failures(HWND main_window, const failed_files *failed)
+{
+    for (int i = 0; i < failed->count; ++i) {
+        char text[400];
+        snprintf(text, sizeof text, TEXT_DOWNLOAD_FAILED_FORMAT, failed->names[i]);
+        MessageBoxA(main_window, text, TEXT_DOWNLOAD_FAILED_CAPTION, MB_OK);
+    }
 }
 
 int install_over_framed(HWND main_window, const char *folder, HWND list_view,
@@ -41,6 +55,8 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
     framed_session *session = g_framed_session;
     int port = session ? request_port(session) : 0;
     int installed = 0;
+    failed_files failed;
+    failed.count = 0;
     char name[260];
     for (int row = 0; (row = next_waiting_row(list_view, row, rows, name, sizeof name)) >= 0;
          ++row) {
@@ -64,7 +80,7 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
         }
         if (result <= 0) {
             report_failure(report, name, failure);
-            show_failure(main_window, name);
+            note_failure(&failed, name);
             continue;
         }
         ++installed;
@@ -75,5 +91,6 @@ int install_over_framed(HWND main_window, const char *folder, HWND list_view,
     }
     write_ledger(list_view);
     release_install_lock(lock);
+    show_failures(main_window, &failed);
     return installed;
 }

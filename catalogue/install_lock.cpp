@@ -3,11 +3,9 @@
 // the one install folder, also take turns.
 #include "catalogue/install_lock.h"
 
-static const char LOCK_NAME[] = "Global\\PavosetInstallFolder";
-
 HANDLE take_install_lock(void)
 {
-    HANDLE lock = CreateMutexA(nullptr, FALSE, LOCK_NAME);
+    HANDLE lock = CreateMutexA(nullptr, FALSE, INSTALL_LOCK_NAME);
     if (!lock)
         return nullptr;
     DWORD waited = WaitForSingleObject(lock, 0);

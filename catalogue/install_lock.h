@@ -2,6 +2,9 @@
 #pragma once
 #include <windows.h>
 
+// The named mutex every instance takes to install; the test tools look at it by this name.
+#define INSTALL_LOCK_NAME "Global\\PavosetInstallFolder"
+
 // The lock's handle, or null at once when another process (or another thread of this one)
 // holds it. A thread that holds it may take it again; every take needs its release. A lock
 // left by a process that died is taken over.

@@ -2,6 +2,7 @@
 #include <string>
 #include "catalogue/catalogue.h"
 #include "catalogue/list_rows.h"
+#include "net/framed/staged_file.h"
 
 static const char LEDGER_PATH[] = LIBRARY_FOLDER "EXCELLIBINFO.DAT";
 
@@ -29,27 +30,16 @@ int write_ledger(HWND list_view)
         append_field(contents, entry ? entry->time_high : nullptr, true);
     }
 
-    // Written beside the ledger and moved over it, so an interrupted write never leaves
-    // a truncated ledger behind.
-    char temp_path[MAX_PATH];
-    if (!GetTempFileNameA(LIBRARY_FOLDER, "pvl", 0, temp_path))
+    // Staged beside the ledger like a download (hidden from its first moment, renamed over
+    // it through its own handle), so an interrupted write never leaves a truncated ledger
+    // behind, nor a visible temporary file the start-up cleanup may not touch.
+    staged_file staged;
+    if (!staged_file_begin(&staged, LEDGER_PATH))
         return 0;
-    HANDLE file = CreateFileA(temp_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileA(temp_path);
-        return 0;
-    }
-    DWORD written = 0;
-    BOOL ok = contents.empty() ||
-              (WriteFile(file, contents.data(), (DWORD)contents.size(), &written, nullptr) &&
-               written == contents.size());
-    ok = FlushFileBuffers(file) && ok;
-    CloseHandle(file);
-    if (!ok ||
-        !MoveFileExA(temp_path, LEDGER_PATH, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temp_path);
+    if (!contents.empty() &&
+        !staged_file_write(&staged, contents.data(), (uint32_t)contents.size())) {
+        staged_file_abort(&staged);
         return 0;
     }
-    return 1;
+    return staged_file_commit(&staged) == INSTALL_OK;
 }

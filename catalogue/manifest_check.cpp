@@ -39,6 +39,8 @@ const char *verdict_text(int verdict)
         return TEXT_VERDICT_EXPIRED;
     case VERDICT_NO_CRYPTO:
         return TEXT_VERDICT_NO_CRYPTO;
+    case VERDICT_TOO_SLOW:
+        return TEXT_VERDICT_TOO_SLOW;
     default:
         return "";
     }
@@ -92,6 +94,8 @@ static int fetch_verdict(char **text, int *length)
         return VERDICT_VERIFIED;
     if (fetched == MANIFEST_ABSENT)
         return VERDICT_MISSING;
+    if (fetched == MANIFEST_TOO_SLOW)
+        return VERDICT_TOO_SLOW;
     return fetched == MANIFEST_OVERSIZED ? VERDICT_MALFORMED : VERDICT_FETCH_FAILED;
 }
 

@@ -22,6 +22,7 @@ enum manifest_verdict {
     VERDICT_OLDER,        // sequence below the highest accepted with that key
     VERDICT_EXPIRED,
     VERDICT_NO_CRYPTO,  // the system cannot check signatures
+    VERDICT_TOO_SLOW,   // the manifest's transfer stayed below the minimum rate
 };
 
 // Checks a fetched manifest: signature against every configured key, then the sequence

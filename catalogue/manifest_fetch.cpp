@@ -7,6 +7,7 @@
 #include "catalogue/decimal_text.h"
 #include "catalogue/field_split.h"
 #include "catalogue/manifest.h"
+#include "net/bounded_receive.h"
 #include "net/framed/packet_codec.h"
 #include "net/framed/packet_stream.h"
 #include "net/net_timeouts.h"
@@ -42,6 +43,8 @@ int fetch_manifest_text(char **text, int *length)
     char *buffer = (char *)calloc(ANSWER_RECEIVE_SIZE + 1, 1);
     if (!buffer)
         return MANIFEST_FETCH_FAILED;
+    transfer_bound bound;
+    begin_transfer_bound(&bound);
     int received_now = text_exchange(s, REQUEST, buffer, ANSWER_RECEIVE_SIZE);
     if (received_now <= 0)
         return broken(buffer, MANIFEST_FETCH_FAILED);
@@ -66,10 +69,11 @@ int fetch_manifest_text(char **text, int *length)
     int have = early > 0 ? (early < size ? early : size) : 0;
     memmove(buffer, buffer + answer_length + 1, (size_t)have);
     while (have < size) {
-        int got = recv(s, buffer + have, size - have, 0);
+        int got = bounded_receive(s, buffer + have, size - have, &bound);
         if (got <= 0) {
             pass_socket_mutex();
-            return broken(buffer, MANIFEST_FETCH_FAILED);
+            return broken(buffer,
+                          got == RECEIVE_TOO_SLOW ? MANIFEST_TOO_SLOW : MANIFEST_FETCH_FAILED);
         }
         have += got;
     }
@@ -95,6 +99,8 @@ int fetch_manifest_framed(framed_session *session, char **text, int *length)
     int have = 0;
     if (buffer && extra && s != INVALID_SOCKET &&
         connect_with_timeout(s, &destination, g_net_timeouts.file_connect_ms) >= 0) {
+        transfer_bound bound;
+        begin_transfer_bound(&bound);
         DWORD timeout = (DWORD)g_net_timeouts.file_receive_ms;
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout);
         setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&timeout, sizeof timeout);
@@ -124,9 +130,13 @@ int fetch_manifest_framed(framed_session *session, char **text, int *length)
             // oversized manifest from one that fills it exactly.
             while (result == MANIFEST_FETCHED) {
                 int room = MANIFEST_MAX_BYTES + 1 - have;
-                int got = room > 0 ? recv(s, buffer + have, room > 1024 ? 1024 : room, 0) : 0;
+                int got = room > 0
+                              ? bounded_receive(s, buffer + have, room > 1024 ? 1024 : room, &bound)
+                              : 0;
                 if (room <= 0 || (got > 0 && have + got > MANIFEST_MAX_BYTES)) {
                     result = MANIFEST_OVERSIZED;
+                } else if (got == RECEIVE_TOO_SLOW) {
+                    result = MANIFEST_TOO_SLOW;
                 } else if (got < 0) {
                     result = MANIFEST_FETCH_FAILED;
                 } else if (got == 0) {

@@ -9,6 +9,7 @@ enum manifest_fetch_result {
     MANIFEST_ABSENT = 0,         // the server refused the request (it has no manifest)
     MANIFEST_OVERSIZED = -1,     // announced or delivered more than a manifest may hold
     MANIFEST_FETCH_FAILED = -2,  // no connection, broken transfer
+    MANIFEST_TOO_SLOW = -3,      // the transfer stayed below the minimum rate: abandoned
 };
 
 // Over the open text channel. *text gets a malloc'd buffer (free it) of *length bytes plus a

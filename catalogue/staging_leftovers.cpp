@@ -4,21 +4,21 @@
 #include <cstdio>
 #include <cstring>
 
-// The names GetTempFileNameA gives with our prefixes: three letters, one to four hex digits,
-// ".tmp". A user's file of another shape is never touched.
-static int is_staging_name(const char *name, int *ledger)
+// Our temporary files' names: "pvs" (a download, or the ledger) or "pvl" (the ledger of
+// earlier versions), then eight hex digits, or one to four as GetTempFileNameA gave them in
+// earlier versions, then ".tmp". A user's file of another shape is never touched.
+static int is_staging_name(const char *name)
 {
     if (_strnicmp(name, "pvs", 3) != 0 && _strnicmp(name, "pvl", 3) != 0)
         return 0;
-    *ledger = name[2] == 'l' || name[2] == 'L';
     const char *p = name + 3;
     int digits = 0;
-    while (digits < 5 &&
+    while (digits < 9 &&
            ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f') || (*p >= 'A' && *p <= 'F'))) {
         ++p;
         ++digits;
     }
-    return digits >= 1 && digits <= 4 && _stricmp(p, ".tmp") == 0;
+    return ((digits >= 1 && digits <= 4) || digits == 8) && _stricmp(p, ".tmp") == 0;
 }
 
 int remove_staging_leftovers(const char *folder)
@@ -36,12 +36,11 @@ int remove_staging_leftovers(const char *folder)
         return 0;
     int removed = 0;
     do {
-        int ledger = 0;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            !is_staging_name(found.cFileName, &ledger))
+            !is_staging_name(found.cFileName))
             continue;
-        // Staged downloads are always made hidden; a visible "pvs" file is not ours.
-        if (!ledger && !(found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN))
+        // Ours are born hidden; a visible file of that name is the library's or the user's.
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN))
             continue;
         char path[MAX_PATH];
         if (snprintf(path, sizeof path, "%s%s%s", folder, separator, found.cFileName) >=

@@ -2,7 +2,8 @@
 #pragma once
 
 // Deletes our own temporary files directly in folder (with or without its closing
-// backslash): the hidden "pvs*.tmp" files staged beside targets and the ledger's
-// "pvl*.tmp". Nothing else, and nothing below the folder. The caller holds the install lock,
+// backslash): hidden files of our exact name shapes, "pvs*.tmp" staged beside targets and
+// the ledger, and "pvl*.tmp" of earlier versions' ledger. A visible file is never ours,
+// whatever its name. Nothing else, and nothing below the folder. The caller holds the install lock,
 // so no living instance is writing them. Returns how many were removed.
 int remove_staging_leftovers(const char *folder);

@@ -13,6 +13,7 @@
 #include "catalogue/library_name.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "net/bounded_receive.h"
 #include "net/framed/staged_file.h"
 #include "net/text/text_channel.h"
 
@@ -193,10 +194,17 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
                                 const char *request, HWND progress, const transfer_check *check,
                                 int *failure, int *channel, char *buffer)
 {
+    // The rate is judged from the request on, so a slow answer counts against it too.
+    transfer_bound bound;
+    begin_transfer_bound(&bound);
     int received_now = text_exchange(s, request, buffer, ANSWER_RECEIVE_SIZE);
     if (received_now <= 0) {
         *channel = CHANNEL_NO_ANSWER;
         return fail(failure, INSTALL_BROKEN);
+    }
+    if (!note_received(&bound, received_now)) {
+        *channel = CHANNEL_OUT_OF_STEP;
+        return fail(failure, INSTALL_TOO_SLOW);
     }
     int answer_length = (int)strlen(buffer);
     if (strncmp(buffer, ANSWER_REFUSED, ANSWER_PREFIX_LENGTH) == 0) {
@@ -287,10 +295,11 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
             }
             want = bytes.counting ? size : bytes.zeros + size - bytes.taken;
         }
-        int got = recv(s, buffer, want < DATA_RECEIVE_SIZE ? (int)want : DATA_RECEIVE_SIZE, 0);
+        int got = bounded_receive(s, buffer,
+                                  want < DATA_RECEIVE_SIZE ? (int)want : DATA_RECEIVE_SIZE, &bound);
         if (got <= 0) {
             pass_socket_mutex();
-            outcome = INSTALL_BROKEN;
+            outcome = got == RECEIVE_TOO_SLOW ? INSTALL_TOO_SLOW : INSTALL_BROKEN;
             *channel = CHANNEL_OUT_OF_STEP;
             break;
         }

@@ -70,6 +70,7 @@
 #define TEXT_REASON_UNVERIFIED "서명 미확인"
 #define TEXT_REASON_READ_ONLY "쓰기 금지"
 #define TEXT_REASON_LOCKED "다른 설치 진행 중"
+#define TEXT_REASON_TOO_SLOW "전송이 너무 느려 중단"
 #define TEXT_REASON_OTHER "실패"
 
 // The publisher's signature, as the message line reports it.
@@ -83,6 +84,7 @@
 #define TEXT_VERDICT_OLDER "이미 받은 것보다 오래된 서명 목록입니다"
 #define TEXT_VERDICT_EXPIRED "서명 목록의 유효 기간이 지났습니다"
 #define TEXT_VERDICT_NO_CRYPTO "이 PC에서 서명을 확인할 수 없습니다"
+#define TEXT_VERDICT_TOO_SLOW "서명 목록 전송이 너무 느려 중단했습니다"
 #define TEXT_SIGNATURE_SERIAL_FORMAT " (일련번호 %llu)."
 #define TEXT_SIGNATURE_UNCOVERED_FORMAT " 서명과 다른 파일 %d개는 설치하지 않습니다."
 #define TEXT_SIGNATURE_FAILED_FORMAT " ♧ 서명 확인 실패: %s. 설치하지 않습니다."

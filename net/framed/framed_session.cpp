@@ -134,7 +134,14 @@ int framed_exchange(framed_session *session, const framed_packet *request, uint8
     int tries = 0;
     int wrong_answers = 0;
     int matched = 0;
+    // The whole exchange gets what its tries would take if each simply timed out: a server
+    // that acknowledges late and answers with the wrong kind cannot stretch it beyond that.
+    ULONGLONG started = GetTickCount64();
+    ULONGLONG allowed = static_cast<ULONGLONG>(g_net_timeouts.datagram_tries) *
+                        static_cast<ULONGLONG>(g_net_timeouts.datagram_ms);
     while (!matched && tries < g_net_timeouts.datagram_tries) {
+        if (GetTickCount64() - started > allowed)
+            break;
         if (g_exchange_try_observer != nullptr)
             g_exchange_try_observer(tries + 1, g_net_timeouts.datagram_tries);
         if (send_packet_datagram(request, session->socket, &session->server,

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "catalogue/library_name.h"
+#include "net/bounded_receive.h"
 #include "net/framed/packet_codec.h"
 #include "net/framed/packet_stream.h"
 #include "net/framed/staged_file.h"
@@ -92,6 +93,9 @@ static int run_transfer(SOCKET s, const char *name, const char *target, char *da
                         int chunk_size, char *extra, const transfer_check *check)
 {
     set_transfer_timeouts(s);
+    // Each receive ends at its time-out; the whole transfer, answer included, at its rate.
+    transfer_bound bound;
+    begin_transfer_bound(&bound);
 
     framed_packet request;
     std::memset(&request, 0, sizeof request);
@@ -112,6 +116,8 @@ static int run_transfer(SOCKET s, const char *name, const char *target, char *da
         return INSTALL_BROKEN;
     if (value != PACKET_ACCEPTED)
         return INSTALL_REFUSED;
+    if (!note_received(&bound, received))
+        return INSTALL_TOO_SLOW;
 
     staged_file staged;
     if (!staged_file_begin(&staged, target))
@@ -122,9 +128,13 @@ static int run_transfer(SOCKET s, const char *name, const char *target, char *da
     if (extra_count > 0)
         outcome = take_piece(s, &staged, extra, extra_count, chunk_size, check);
     while (outcome == INSTALL_OK) {
-        int n = recv(s, data, data_size, 0);
+        int n = bounded_receive(s, data, data_size, &bound);
         if (n == 0)
             break;  // the server's orderly close ends the file
+        if (n == RECEIVE_TOO_SLOW) {
+            outcome = INSTALL_TOO_SLOW;
+            break;
+        }
         if (n < 0) {
             outcome = INSTALL_BROKEN;  // reset or receive time-out
             break;

@@ -22,6 +22,7 @@ enum install_failure {
     INSTALL_UNVERIFIED,          // a publisher key is configured but no manifest verified
     INSTALL_READ_ONLY,           // the target is marked read-only
     INSTALL_LOCKED,              // another instance is installing into the folder
+    INSTALL_TOO_SLOW,            // the transfer stayed below the minimum rate: abandoned
 };
 
 struct staged_file {
@@ -42,10 +43,15 @@ int staged_file_write(staged_file *f, const void *data, uint32_t length);  // 1 
 // Hashes the bytes from here on when check asks for a SHA-256 (the publisher's manifest);
 // call right after staged_file_begin. Without such a check (or check null) nothing changes.
 void staged_file_expect(staged_file *f, const transfer_check *check);
-// Closes and moves the temporary file over the target (MoveFileExA, replace-existing).
+// Renames the temporary file over the target through its own handle, held open without
+// sharing since it was created (MoveFileExA after closing it only where the system cannot).
 // INSTALL_OK, INSTALL_IN_USE (sharing/access violation on the target), INSTALL_READ_ONLY
 // (the target is marked read-only), INSTALL_LOCAL_ERROR or INSTALL_SIGNATURE_MISMATCH (an
 // expected SHA-256 differs); on failure the temporary file is removed and the target is
 // untouched.
 int staged_file_commit(staged_file *f);
 void staged_file_abort(staged_file *f);  // closes and deletes the temporary file
+
+// Called (when set) in staged_file_commit once the checks have passed, right before the
+// target is replaced, with the staged file still open as it was written. Tests look there.
+extern void (*g_before_replacement)(const staged_file *f);

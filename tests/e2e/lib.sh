@@ -302,6 +302,8 @@ stop_pid() {
 #   pad       (tcp) every file answer is followed by 4000 NUL bytes before the file's data;
 #   drop      (tcp) a connection is closed right after it delivered the catalogue, as an idle
 #             limit, a NAT or a firewall would before the user presses Download;
+#   ctlname   (tcp) the catalogue's first name gets a CR and an escape sequence (ESC [2J)
+#             after its first character;
 #   impostor  (udp) another port of this host answers every catalogue request first with a
 #             well-formed acknowledgement and a catalogue of its own ("evil.dll"); the relay
 #             log says "impostor answered" for each and "impostor heard" for anything the

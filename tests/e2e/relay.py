@@ -69,6 +69,10 @@ else:
                 if nul < 0:
                     break
                 answer, buf = buf[:nul + 1], buf[nul + 1:]
+                if b"^|" in answer and "ctlname" in modes:
+                    # The first name gets a carriage return and an escape sequence after
+                    # its first character.
+                    answer = answer[:10] + b"\r\x1b[2J" + answer[10:]
                 out += answer
                 if b"^|" in answer:
                     if "drop" in modes:

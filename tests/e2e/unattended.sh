@@ -87,4 +87,45 @@ if command -v script >/dev/null; then
 fi
 scenario_end
 
+# ------------------------------------------------------------------ a server's name with control characters
+# A CR or an escape sequence in a server-given name must not forge a console line or drive
+# the terminal: it reaches the console with its control characters replaced.
+scenario unattended-control-characters
+next_port RELAY_PORT
+check "relay" start_relay tcp "$RELAY_PORT" "$SERVER_PORT" ctlname
+point_registry_at "$RELAY_PORT" 1
+no_control_characters() {
+    ! LC_ALL=C grep -q $'\r.' "$E2E_DIR/unattended.out" && ! LC_ALL=C grep -q $'\x1b' "$E2E_DIR/unattended.out"
+}
+run_unattended -check
+check "-check: updates pending (10)" exit_code_is 10
+check "-check: no CR inside a line, no escape" no_control_characters
+check "-check: the name is printed, cleaned" grep -qF '  [2J' <<<"$UNATTENDED_OUT"
+run_unattended -install
+check "-install: some failed (1)" exit_code_is 1
+check "-install: no CR inside a line, no escape" no_control_characters
+check "-install: the name is printed, cleaned" grep -qF '  [2J' <<<"$UNATTENDED_OUT"
+scenario_end
+
+# ------------------------------------------------------------------ a failure box left open
+# The framed pass's failure box waits for the user; the install lock must be free by then, or
+# every other session and scheduled -install would wait for that user. (A second -install in
+# the same session is refused by the instance guard anyway, so the lock is tried directly, as
+# another session's run would.)
+scenario framed-failure-box-holds-no-lock
+point_registry_at "$SERVER_PORT" 0
+mkdir -p "$INSTALL_DIR"
+printf 'the old library, still in use\r\n' >"$INSTALL_DIR/Stickrow64.dll"
+check "file held by another program" hold_file Stickrow64.dll
+check "main window" start_pavoset
+check "catalogue rows" wait_rows "$FILES"
+check "Download" ua click "$ID_DOWNLOAD_BUTTON"
+BOX=$(ua --timeout 60000 wait-msgbox | tr -d '\r')
+check "failure box for the held file" grep -qF "$(program_line TEXT_DOWNLOAD_FAILED_FORMAT Stickrow64.dll)" <<<"$BOX"
+check "install lock free while the box is open" ua install-lock-free
+check "answer OK" ua answer-msgbox ok
+release_file
+stop_pavoset
+scenario_end
+
 e2e_finish

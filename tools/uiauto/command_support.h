@@ -38,3 +38,5 @@ int parse_options(int argc, wchar_t **argv, options &opts);
 int main_window_command(const options &opts, const std::wstring &command);
 int message_box_command(const options &opts, const std::wstring &command);
 int settings_command(const options &opts, const std::wstring &command);
+// install-lock-free: exit 0 when another process could take the install lock now.
+int install_lock_command(const options &opts);

@@ -10,6 +10,8 @@ int wmain(int argc, wchar_t **argv)
     if (!parse_options(argc, argv, opts))
         return usage_error();
     const std::wstring &command = opts.args[0];
+    if (command == L"install-lock-free")
+        return install_lock_command(opts);
     if (command.find(L"msgbox") != std::wstring::npos)
         return message_box_command(opts, command);
     if (command.compare(0, 4, L"dlg-") == 0 || command.compare(0, 3, L"ip-") == 0)

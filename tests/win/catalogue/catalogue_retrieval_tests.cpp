@@ -4,6 +4,8 @@
 #include <cstring>
 #include "catalogue/catalogue.h"
 #include "catalogue/field_split.h"
+#include "catalogue/manifest.h"
+#include "catalogue/manifest_fetch.h"
 #include "framed_peer.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
@@ -174,6 +176,37 @@ TEST_F(FramedRetrieval, RefusalsWrongValuesAndTooManyRecordsFail)
     peer.catalogue_value = 1000;
     EXPECT_EQ(fetch_catalogue_framed(&list), 1);
     EXPECT_EQ(list.count, 3);
+}
+
+// The publisher's manifest is read under the same bound as every file: a server trickling it
+// is abandoned with that reason, over either protocol.
+TEST(ManifestFetch, ATricklingServerIsAbandonedWithItsReasonOverEitherProtocol)
+{
+    rate_bound_for_test bound(1000, 1000);
+    std::string manifest(2000, 'm');
+    char *text = nullptr;
+    int length = 0;
+    {
+        text_peer peer;
+        start_text_peer(
+            &peer, text_file_server("", {{MANIFEST_FILE_NAME, manifest, text_file_rule::TRICKLE}}));
+        point_client_at(peer.port);
+        ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
+        EXPECT_EQ(fetch_manifest_text(&text, &length), MANIFEST_TOO_SLOW);
+        EXPECT_EQ(text, nullptr);
+        close_text_channel();
+        stop_text_peer(&peer);
+    }
+    {
+        framed_peer peer;
+        peer.rules = {{MANIFEST_FILE_NAME, manifest, framed_file_rule::TRICKLE}};
+        start_framed_peer(&peer);
+        framed_session *session = create_session("127.0.0.1", peer.datagram_port);
+        EXPECT_EQ(fetch_manifest_framed(session, &text, &length), MANIFEST_TOO_SLOW);
+        EXPECT_EQ(text, nullptr);
+        release_session(session);
+        stop_framed_peer(&peer);
+    }
 }
 
 TEST(BuildCatalogue, ShortRecordsLongRecordsAndCopiesOfTheirOwn)

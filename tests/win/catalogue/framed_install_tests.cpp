@@ -4,6 +4,7 @@
 #include <cstdio>
 #include "catalogue/catalogue.h"
 #include "catalogue/framed_install.h"
+#include "catalogue/install_lock.h"
 #include "catalogue/install_report.h"
 #include "catalogue/local_comparison.h"
 #include "framed_peer.h"
@@ -144,6 +145,44 @@ TEST_F(FramedInstall, EachFailedFileIsShownAndKeepsTheOldFile)
     }
     auto found = install_folder_names();
     EXPECT_EQ(found.size(), 7u);  // the six old files, good.dll and the ledger, nothing else
+}
+
+// A file service that keeps a file coming a byte at a time never trips the receive time-out:
+// the rate bound abandons it with its own reason, and the old file stays.
+TEST_F(FramedInstall, ATricklingFileServiceIsAbandonedBelowTheMinimumRate)
+{
+    rate_bound_for_test bound(1000, 1000);
+    std::string slow = make_bytes(3000, 29), good = make_bytes(1500, 30);
+    write_whole_file(path_of("slow.dll").c_str(), "old");
+    prepare(record_for("slow.dll", slow) + "~|" + record_for("good.dll", good),
+            {{"slow.dll", slow, framed_file_rule::TRICKLE},
+             {"good.dll", good, framed_file_rule::SERVE}});
+    EXPECT_EQ(install(), 1);
+    EXPECT_EQ(boxes, std::vector<std::string>{failure_box("slow.dll")});
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_TOO_SLOW);
+    EXPECT_EQ(read_whole_file(path_of("slow.dll").c_str()), "old");
+    EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
+    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_CHANGED);
+}
+
+// A box left open must not hold the install lock: other sessions and scheduled runs install
+// meanwhile.
+TEST_F(FramedInstall, FailureBoxesComeAfterTheInstallLockIsReleased)
+{
+    std::string a = make_bytes(100, 31);
+    prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", a),
+            {{"a.dll", a, framed_file_rule::REFUSE}, {"b.dll", a, framed_file_rule::REFUSE}});
+    std::vector<bool> lock_free;
+    boxes = run_pass(
+        [&]() { install_over_framed(window.main, INSTALL_FOLDER_TEXT, window.list, &report); },
+        [&]() {
+            HANDLE lock = take_install_lock();  // this thread is not the pass's
+            lock_free.push_back(lock != nullptr);
+            release_install_lock(lock);
+        });
+    EXPECT_EQ(boxes, (std::vector<std::string>{failure_box("a.dll"), failure_box("b.dll")}));
+    EXPECT_EQ(lock_free, (std::vector<bool>{true, true}));
 }
 
 TEST_F(FramedInstall, NoFileServiceFailsEveryFileButStillWritesTheLedger)

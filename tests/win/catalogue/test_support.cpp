@@ -129,6 +129,7 @@ namespace {
 struct box_scan {
     std::vector<std::string> *texts;
     std::vector<HWND> *closed;  // boxes already told to close, still on their way out
+    const std::function<void()> *on_box;
 };
 
 BOOL CALLBACK close_message_box(HWND window, LPARAM context)
@@ -146,6 +147,8 @@ BOOL CALLBACK close_message_box(HWND window, LPARAM context)
             return TRUE;
     scan->closed->push_back(window);
     scan->texts->push_back(std::string(caption) + "|" + text);
+    if (*scan->on_box)
+        (*scan->on_box)();
     PostMessageA(window, WM_COMMAND, IDOK, 0);
     return TRUE;
 }
@@ -157,7 +160,8 @@ DWORD WINAPI run_function(void *context)
 }
 }  // namespace
 
-std::vector<std::string> run_pass(const std::function<void()> &fn)
+std::vector<std::string> run_pass(const std::function<void()> &fn,
+                                  const std::function<void()> &on_box)
 {
     std::vector<std::string> texts;
     std::vector<HWND> closed;
@@ -173,7 +177,7 @@ std::vector<std::string> run_pass(const std::function<void()> &fn)
         }
         if (woke == WAIT_OBJECT_0)
             break;
-        box_scan scan = {&texts, &closed};
+        box_scan scan = {&texts, &closed, &on_box};
         EnumThreadWindows(thread_id, close_message_box, (LPARAM)&scan);
     }
     CloseHandle(thread);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "net/net_timeouts.h"
 #include "peer_sockets.h"
 #include "settings/registry_store.h"
 #include "settings_registry.h"
@@ -33,8 +34,22 @@ void destroy_test_window(test_window *w);
 void fill_rows(const test_window &w);
 std::string cell(const test_window &w, int row, int column);
 
+// The transfers' rate bound for one test (0: none), as the program's would be judged over a
+// much shorter window; the suite's values come back at the end of the scope.
+struct rate_bound_for_test {
+    net_timeouts saved = g_net_timeouts;
+    rate_bound_for_test(int bytes_per_s, int window_ms)
+    {
+        g_net_timeouts.min_rate_bytes_per_s = bytes_per_s;
+        g_net_timeouts.rate_window_ms = window_ms;
+    }
+    ~rate_bound_for_test() { g_net_timeouts = saved; }
+};
+
 // Runs fn on a worker thread while this thread pumps messages (the list view answers the
 // worker's messages here) and closes every message box the worker shows, collecting texts.
-std::vector<std::string> run_pass(const std::function<void()> &fn);
+// on_box (when given) is called on this thread for each box before it is closed.
+std::vector<std::string> run_pass(const std::function<void()> &fn,
+                                  const std::function<void()> &on_box = nullptr);
 
 std::string env_text(const char *name);  // "" when unset

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include "catalogue/catalogue.h"
@@ -410,17 +411,24 @@ TEST_F(TextInstall, TheLongestNameInstallsAndOneByteMoreIsRefusedNotCut)
 }
 
 // A killed run leaves its staging files; the next pass removes ours and nothing else, and
-// only when no other instance installs: then the pass stages nothing and says why.
+// only when no other instance installs: then the pass stages nothing and says why. Ours are
+// hidden and of our name shapes; a visible file is the library's whatever its name.
 TEST_F(TextInstall, LeftoverStagingFilesAreRemovedUnlessAnotherInstanceInstalls)
 {
     std::string a = make_bytes(1000, 36);
-    const char *ours[] = {"pvs1A2B.tmp", "pvl7.tmp"};
-    const char *kept[] = {"pvsnote.tmp", "pvs12.tmp", "notes.tmp"};
-    for (const char *name : ours)
+    const char *ours[] = {"pvs1A2B.tmp", "pvl7.tmp", "pvs0123ABCD.tmp", "pvl1.tmp"};
+    const char *kept[] = {"pvsnote.tmp", "pvs12.tmp", "notes.tmp", "pvl2.tmp", "pvs0123ABCE.tmp"};
+    const char *kept_hidden[] = {"pvs12345.tmp", "pvs123456789.tmp"};
+    for (const char *name : ours) {
         write_whole_file(path_of(name).c_str(), "left by a killed run");
-    SetFileAttributesA(path_of("pvs1A2B.tmp").c_str(), FILE_ATTRIBUTE_HIDDEN);
+        SetFileAttributesA(path_of(name).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    }
     for (const char *name : kept)
         write_whole_file(path_of(name).c_str(), "the user's");
+    for (const char *name : kept_hidden) {
+        write_whole_file(path_of(name).c_str(), "the user's, hidden");
+        SetFileAttributesA(path_of(name).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    }
     prepare(record_for("a.dll", a), {{"a.dll", a, text_file_rule::SERVE}});
 
     // Another instance installing: its lock is held elsewhere (here by another thread).
@@ -453,6 +461,62 @@ TEST_F(TextInstall, LeftoverStagingFilesAreRemovedUnlessAnotherInstanceInstalls)
         EXPECT_FALSE(path_exists(path_of(name).c_str())) << name;
     for (const char *name : kept)
         EXPECT_TRUE(path_exists(path_of(name).c_str())) << name;
+    for (const char *name : kept_hidden)
+        EXPECT_TRUE(path_exists(path_of(name).c_str())) << name;
+}
+
+// A server that keeps a file coming a byte at a time never trips a receive's time-out: the
+// rate bound abandons it with its own reason, the old file stays, and the next file comes
+// over a fresh connection.
+TEST_F(TextInstall, ATricklingServerIsAbandonedBelowTheMinimumRate)
+{
+    rate_bound_for_test bound(1000, 1000);
+    std::string slow = make_bytes(3000, 40), good = make_bytes(1500, 41);
+    write_whole_file(path_of("slow.dll").c_str(), "old");
+    prepare(
+        record_for("slow.dll", slow) + "~|" + record_for("good.dll", good),
+        {{"slow.dll", slow, text_file_rule::TRICKLE}, {"good.dll", good, text_file_rule::SERVE}});
+    EXPECT_EQ(install(), 1);
+    ASSERT_EQ(report.failed, 1);
+    EXPECT_STREQ(report.failed_names[0], "slow.dll");
+    EXPECT_EQ(report.failed_reasons[0], INSTALL_TOO_SLOW);
+    EXPECT_EQ(read_whole_file(path_of("slow.dll").c_str()), "old");
+    EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
+    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_CHANGED);
+    expect_folder_holds({"slow.dll", "good.dll", "EXCELLIBINFO.DAT"});
+}
+
+// A kill at any moment must leave nothing visible behind: the staging file is hidden from
+// the moment it exists, looked at while the server holds the transfer back.
+TEST_F(TextInstall, AStagingFileIsHiddenFromItsFirstMoment)
+{
+    rate_bound_for_test unbounded(0, 0);
+    peer.trickle_ms = 100;
+    std::string a = make_bytes(20, 42);
+    prepare(record_for("a.dll", a), {{"a.dll", a, text_file_rule::TRICKLE}});
+    std::vector<DWORD> seen;  // the attributes of every sighting of a staging file
+    std::atomic<bool> done{false};
+    std::thread watch([&]() {
+        while (!done) {
+            WIN32_FIND_DATAA found;
+            HANDLE search = FindFirstFileA(LIBRARY_FOLDER "pvs*.tmp", &found);
+            if (search != INVALID_HANDLE_VALUE) {
+                seen.push_back(found.dwFileAttributes);
+                FindClose(search);
+            }
+            Sleep(1);
+        }
+    });
+    EXPECT_EQ(install(), 1);
+    done = true;
+    watch.join();
+    ASSERT_FALSE(seen.empty());
+    for (DWORD attributes : seen)
+        EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN) << std::hex << attributes;
+    EXPECT_EQ(read_whole_file(path_of("a.dll").c_str()), a);
+    EXPECT_EQ(GetFileAttributesA(path_of("a.dll").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(GetFileAttributesA(LIBRARY_FOLDER "EXCELLIBINFO.DAT") & FILE_ATTRIBUTE_HIDDEN, 0u);
+    expect_folder_holds({"a.dll", "EXCELLIBINFO.DAT"});
 }
 
 // A read-only target is not "in use": the user must clear its mark, not close a program.

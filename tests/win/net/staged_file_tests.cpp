@@ -141,4 +141,35 @@ TEST_F(StagedFile, AnExpectedSha256DecidesTheCommit)
     EXPECT_EQ("abc", read_whole_file(target_));
 }
 
+// The bytes checked are the bytes installed: between the check and the replacement nobody can
+// open the staged file to change them.
+bool g_outsider_wrote = false;
+
+void outsider_writes(const staged_file *f)
+{
+    HANDLE h = CreateFileA(f->temp_path, GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    g_outsider_wrote = h != INVALID_HANDLE_VALUE && WriteFile(h, "evil", 4, &written, nullptr);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+}
+
+TEST_F(StagedFile, NobodyCanChangeTheStagedBytesBetweenTheirCheckAndTheReplacement)
+{
+    staged_file f;
+    ASSERT_EQ(1, staged_file_begin(&f, target_.c_str()));
+    DWORD attributes = GetFileAttributesA(f.temp_path);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN) << "hidden from its creation";
+    ASSERT_EQ(1, staged_file_write(&f, "checked", 7));
+    g_before_replacement = outsider_writes;
+    EXPECT_EQ(INSTALL_OK, staged_file_commit(&f));
+    g_before_replacement = nullptr;
+    EXPECT_FALSE(g_outsider_wrote);
+    EXPECT_EQ("checked", read_whole_file(target_));
+    EXPECT_EQ(0u, GetFileAttributesA(target_.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(1, count_files(folder_));
+}
+
 }  // namespace

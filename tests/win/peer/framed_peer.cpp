@@ -116,6 +116,15 @@ void serve_file(framed_peer *peer, SOCKET s)
         setsockopt(s, SOL_SOCKET, SO_LINGER, (const char *)&hard, sizeof hard);
         return;
     }
+    if (rule->mode == framed_file_rule::TRICKLE) {
+        for (char byte : bytes) {
+            Sleep(static_cast<DWORD>(peer->trickle_ms));
+            if (peer->stopping || send(s, &byte, 1, 0) != 1)
+                return;
+        }
+        shutdown(s, SD_SEND);
+        return;
+    }
     if (rule->mode == framed_file_rule::STALL) {
         send_file_bytes(s, bytes.data(), bytes.size() / 2);
         Sleep(2500);

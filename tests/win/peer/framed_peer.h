@@ -31,7 +31,9 @@ bool read_file_request(SOCKET s, std::string *packet);
 struct framed_file_rule {
     std::string name;
     std::string bytes;
-    enum { SERVE, REFUSE, CLOSE_HALFWAY, STALL } mode;
+    // TRICKLE: the file a byte at a time, framed_peer::trickle_ms apart, until it is all
+    // sent or the client has gone.
+    enum { SERVE, REFUSE, CLOSE_HALFWAY, STALL, TRICKLE } mode;
 };
 
 struct framed_peer {
@@ -43,6 +45,7 @@ struct framed_peer {
     bool refuse_catalogue = false;  // answer with kind 2 / sub-kind 2
     std::string catalogue_body;
     int announced_port = -1;  // -1: the real file port
+    int trickle_ms = 200;
     std::vector<framed_file_rule> rules;
     std::atomic<bool> stopping{false};
     std::thread datagram_thread;

@@ -92,6 +92,15 @@ std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &cat
                 send_all(s, bytes.data(), bytes.size());
                 continue;
             }
+            if (rule->mode == text_file_rule::TRICKLE) {
+                send_all(s, answer.data(), answer.size());
+                for (char byte : bytes) {
+                    Sleep(static_cast<DWORD>(peer->trickle_ms));
+                    if (send(s, &byte, 1, 0) != 1)
+                        return;
+                }
+                continue;
+            }
             if (rule->mode == text_file_rule::CLOSE_HALFWAY) {
                 send_all(s, answer.data(), answer.size());
                 send_all(s, bytes.data(), bytes.size() / 2);

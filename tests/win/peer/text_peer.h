@@ -20,6 +20,7 @@ struct text_peer {
     int accepted = 0;
     int drop_connections = 0;  // the first ones are closed unanswered, as an idle
                                // limit or a NAT drops them
+    int trickle_ms = 200;      // TRICKLE: the pause before each byte of the file
     ~text_peer();
 };
 // serve(socket, peer) returns when the connection should be closed.
@@ -32,7 +33,9 @@ struct text_file_rule {
     std::string announce_bytes;  // what the answer announces and what is sent
     // PADDED: the answer padded with NULs to 4096 bytes in one send, the file in the next.
     // SHORT_THEN_DATA: an answer shorter than its status ("#EXL:"), then the file anyway.
-    enum { SERVE, REFUSE, CLOSE_HALFWAY, TWO_FIELDS, PADDED, SHORT_THEN_DATA } mode;
+    // TRICKLE: the answer, then the file a byte at a time, trickle_ms apart, until it is all
+    // sent or the client has gone.
+    enum { SERVE, REFUSE, CLOSE_HALFWAY, TWO_FIELDS, PADDED, SHORT_THEN_DATA, TRICKLE } mode;
 };
 std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &catalogue_answer,
                                                           std::vector<text_file_rule> rules);

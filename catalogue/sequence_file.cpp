@@ -124,6 +124,9 @@ int record_folder_sequence(const char *folder, const uint8_t key[64], uint64_t s
     if (state.size() > SEQUENCE_FILE_MAX)
         return 0;
 
+    // The first verified manifest comes before the first install pass, which would make the
+    // folder; an existing folder is the normal case.
+    CreateDirectoryA(folder, nullptr);
     char temp_path[MAX_PATH];
     HANDLE file = create_hidden_temp(folder, temp_path);
     if (file == INVALID_HANDLE_VALUE)

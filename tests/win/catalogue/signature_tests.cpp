@@ -141,7 +141,7 @@ TEST_F(Signature, AnOlderSequenceIsRefusedPerKeyAndExpiryHolds)
 TEST_F(Signature, AnOlderManifestIsRefusedForEveryAccountOfThePc)
 {
     std::string current = fixture("key1.manifest"), older = fixture("older.manifest");
-    CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr);
+    remove_tree(INSTALL_FOLDER_TEXT);  // the first manifest comes before any install
     ASSERT_EQ(verify(current, key("key1")), VERDICT_VERIFIED);
     uint64_t sequence = m.sequence;
     publisher_keys k = keys(key("key1"));

@@ -116,8 +116,8 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
         result->ok = accept_records(&records, result);
     }
     // The publisher's manifest comes over the protocol that delivered the catalogue, here
-    // where waiting on the network does no harm.
-    if (result->ok)
+    // where waiting on the network does no harm; nobody waits for an abandoned one.
+    if (result->ok && !(abandon && *abandon))
         settle_library_signature();
     g_progress = nullptr;
     g_progress_context = nullptr;

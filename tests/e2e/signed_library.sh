@@ -152,4 +152,18 @@ check "-check refuses the older manifest" exit_code_is 2
 check "and says why" grep -qF "$OLDER_TEXT" <<<"$UNATTENDED_OUT"
 scenario_end
 
+# A counter that cannot be written does not stop the run, and the run log says so.
+SEQUENCE_PATH="$(header_text res/resource.h INSTALL_FOLDER_TEXT)\\$(header_text catalogue/sequence_file.h SEQUENCE_FILE_NAME)"
+NOT_RECORDED_LOG=$(program_line TEXT_LOG_SEQUENCE_NOT_RECORDED_FORMAT "$SEQUENCE_PATH")
+"$SERVER_BIN" --sign "$ROLLBACK" --key "$E2E_DIR/publisher.pem" 2>/dev/null || setup_failed signed-rollback-sign
+scenario sequence-not-recorded
+mkdir -p "$INSTALL_DIR/Pavoset.sequence"
+point_registry_at "$SERVER_PORT" 1
+reg_set PublisherKey "$PUBLISHER"
+run_log_mark
+run_unattended -install
+check "-install still installs" exit_code_is 0
+check "the run log says the sequence was not recorded" run_log_has "$NOT_RECORDED_LOG"
+scenario_end
+
 e2e_finish

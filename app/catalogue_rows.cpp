@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/run_log.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
@@ -29,7 +30,10 @@ void fill_catalogue_rows(HWND list)
 
         char current_size[32] = {0};
         char status[16] = {0};
-        compare_local_file(entry->name, entry->crc, entry->size, current_size, status);
+        int compared =
+            compare_local_file(entry->name, entry->crc, entry->size, current_size, status);
+        if (compared == LOCAL_NOT_AS_SIGNED)
+            run_log(TEXT_LOG_INSTALLED_NOT_SIGNED_FORMAT, entry->name);
         write_cell(list, row, COLUMN_LOCAL_SIZE, current_size);
         write_cell(list, row, COLUMN_STATUS, status);
     }

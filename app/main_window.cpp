@@ -103,10 +103,11 @@ static void finish_refresh(HWND window, const retrieval_result *result)
         return;
     }
     SetDlgItemTextA(window, ID_MESSAGE_LINE, g_initial_message);
+    // The retrieval settled the publisher's signature before Download is offered; with a
+    // verified manifest the installed files are compared with its SHA-256.
     fill_catalogue_rows(g_list_view);
     g_first_install_marker = first_install_marker(g_list_view);
-    // The publisher's signature, where one is required, is settled before Download is offered.
-    check_library_signature(window);
+    show_library_signature(window);
     set_commands_enabled(window, 1);
 }
 
@@ -132,9 +133,10 @@ void refresh_catalogue(HWND window)
     SetDlgItemTextA(window, ID_MESSAGE_LINE, TEXT_CONNECTING);
     if (start_background_retrieval(window))
         return;
-    // No thread to be had: retrieve here, as it was always done.
+    // No thread to be had: this thread does not wait on the network in its stead; the
+    // refresh fails as an unreachable server does, and the user may try again.
     retrieval_result result;
-    retrieve_catalogue(&result, nullptr, nullptr, nullptr);
+    memset(&result, 0, sizeof result);
     finish_refresh(window, &result);
 }
 

@@ -7,6 +7,8 @@
 #include "app/run_log.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_list.h"
+#include "catalogue/manifest_check.h"
+#include "catalogue/sequence_file.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "res/texts.h"
@@ -113,6 +115,10 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
         result->used_protocol = used;
         result->ok = accept_records(&records, result);
     }
+    // The publisher's manifest comes over the protocol that delivered the catalogue, here
+    // where waiting on the network does no harm; nobody waits for an abandoned one.
+    if (result->ok && !(abandon && *abandon))
+        settle_library_signature();
     g_progress = nullptr;
     g_progress_context = nullptr;
 
@@ -127,6 +133,8 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
     else
         run_log(TEXT_LOG_CATALOGUE_ABANDONED_FORMAT, protocol_name(result->first_protocol),
                 g_server_address.host, (unsigned)g_server_address.port);
+    if (result->ok && library_signature_record_failed())
+        run_log(TEXT_LOG_SEQUENCE_NOT_RECORDED_FORMAT, LIBRARY_FOLDER SEQUENCE_FILE_NAME);
 }
 
 void release_retrieval_state(int keep_catalogue)

@@ -1,6 +1,7 @@
-// One retrieval of the catalogue: the preferred protocol, then the other, and the entries
-// built from what came. Blocking; the caller runs it where waiting does no harm (the
-// background retrieval's thread, or the unattended run that has no window).
+// One retrieval of the catalogue: the preferred protocol, then the other, the entries built
+// from what came, and (with a publisher key) the publisher's manifest fetched and verified.
+// Blocking; the caller runs it where waiting does no harm (the background retrieval's thread,
+// or the unattended run that has no window).
 #pragma once
 #include <windows.h>
 

@@ -122,9 +122,9 @@ int run_unattended(int mode, const char *cmdline_host)
         console_line(line);
         code = EXIT_NO_CATALOGUE;
     } else {
+        // The retrieval settled the publisher's signature; the rows compare against it.
         fill_catalogue_rows(list);
         // A library its publisher's signature does not cover counts as no catalogue at all.
-        check_library_signature(nullptr);
         if (const char *refusal = signature_refusal_text()) {
             console_line(refusal);
             run_log("%s", refusal);

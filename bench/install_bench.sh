@@ -8,6 +8,8 @@
 # catalogue). curl is timed as a whole process, and once more with an fsync of every file it
 # wrote: the client flushes each file to disk before it replaces the old one, curl does not.
 # Each side runs PAVOSET_BENCH_RUNS times and the medians are compared, framed/text included.
+# The library is signed, and the text protocol's no-change refresh is timed once more with the
+# publisher key configured (every file then compared by size and SHA-256).
 # Then the framed install once more against a lockstep server (--window-kb 1: one 1024-byte
 # chunk per "NEXT", nothing more until it has come), on a smaller library of its own, and with
 # an older client beside it when one is given, to show the client is no slower there.
@@ -60,6 +62,14 @@ chmod 755 "$WORK"
 chmod 755 "$WORK/lib"
 LIB_BYTES=$(cat "$WORK"/lib/* | wc -c)
 echo "library: $FILES files, $LIB_BYTES bytes"
+# Signed after it was measured: the manifest is served beside the library, never listed.
+if PAVOSET_BENCH_PUBLISHER_KEY=$("$BIN/pavoset-server" --make-key "$WORK/publisher.pem") &&
+    "$BIN/pavoset-server" --sign "$WORK/lib" --key "$WORK/publisher.pem" 2>/dev/null; then
+    export PAVOSET_BENCH_PUBLISHER_KEY
+else
+    echo "install_bench: could not sign the library; the signed refresh is left out" >&2
+    unset PAVOSET_BENCH_PUBLISHER_KEY
+fi
 
 SERVER_ARGS=${PAVOSET_BENCH_SERVER_ARGS---answer-gap-ms 5}
 # start_server LIBRARY [OPTIONS...]: sets SERVER_PID and PORT.

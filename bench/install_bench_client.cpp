@@ -18,9 +18,11 @@
 #include "catalogue/decimal_text.h"
 #include "catalogue/framed_install.h"
 #include "catalogue/local_comparison.h"
+#include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
+#include "settings/registry_store.h"
 #include "settings/server_address.h"
 #include "res/texts.h"
 
@@ -189,8 +191,10 @@ static double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Runs one protocol; *rate gets the median fresh-install rate in MB/s.
-static int bench_protocol(bench_window *w, int text, int runs, double *rate)
+// Runs one protocol; *rate gets the median fresh-install rate in MB/s, *refresh_time the
+// median no-change refresh in seconds.
+static int bench_protocol(bench_window *w, int text, int runs, double *rate,
+                          double *refresh_time = nullptr)
 {
     const char *label = text ? "text" : "framed";
     std::vector<double> fresh, refresh;
@@ -215,12 +219,66 @@ static int bench_protocol(bench_window *w, int text, int runs, double *rate)
     }
     double f = median(fresh), r = median(refresh);
     *rate = bytes / 1e6 / f;
+    if (refresh_time)
+        *refresh_time = r;
     printf(
         "%s: fresh install of %d files, %d/%d runs complete, %.1f MB, median %.2f s = %.1f MB/s\n",
         label, files, complete, runs, bytes / 1e6, f, bytes / 1e6 / f);
     printf(
         "%s: no-change refresh (size and CRC-32 of every file), %.1f MB, median %.2f s = %.1f MB/s\n",
         label, bytes / 1e6, r, bytes / 1e6 / r);
+    return complete == runs;
+}
+
+static void forget_publisher_key()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, SETTING_PUBLISHER_KEY);
+        RegCloseKey(key);
+    }
+}
+
+// With a publisher key (the library on the server signed with it, the files just installed):
+// the same no-change refresh with the manifest in force, every file compared by size and
+// SHA-256 instead of CRC-32. The manifest's fetch and check are not timed, as the catalogue's
+// retrieval is not.
+static int bench_signed_refresh(bench_window *w, int runs, const char *public_key,
+                                double unsigned_refresh)
+{
+    write_setting(SETTING_PUBLISHER_KEY, public_key);
+    g_protocol_preference = 1;
+    int ok = retrieve(1);
+    if (ok) {
+        check_library_signature(nullptr);
+        ok = library_signature_verdict() == VERDICT_VERIFIED;
+    }
+    if (!ok) {
+        printf("signed: the manifest did not verify (verdict %d)\n", library_signature_verdict());
+        forget_publisher_key();
+        return 0;
+    }
+    double bytes = 0;
+    for (int i = 0; i < g_catalogue_count; ++i)
+        bytes += (double)parse_i32_saturated(g_catalogue[i].size);
+    std::vector<double> times;
+    int complete = 0;
+    for (int run = 1; run <= runs; ++run) {
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        complete += fill_rows(w->list) == g_catalogue_count;
+        times.push_back(seconds_since(start));
+    }
+    close_text_channel();
+    forget_publisher_key();
+    check_library_signature(nullptr);  // no key any more: back to no verdict
+    double r = median(times);
+    printf("text, signed: no-change refresh (size and SHA-256 of every file), %.1f MB, %d/%d "
+           "runs all Match, median %.2f s = %.1f MB/s\n",
+           bytes / 1e6, complete, runs, r, bytes / 1e6 / r);
+    if (unsigned_refresh > 0)
+        printf("signed/unsigned: no-change refresh, ratio of the medians %.2f\n",
+               r / unsigned_refresh);
     return complete == runs;
 }
 
@@ -245,8 +303,11 @@ int main(int argc, char **argv)
     CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr);
 
     bench_window w = create_window();
-    double text_rate = 0, framed_rate = 0;
-    int ok = framed_only || bench_protocol(&w, 1, runs, &text_rate);
+    double text_rate = 0, framed_rate = 0, text_refresh = 0;
+    int ok = framed_only || bench_protocol(&w, 1, runs, &text_rate, &text_refresh);
+    const char *public_key = getenv("PAVOSET_BENCH_PUBLISHER_KEY");
+    if (!framed_only && public_key && public_key[0])
+        ok = bench_signed_refresh(&w, runs, public_key, text_refresh) && ok;
     ok = bench_protocol(&w, 0, runs, &framed_rate) && ok;
     if (text_rate > 0 && framed_rate > 0)
         printf("framed/text: fresh install, ratio of the medians %.2f\n", framed_rate / text_rate);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "catalogue/base64.h"
+#include "catalogue/name_case.h"
 
 static const char HEADER[] = "pavoset-manifest 1";
 
@@ -91,33 +92,6 @@ static int parse_sha256_hex(const char *text, size_t length, uint8_t out[SHA256_
     return 1;
 }
 
-// Windows treats names alike that differ in ASCII letter case. Code page 949 trail bytes
-// can look like ASCII letters, so the two-byte characters are skipped whole.
-static int same_file_on_windows(const char *a, const char *b)
-{
-    size_t i = 0;
-    for (;;) {
-        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
-        if (x >= 0x81 && x <= 0xFE) {
-            if (x != y || a[i + 1] != b[i + 1])
-                return 0;
-            if (a[i + 1] == '\0')
-                return 1;
-            i += 2;
-            continue;
-        }
-        if (x >= 'a' && x <= 'z')
-            x = (unsigned char)(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = (unsigned char)(y - 'a' + 'A');
-        if (x != y)
-            return 0;
-        if (x == '\0')
-            return 1;
-        ++i;
-    }
-}
-
 static int parse_file_line(const char *rest, size_t length, manifest *m)
 {
     const char *hash, *size, *time;
@@ -137,10 +111,10 @@ static int parse_file_line(const char *rest, size_t length, manifest *m)
         return MANIFEST_BAD_NAME;
     memcpy(f->name, rest, length);
     f->name[length] = '\0';
-    if (!library_name_is_safe(f->name) || same_file_on_windows(f->name, MANIFEST_FILE_NAME))
+    if (!library_name_is_safe(f->name) || library_names_same_file(f->name, MANIFEST_FILE_NAME))
         return MANIFEST_BAD_NAME;
     for (int i = 0; i < m->file_count; ++i)
-        if (same_file_on_windows(m->files[i].name, f->name))
+        if (library_names_same_file(m->files[i].name, f->name))
             return MANIFEST_BAD_NAME;
     ++m->file_count;
     return MANIFEST_OK;
@@ -199,7 +173,7 @@ const manifest_file *manifest_find(const manifest *m, const char *name)
     if (!m || !name)
         return nullptr;
     for (int i = 0; i < m->file_count; ++i)
-        if (strcmp(m->files[i].name, name) == 0)
+        if (library_names_same_file(m->files[i].name, name))
             return &m->files[i];
     return nullptr;
 }

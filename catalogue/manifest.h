@@ -48,7 +48,7 @@ enum manifest_parse_result {
 // result *out holds nothing usable.
 int parse_manifest(const char *text, size_t length, manifest *out);
 
-// The entry named exactly name (byte for byte), or null.
+// The entry that names the same file as name on Windows (letter case folded), or null.
 const manifest_file *manifest_find(const manifest *m, const char *name);
 
 // The text the signature covers: every line before the signature line.

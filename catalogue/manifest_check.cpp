@@ -6,6 +6,7 @@
 
 #include "catalogue/decimal_text.h"
 #include "catalogue/manifest_fetch.h"
+#include "catalogue/sequence_file.h"
 #include "catalogue/signature_verify.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
@@ -17,6 +18,7 @@
 static int g_verdict = VERDICT_NOT_REQUIRED;
 static manifest g_manifest;
 static char g_message[512];
+static int g_record_failed = 0;  // the accepted sequence could not be kept in the folder
 
 const char *verdict_text(int verdict)
 {
@@ -69,11 +71,15 @@ int verify_library_manifest(const char *text, size_t length, const publisher_key
     if (signer < 0)
         return unavailable ? VERDICT_NO_CRYPTO : VERDICT_UNKNOWN_KEY;
     // Only what the signature covers is believed; from here on the fields are the publisher's.
-    if (out->sequence < accepted_sequence(keys->keys[signer]))
+    // The user's counter and the one every account of the machine shares: the larger counts.
+    const uint8_t *key = keys->keys[signer];
+    uint64_t user = accepted_sequence(key), machine = folder_accepted_sequence(LIBRARY_FOLDER, key);
+    if (out->sequence < (user > machine ? user : machine))
         return VERDICT_OLDER;
     if (out->has_expiry && now >= out->expires)
         return VERDICT_EXPIRED;
-    remember_accepted_sequence(keys->keys[signer], out->sequence);
+    remember_accepted_sequence(key, out->sequence);
+    g_record_failed = !record_folder_sequence(LIBRARY_FOLDER, key, out->sequence);
     return VERDICT_VERIFIED;
 }
 
@@ -99,10 +105,11 @@ static int fetch_verdict(char **text, int *length)
     return fetched == MANIFEST_OVERSIZED ? VERDICT_MALFORMED : VERDICT_FETCH_FAILED;
 }
 
-void check_library_signature(HWND main_window)
+void settle_library_signature()
 {
     g_verdict = VERDICT_NOT_REQUIRED;
     g_message[0] = '\0';
+    g_record_failed = 0;
     publisher_keys keys;
     load_publisher_keys(&keys);
     if (keys.state == PUBLISHER_KEYS_NONE)
@@ -131,8 +138,34 @@ void check_library_signature(HWND main_window)
     } else {
         snprintf(g_message, sizeof g_message, TEXT_SIGNATURE_FAILED_FORMAT, verdict_text(verdict));
     }
-    if (main_window)
+}
+
+void show_library_signature(HWND main_window)
+{
+    if (main_window && g_verdict != VERDICT_NOT_REQUIRED)
         SetDlgItemTextA(main_window, ID_MESSAGE_LINE, g_message);
+}
+
+void check_library_signature(HWND main_window)
+{
+    settle_library_signature();
+    show_library_signature(main_window);
+}
+
+int library_signature_record_failed()
+{
+    return g_record_failed;
+}
+
+int signed_file_digest(const char *name, uint8_t digest[SHA256_SIZE])
+{
+    if (g_verdict != VERDICT_VERIFIED)
+        return 0;
+    const manifest_file *f = manifest_find(&g_manifest, name);
+    if (!f)
+        return -1;
+    memcpy(digest, f->sha256, SHA256_SIZE);
+    return 1;
 }
 
 const char *signature_refusal_text()

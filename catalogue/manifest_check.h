@@ -26,14 +26,24 @@ enum manifest_verdict {
 };
 
 // Checks a fetched manifest: signature against every configured key, then the sequence
-// (per key, kept in the registry) and the expiry against now (UNIX seconds). On
-// VERDICT_VERIFIED *out holds it and the sequence is remembered as accepted.
+// (per key: the larger of the user's registry value and the install folder's state file) and
+// the expiry against now (UNIX seconds). On VERDICT_VERIFIED *out holds it and the sequence
+// is remembered as accepted in both places.
 int verify_library_manifest(const char *text, size_t length, const publisher_keys *keys,
                             uint64_t now, manifest *out);
 
-// After each catalogue: fetches over the protocol that delivered it, verifies, and says the
-// outcome in the main window's message line (nothing when no key is configured).
+// After each catalogue: fetches over the protocol that delivered it and verifies. It waits
+// on the network, so the retrieval runs it, never the user-interface thread.
+void settle_library_signature();
+// Says the outcome in the main window's message line (nothing when no key is configured).
+void show_library_signature(HWND main_window);
+// Both, one after the other, for callers that may wait (tests, tools).
 void check_library_signature(HWND main_window);
+// 1 when the last accepted sequence could not be recorded in the install folder.
+int library_signature_record_failed();
+// For the comparison with installed files: 1 and digest set when the verified manifest lists
+// name; -1 when a manifest verified but does not list it; 0 when none is in force.
+int signed_file_digest(const char *name, uint8_t digest[SHA256_SIZE]);
 
 // For the install worker: the text to show instead of installing anything, or null.
 const char *signature_refusal_text();

@@ -4,18 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "catalogue/decimal_text.h"
-#include "catalogue/field_split.h"
+#include "catalogue/text_install.h"
 #include "catalogue/manifest.h"
 #include "net/bounded_receive.h"
 #include "net/framed/packet_codec.h"
 #include "net/framed/packet_stream.h"
+#include "net/framed/staged_file.h"
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
-
-enum { ANSWER_RECEIVE_SIZE = 40960, ANSWER_PREFIX_LENGTH = 9 };
-
-static const char REQUEST[] = "#REQ:FTP_RCV:" MANIFEST_FILE_NAME;
 
 static int give(char *buffer, int length, char **text, int *out_length)
 {
@@ -40,44 +36,27 @@ int fetch_manifest_text(char **text, int *length)
     SOCKET s = g_channel_socket;
     if (!s || s == INVALID_SOCKET)
         return MANIFEST_FETCH_FAILED;
-    char *buffer = (char *)calloc(ANSWER_RECEIVE_SIZE + 1, 1);
+    char *buffer = (char *)calloc(MANIFEST_MAX_BYTES + 1, 1);
     if (!buffer)
         return MANIFEST_FETCH_FAILED;
-    transfer_bound bound;
-    begin_transfer_bound(&bound);
-    int received_now = text_exchange(s, REQUEST, buffer, ANSWER_RECEIVE_SIZE);
-    if (received_now <= 0)
-        return broken(buffer, MANIFEST_FETCH_FAILED);
-    int answer_length = (int)strlen(buffer);
-    if (answer_length < ANSWER_PREFIX_LENGTH || strncmp(buffer, "#EXL:ERR:", 9) == 0) {
+    // Read as any library file is (padding, receive sizes, the transfer's bounds), into memory.
+    int failure = INSTALL_OK, channel = CHANNEL_IN_STEP;
+    int size = download_text_to_memory(s, MANIFEST_FILE_NAME, buffer, MANIFEST_MAX_BYTES, &failure,
+                                       &channel);
+    if (size >= 0)
+        return give(buffer, size, text, length);
+    int result = MANIFEST_FETCH_FAILED;
+    if (failure == INSTALL_REFUSED && channel == CHANNEL_IN_STEP)
+        result = MANIFEST_ABSENT;
+    else if (failure == INSTALL_DAMAGED)
+        result = MANIFEST_OVERSIZED;
+    else if (failure == INSTALL_TOO_SLOW)
+        result = MANIFEST_TOO_SLOW;
+    if (channel == CHANNEL_IN_STEP) {
         free(buffer);
-        return MANIFEST_ABSENT;
+        return result;
     }
-    field_list fields;
-    split_fields(&fields, buffer + ANSWER_PREFIX_LENGTH, "~|", FIELD_LIST_CAPACITY);
-    terminate_fields(&fields);
-    if (fields.count < 3 || !fields.starts[2])
-        return broken(buffer, MANIFEST_FETCH_FAILED);
-    int size = parse_i32_saturated(fields.starts[2]);
-    if (size < 0)
-        return broken(buffer, MANIFEST_FETCH_FAILED);
-    if (size > MANIFEST_MAX_BYTES)
-        return broken(buffer, MANIFEST_OVERSIZED);
-
-    // Bytes that came with the answer, after its terminator, are the manifest's first bytes.
-    int early = received_now - (answer_length + 1);
-    int have = early > 0 ? (early < size ? early : size) : 0;
-    memmove(buffer, buffer + answer_length + 1, (size_t)have);
-    while (have < size) {
-        int got = bounded_receive(s, buffer + have, size - have, &bound);
-        if (got <= 0) {
-            pass_socket_mutex();
-            return broken(buffer,
-                          got == RECEIVE_TOO_SLOW ? MANIFEST_TOO_SLOW : MANIFEST_FETCH_FAILED);
-        }
-        have += got;
-    }
-    return give(buffer, size, text, length);
+    return broken(buffer, result);
 }
 
 int fetch_manifest_framed(framed_session *session, char **text, int *length)

@@ -93,6 +93,10 @@ struct file_bytes {
     staged_file staged;     // holds the bytes after the zeros
     int writable;
     const transfer_check *check;  // the publisher's SHA-256, when required, over what is staged
+    // Read into memory instead of staged (the publisher's manifest), whose first byte is never
+    // a zero: zeros right behind the answer's NUL are then its padding, no CRC needed.
+    char *memory;
+    int64_t memory_used;
 };
 
 // Longest padding taken for one: the answer and its padding travel in one send, which the
@@ -101,6 +105,14 @@ enum { PADDING_MAX = ANSWER_RECEIVE_SIZE };
 
 static void stage(file_bytes *f, const char *data, int64_t length)
 {
+    if (f->memory) {
+        // The announced size was held to the buffer's capacity; never more than that is kept.
+        int64_t part = f->size - f->memory_used < length ? f->size - f->memory_used : length;
+        if (part > 0)
+            memcpy(f->memory + f->memory_used, data, (size_t)part);
+        f->memory_used += part > 0 ? part : 0;
+        return;
+    }
     if (f->writable && length > 0 && !staged_file_write(&f->staged, data, (uint32_t)length)) {
         staged_file_abort(&f->staged);
         f->writable = 0;
@@ -189,10 +201,18 @@ static int restage_after_zeros(file_bytes *f)
     return f->writable;
 }
 
+// Where bytes read into memory go: capacity bytes at data.
+struct memory_target {
+    char *data;
+    int capacity;
+};
+
 // The exchange and the file's bytes, once the receive buffer exists; the caller owns it.
+// With memory the file is read into it rather than staged beside target.
 static int download_with_buffer(SOCKET s, const char *folder, const char *target,
                                 const char *request, HWND progress, const transfer_check *check,
-                                int *failure, int *channel, char *buffer)
+                                int *failure, int *channel, char *buffer,
+                                const memory_target *memory = nullptr)
 {
     // The rate is judged from the request on, so a slow answer counts against it too.
     transfer_bound bound;
@@ -225,6 +245,12 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
         *channel = CHANNEL_OUT_OF_STEP;
         return fail(failure, INSTALL_REFUSED);
     }
+    if (memory && size > memory->capacity) {
+        *channel = CHANNEL_OUT_OF_STEP;  // its bytes are not read
+        return fail(failure, INSTALL_DAMAGED);
+    }
+    if (size == 0 && memory)
+        return fail(failure, INSTALL_OK);
     if (size == 0) {
         // Nothing follows an empty announcement. An empty library file is still a file: it is
         // made when the catalogue agrees (the result stays 0; the reason says it worked).
@@ -244,7 +270,10 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
     file_bytes bytes;
     memset(&bytes, 0, sizeof bytes);
     bytes.size = size;
-    if (expected) {
+    if (memory) {
+        bytes.memory = memory->data;
+        bytes.writable = 1;
+    } else if (expected) {
         ensure_directory(folder);
         bytes.writable = staged_file_begin(&bytes.staged, target);
         bytes.check = check;
@@ -276,18 +305,18 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
         } else {
             // Without the catalogue's CRC-32 neither reading can be trusted, and a size other
             // than the catalogue's fails the file anyway.
-            if (!check || !expected) {
+            if (!bytes.memory && (!check || !expected)) {
                 outcome = INSTALL_DAMAGED;
                 *channel = CHANNEL_OUT_OF_STEP;
                 break;
             }
             if (!unpadded_tried) {
                 unpadded_tried = 1;
-                if (bytes.unpadded_crc == check->crc)
+                if (!bytes.memory && bytes.unpadded_crc == check->crc)
                     break;
             }
             if (!bytes.counting && bytes.padded_count >= size) {
-                if (bytes.padded_crc != check->crc) {
+                if (!bytes.memory && bytes.padded_crc != check->crc) {
                     outcome = INSTALL_DAMAGED;
                     *channel = CHANNEL_OUT_OF_STEP;  // neither reading: where did it end?
                 }
@@ -308,7 +337,7 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
     }
     set_progress(&bar, 0);
 
-    if (outcome == INSTALL_OK && bytes.ambiguous && unpadded_tried &&
+    if (outcome == INSTALL_OK && bytes.ambiguous && unpadded_tried && !bytes.memory &&
         bytes.unpadded_crc == check->crc && bytes.zeros > 0 && !restage_after_zeros(&bytes))
         outcome = INSTALL_LOCAL_ERROR;
     if (outcome == INSTALL_OK && !expected)
@@ -320,10 +349,12 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
          (check->check_crc && bytes.staged.crc != check->crc)))
         outcome = INSTALL_DAMAGED;
     if (outcome != INSTALL_OK) {
-        if (bytes.writable)
+        if (bytes.writable && !bytes.memory)
             staged_file_abort(&bytes.staged);
         return fail(failure, outcome);
     }
+    if (bytes.memory)
+        return size;
     int committed = staged_file_commit(&bytes.staged);
     if (committed != INSTALL_OK)
         return fail(failure, committed);
@@ -357,6 +388,27 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
         download_with_buffer(s, folder, target, request, progress, check, failure, channel, buffer);
     free(buffer);
     return result;
+}
+
+int download_text_to_memory(SOCKET s, const char *name, char *data, int capacity, int *failure,
+                            int *channel)
+{
+    *failure = INSTALL_OK;
+    *channel = CHANNEL_IN_STEP;
+    if (!s || s == INVALID_SOCKET)
+        return fail(failure, INSTALL_NO_CONNECTION) - 1;
+    char request[300];
+    if (!data || capacity < 0 ||
+        snprintf(request, sizeof request, "#REQ:FTP_RCV:%s", name) >= (int)sizeof request)
+        return fail(failure, INSTALL_BAD_NAME) - 1;
+    char *buffer = (char *)calloc(DATA_RECEIVE_SIZE + 1, 1);
+    if (!buffer)
+        return fail(failure, INSTALL_LOCAL_ERROR) - 1;
+    memory_target memory = {data, capacity};
+    int result = download_with_buffer(s, "", "", request, nullptr, nullptr, failure, channel,
+                                      buffer, &memory);
+    free(buffer);
+    return *failure == INSTALL_OK ? result : -1;
 }
 
 int install_over_text(HWND main_window, const char *folder, HWND list_view, install_report *report)

@@ -23,3 +23,11 @@ enum text_channel_state {
 int download_file_text(SOCKET s, const char *folder, const char *name, HWND progress,
                        const transfer_check *check = nullptr, int *failure = nullptr,
                        int *channel = nullptr);
+
+// A file read into data (capacity bytes) instead of installed: the publisher's manifest. The
+// same exchange and receives as a library file, so the same bounds hold. Its first byte is
+// never a zero, so zero bytes right behind the answer's NUL are taken as padding. The size
+// received, or -1: *failure INSTALL_REFUSED (the server has none), INSTALL_DAMAGED (announced
+// more than capacity), or another reason; *channel as for download_file_text.
+int download_text_to_memory(SOCKET s, const char *name, char *data, int capacity, int *failure,
+                            int *channel);

@@ -4,7 +4,8 @@
 set(PAVOSET_CORE_SOURCES
   catalogue/field_split.cpp catalogue/entity_names.cpp catalogue/file_checksum.cpp
   catalogue/library_name.cpp catalogue/base64.cpp catalogue/manifest.cpp
-  catalogue/static_layout.cpp net/transfer_bound.cpp
+  catalogue/static_layout.cpp catalogue/name_case_win.cpp catalogue/name_case_posix.cpp
+  net/transfer_bound.cpp
   net/framed/packet_codec.cpp net/framed/ack_datagram.cpp
   settings/config_loader.cpp)
 

@@ -112,6 +112,8 @@
 #define TEXT_LOG_CATALOGUE_ABANDONED_FORMAT "카탈로그 받기 중단: %s 프로토콜 실패 (서버 %s:%u)"
 #define TEXT_LOG_NO_WORK_WINDOW "작업 창을 만들 수 없음"
 #define TEXT_LOG_ALREADY_RUNNING "다른 Pavoset.exe가 실행 중: 설치하지 않음"
+#define TEXT_LOG_SEQUENCE_NOT_RECORDED_FORMAT "서명 일련번호를 %s에 기록하지 못함"
+#define TEXT_LOG_INSTALLED_NOT_SIGNED_FORMAT "설치된 파일이 게시자 서명과 다름: %s"
 #define TEXT_PASS_MATCH_FORMAT "일치: %s"
 #define TEXT_PASS_INSTALLED_FORMAT "설치됨: %s (%s 바이트)%s"
 #define TEXT_PASS_FAILED_FORMAT "설치 실패: %s (%s 바이트): %s"

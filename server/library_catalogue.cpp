@@ -6,6 +6,7 @@
 
 #include "catalogue/file_checksum.h"
 #include "catalogue/manifest.h"
+#include "catalogue/name_case.h"
 #include "server/file_time.h"
 #include "server/server_log.h"
 #include "server/wire_name.h"
@@ -104,7 +105,9 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
 
     library_catalogue scan;
     std::map<std::string, library_file> known;
-    std::map<std::string, std::string> folded;  // Windows folds case: two such names collide
+    // Wire name and folder name of each file so far: Windows folds letter case over the whole
+    // name, so two names that differ only so collide.
+    std::vector<std::pair<std::string, std::string>> taken;
     for (const std::string &name : names) {
         std::string path = cache->root + "/" + name;
         file_facts lst;
@@ -135,24 +138,23 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
             *error = "file " + shown(name) + ": " + reason;
             return false;
         }
-        std::string fold = file.wire_name;
-        for (char &c : fold)
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
         // The manifest and its file being written are served apart from the catalogue; a
         // library file named like the manifest would be the same file on Windows.
         if (name == MANIFEST_FILE_NAME ".tmp")
             continue;
-        if (fold == "PAVOSET.MANIFEST" && name != MANIFEST_FILE_NAME) {
+        if (name != MANIFEST_FILE_NAME &&
+            library_names_same_file(file.wire_name.c_str(), MANIFEST_FILE_NAME)) {
             *error = "file " + shown(name) + ": name reserved for the manifest";
             return false;
         }
-        if (folded.count(fold)) {
-            *error = "files " + shown(folded[fold]) + " and " + shown(name) +
-                     " differ only in letter case";
-            return false;
+        for (const auto &earlier : taken) {
+            if (library_names_same_file(earlier.first.c_str(), file.wire_name.c_str())) {
+                *error = "files " + shown(earlier.second) + " and " + shown(name) +
+                         " differ only in letter case";
+                return false;
+            }
         }
-        folded[fold] = name;
+        taken.emplace_back(file.wire_name, name);
         if (scan.files.size() == CATALOGUE_MAX_FILES && name != MANIFEST_FILE_NAME) {
             *error = "more than 15 files in the library folder (at " + shown(name) + ")";
             return false;

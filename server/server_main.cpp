@@ -82,6 +82,14 @@ int main(int argc, char **argv)
         }
         std::fprintf(stderr, "pavoset-server: signed %d files, sequence %llu\n", result.files,
                      static_cast<unsigned long long>(result.sequence));
+        if (options.expires_days > 0)
+            std::fprintf(stderr,
+                         "pavoset-server: clients accept it for %d days; sign again before\n",
+                         options.expires_days);
+        else
+            std::fprintf(stderr, "pavoset-server: warning: no expiry (--expires-days 0): clients "
+                                 "accept this manifest forever, so whoever keeps serving it can "
+                                 "hide every later fix without the clients noticing\n");
         return 0;
     }
     int status = run_server(options, &error);

@@ -61,6 +61,8 @@ void print_server_usage()
         "                           print its public key for the clients' PublisherKey\n"
         "  --sign DIR               write DIR/Pavoset.manifest, signed with --key, and exit\n"
         "  --expires-days N         with --sign: clients refuse the manifest after N days\n"
+        "                           (default 90; 0: never, which lets a server that keeps\n"
+        "                           serving an old manifest hide every later fix)\n"
         "  --help, --version\n");
 }
 
@@ -84,7 +86,7 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
         {"--window-kb", &options->window_kb, 1, 65536},
         {"--scale-mb", &options->sample_scale_mb, 1, 4096},
         {"--files", &options->sample_files, 1, 15},
-        {"--expires-days", &options->expires_days, 1, 36500},
+        {"--expires-days", &options->expires_days, 0, 36500},
     };
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];

@@ -3,6 +3,9 @@
 #include <string>
 #include "server/server_log.h"
 
+// How long a signed manifest is accepted when --expires-days is not given.
+enum { SIGNING_EXPIRY_DEFAULT_DAYS = 90 };
+
 struct server_options {
     std::string root;  // the published library folder
     std::string bind_address = "127.0.0.1";
@@ -31,7 +34,9 @@ struct server_options {
     std::string make_key_path;       // --make-key: write a new signing key and exit
     std::string sign_dir;            // --sign: write the signed manifest of this folder and exit
     std::string key_path;            // with --sign: the signing key
-    int expires_days = 0;            // with --sign: the manifest expires after N days (0 never)
+    // With --sign: the manifest expires after N days. 0 asks for none, and the signing says
+    // what that gives up: a server that keeps serving it can hide every later fix unseen.
+    int expires_days = SIGNING_EXPIRY_DEFAULT_DAYS;
 
     bool show_help = false;
     bool show_version = false;

@@ -43,35 +43,24 @@ void parse_publisher_keys(const char *text, publisher_keys *out)
     out->state = pieces > 0 ? PUBLISHER_KEYS_READY : PUBLISHER_KEYS_NONE;
 }
 
-// The value in one registry view; 1 when present and not blank.
-static int read_key_text(HKEY root, REGSAM view, char *text, DWORD capacity)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return 0;
-    DWORD type = 0, length = capacity - 1;
-    LONG status = RegQueryValueExA(key, VALUE_NAME, nullptr, &type, (BYTE *)text, &length);
-    RegCloseKey(key);
-    if (status == ERROR_MORE_DATA) {
-        // Present but too long for any set of keys we take: configured, and wrong.
-        strcpy(text, "?");
-        return 1;
-    }
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return 0;
-    text[length < capacity ? length : capacity - 1] = '\0';
-    return strspn(text, " \t;") != strlen(text);
-}
-
 void load_publisher_keys(publisher_keys *out)
 {
     char text[PUBLISHER_KEY_TEXT_MAX + 1];
-    // A 32-bit program on 64-bit Windows sees the 32-bit registry view by default; a policy
-    // may have been written to either, and only administrators can write both.
-    if (read_key_text(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, text, sizeof text) ||
-        read_key_text(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, text, sizeof text) ||
-        read_key_text(HKEY_CURRENT_USER, 0, text, sizeof text) ||
-        read_offline_value("SERVER", VALUE_NAME, text, sizeof text)) {
+    // Machine policy (either registry view), then the user. A value that is there but cannot
+    // be read as text (another type, or too long for any set of keys we take) is configured
+    // and wrong: it fails closed here, never handing the choice to a weaker source.
+    int unreadable = 0;
+    if (read_layered_setting(VALUE_NAME, text, sizeof text, &unreadable) != SETTING_NOWHERE) {
+        if (unreadable) {
+            memset(out, 0, sizeof *out);
+            out->state = PUBLISHER_KEYS_INVALID;
+            return;
+        }
+        parse_publisher_keys(text, out);
+        if (out->state != PUBLISHER_KEYS_NONE)
+            return;
+    }
+    if (read_offline_value("SERVER", VALUE_NAME, text, sizeof text)) {
         parse_publisher_keys(text, out);
         return;
     }

@@ -22,6 +22,7 @@ void parse_publisher_keys(const char *text, publisher_keys *out);
 
 // The machine's value (HKEY_LOCAL_MACHINE, which a user cannot change) wins; only without it
 // the user's (HKEY_CURRENT_USER), and only without both a PublisherKey line in Offline.INI.
+// A registry value that is there but is no REG_SZ (or too long) gives PUBLISHER_KEYS_INVALID.
 void load_publisher_keys(publisher_keys *out);
 
 // Per key, under HKEY_CURRENT_USER: 0 when none was accepted yet.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "catalogue/library_name.h"
+#include "catalogue/name_case.h"
 
 TEST(LibraryName, AcceptsPlainNames)
 {
@@ -34,4 +35,27 @@ TEST(LibraryName, RefusesDeviceNamesAndNamesWindowsWouldCut)
                          "PRN.x.y", "CONOUT$", "a.dll.",   "a.dll ", "."};
     for (const char *name : bad)
         EXPECT_EQ(library_name_is_safe(name), 0) << name;
+}
+
+// Windows folds letter case over the whole name, not ASCII alone. The same cases run natively
+// (iconv and the C.UTF-8 fold, as the server signs) and under Wine (CompareStringOrdinal).
+TEST(LibraryName, NamesThatWindowsTakesForOneFile)
+{
+    const char *same[][2] = {
+        {"A.dll", "a.DLL"},
+        {"\xA3\xE1.dll", "\xA3\xC1.dll"},  // full-width a and A
+        {"\xA5\xE1.xla", "\xA5\xC1.xla"},  // Greek alpha
+        {"\xAC\xD1.xls", "\xAC\xA1.XLS"},  // Cyrillic a
+    };
+    for (auto &pair : same)
+        EXPECT_EQ(library_names_same_file(pair[0], pair[1]), 1) << pair[0] << " " << pair[1];
+    const char *apart[][2] = {
+        {"\x81\x61.dll", "\x81\x41.dll"},  // trail bytes that look like letters: two characters
+        {"\xA3\xE1.dll", "a.dll"},         // full-width and ASCII are two names
+        {"\xB0\xA1.dll", "\xB0\xA2.dll"},
+        {"a.dll", "a.dl"},
+    };
+    for (auto &pair : apart)
+        EXPECT_EQ(library_names_same_file(pair[0], pair[1]), 0) << pair[0] << " " << pair[1];
+    EXPECT_EQ(library_names_same_file(nullptr, "a"), 0);
 }

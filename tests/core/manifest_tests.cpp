@@ -40,7 +40,8 @@ TEST(Manifest, ReadsEveryFieldAndTheSignedLength)
     EXPECT_EQ(m.signed_length, signed_part.size());
     EXPECT_EQ(format_manifest_body(&m), signed_part) << "the writer gives back the same bytes";
     EXPECT_EQ(manifest_find(&m, "Kickoff.xls"), &m.files[0]);
-    EXPECT_EQ(manifest_find(&m, "kickoff.xls"), nullptr) << "lookup is exact";
+    EXPECT_EQ(manifest_find(&m, "KICKOFF.XLS"), &m.files[0]) << "the same file on Windows";
+    EXPECT_EQ(manifest_find(&m, "Kickoff.xla"), nullptr);
 }
 
 TEST(Manifest, EveryTruncationIsRefused)
@@ -99,6 +100,12 @@ TEST(Manifest, RefusesUnsafeReservedAndDuplicateNames)
               &m),
         MANIFEST_BAD_NAME)
         << "one file on Windows";
+    EXPECT_EQ(
+        parse(body("file " + HASH + " 1 2 \xA3\xE1.dll\nfile " + HASH + " 1 2 \xA3\xC1.dll\n") +
+                  SIGNATURE_LINE,
+              &m),
+        MANIFEST_BAD_NAME)
+        << "full-width letters fold too";
     // A code page 949 trail byte that looks like a letter is not folded: two distinct names.
     EXPECT_EQ(
         parse(body("file " + HASH + " 1 2 \x81\x61.dll\nfile " + HASH + " 1 2 \x81\x41.dll\n") +

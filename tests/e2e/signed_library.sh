@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A signed library through the real window: installs and says it verified (over both
 # protocols); a file changed on the server after signing is refused and named while the
-# others install; a key that did not sign the library installs nothing and says why.
+# others install; a key that did not sign the library installs nothing and says why; an
+# installed file other than signed is pending and reinstalled; an older manifest is refused
+# for an account that never saw the newer one.
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 e2e_setup || exit 1
@@ -72,7 +74,7 @@ check "Kickoff.xls Match" row_is Kickoff.xls "$STATUS_MATCH"
 check "Stickrow.dll not Match" bash -c '! grep -q "^Stickrow.dll	$0" <<<"$1"' "$STATUS_MATCH" "$(row_status)"
 FETCHED=$(fetched_names "$CHANGED_LOG" | sort -u | tr '\n' ' ')
 check "the longer file never fetched (fetched: $FETCHED)" bash -c '! grep -q PlimoSetup.ini <<<"$0"' "$FETCHED"
-LEFT=$(cd "$INSTALL_DIR" && ls -A | grep -vx -e Kickoff.xls -e Stickrow.dll -e PlimoSetup.ini -e EXCELLIBINFO.DAT)
+LEFT=$(cd "$INSTALL_DIR" && ls -A | grep -vx -e Kickoff.xls -e Stickrow.dll -e PlimoSetup.ini -e EXCELLIBINFO.DAT -e Pavoset.sequence)
 check "no temporary file left ($LEFT)" test -z "$LEFT"
 scenario_end
 
@@ -89,6 +91,79 @@ check "button enabled again" ua --timeout 30000 wait-enabled "$ID_DOWNLOAD_BUTTO
 check "still says why" line_has "$UNKNOWN_KEY_TEXT"
 check "nothing installed" test -z "$(ls -A "$INSTALL_DIR" 2>/dev/null)"
 check "every row still New" all_rows_are "$STATUS_NEW" "$FILES"
+scenario_end
+
+# ------------------------------------------------------------------ installed files
+# A same-size workbook in place of the signed one: .xls has no CRC check, so only the hash
+# tells. With the key it is pending, named in the run log and reinstalled; without, it
+# compares as before (size) and stays.
+NOT_SIGNED_LOG=$(program_line TEXT_LOG_INSTALLED_NOT_SIGNED_FORMAT Kickoff.xls)
+OLDER_TEXT=$(program_text TEXT_VERDICT_OLDER)
+start_server "$ROOT" || setup_failed signed-installed-setup
+forge_kickoff() {
+    cp "$ROOT/Kickoff.xls" "$E2E_DIR/forged.xls" &&
+        printf '\001\002\003\004' | dd of="$E2E_DIR/forged.xls" bs=1 seek=512 conv=notrunc 2>/dev/null &&
+        ! cmp -s "$ROOT/Kickoff.xls" "$E2E_DIR/forged.xls" &&
+        cp "$E2E_DIR/forged.xls" "$INSTALL_DIR/Kickoff.xls"
+}
+scenario installed-file-held-to-the-signature
+point_registry_at "$SERVER_PORT" 1
+reg_set PublisherKey "$PUBLISHER"
+run_unattended -install
+check "-install: everything" exit_code_is 0
+check "a same-size forgery in place" forge_kickoff
+run_log_mark
+run_unattended -check
+check "-check: pending with the key" exit_code_is 10
+check "the run log names it" run_log_has "$NOT_SIGNED_LOG"
+run_unattended -install
+check "-install: reinstalled" exit_code_is 0
+check "Kickoff.xls as signed again" same_as_server "$ROOT" Kickoff.xls
+wine reg delete "$SERVER_KEY" /v PublisherKey /f >/dev/null 2>&1
+check "a same-size forgery again" forge_kickoff
+run_unattended -check
+check "-check: Match without a key" exit_code_is 0
+check "the forgery stays without a key" cmp -s "$E2E_DIR/forged.xls" "$INSTALL_DIR/Kickoff.xls"
+scenario_end
+
+# ------------------------------------------------------------------ rollback, another account
+# The second account of the PC has no registry value of its own (the whole key deleted here,
+# as a fresh profile has none): the install folder's counter still refuses the older manifest.
+ROLLBACK="$E2E_DIR/rollback"
+make_library "$ROLLBACK" Kickoff.xls Stickrow.dll || setup_failed signed-rollback-setup
+"$SERVER_BIN" --sign "$ROLLBACK" --key "$E2E_DIR/publisher.pem" 2>/dev/null || setup_failed signed-rollback-sign
+cp "$ROLLBACK/Pavoset.manifest" "$E2E_DIR/older.manifest"
+"$SERVER_BIN" --sign "$ROLLBACK" --key "$E2E_DIR/publisher.pem" 2>/dev/null || setup_failed signed-rollback-sign
+start_server "$ROLLBACK" || setup_failed signed-rollback-setup
+scenario rollback-refused-for-every-account
+point_registry_at "$SERVER_PORT" 1
+reg_set PublisherKey "$PUBLISHER"
+run_unattended -install
+check "-install with the newer manifest" exit_code_is 0
+check "the folder keeps the sequence" test -s "$INSTALL_DIR/Pavoset.sequence"
+LEFT=$(cd "$INSTALL_DIR" && ls -A | grep -i '^pv.*\.tmp$')
+check "no temporary file left ($LEFT)" test -z "$LEFT"
+cp "$E2E_DIR/older.manifest" "$ROLLBACK/Pavoset.manifest"
+wine reg delete "$INSTALL_KEY" /f >/dev/null 2>&1
+point_registry_at "$SERVER_PORT" 1
+reg_set PublisherKey "$PUBLISHER"
+run_unattended -check
+check "-check refuses the older manifest" exit_code_is 2
+check "and says why" grep -qF "$OLDER_TEXT" <<<"$UNATTENDED_OUT"
+scenario_end
+
+# A counter that cannot be written does not stop the run, and the run log says so.
+SEQUENCE_PATH="$(header_text res/resource.h INSTALL_FOLDER_TEXT)\\$(header_text catalogue/sequence_file.h SEQUENCE_FILE_NAME)"
+NOT_RECORDED_LOG=$(program_line TEXT_LOG_SEQUENCE_NOT_RECORDED_FORMAT "$SEQUENCE_PATH")
+"$SERVER_BIN" --sign "$ROLLBACK" --key "$E2E_DIR/publisher.pem" 2>/dev/null || setup_failed signed-rollback-sign
+scenario sequence-not-recorded
+mkdir -p "$INSTALL_DIR/Pavoset.sequence"
+point_registry_at "$SERVER_PORT" 1
+reg_set PublisherKey "$PUBLISHER"
+run_log_mark
+run_unattended -install
+check "-install still installs" exit_code_is 0
+check "the run log says the sequence was not recorded" run_log_has "$NOT_RECORDED_LOG"
 scenario_end
 
 e2e_finish

@@ -1,6 +1,7 @@
 // Signing keys and the signed manifest: what an administrator's clients will trust.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -12,6 +13,7 @@
 #include "server/library_catalogue.h"
 #include "server/library_signing.h"
 #include "server/probe_client.h"
+#include "server/server_options.h"
 #include "server/signing_key.h"
 #include "tests/server/test_server.h"
 
@@ -166,4 +168,57 @@ TEST(LibrarySigning, ManifestIsServedButNeverListed)
     EXPECT_FALSE(refresh_catalogue(&cache, &error));
     EXPECT_NE(error.find("reserved"), std::string::npos) << error;
     remove_folder(dir);
+}
+
+// Freeze is the attack an expiry answers: signing gives one unless asked not to.
+TEST(LibrarySigning, EverySigningExpiresUnlessAskedNotTo)
+{
+    auto options_of = [](std::vector<const char *> args) {
+        server_options options;
+        std::string error;
+        args.insert(args.begin(), "pavoset-server");
+        EXPECT_EQ(parse_server_options((int)args.size(), const_cast<char **>(args.data()), &options,
+                                       &error),
+                  0)
+            << error;
+        return options.expires_days;
+    };
+    EXPECT_EQ(options_of({"--sign", "lib", "--key", "k.pem"}), 90);
+    EXPECT_EQ(options_of({"--sign", "lib", "--key", "k.pem", "--expires-days", "0"}), 0);
+    EXPECT_EQ(options_of({"--sign", "lib", "--key", "k.pem", "--expires-days", "7"}), 7);
+
+    std::string dir = make_scratch_folder();
+    write_file(dir + "/a.dll", "abc");
+    std::string key = dir + ".pem", public_key, error;
+    ASSERT_TRUE(make_signing_key(key, &public_key, &error)) << error;
+    signing_result result;
+    ASSERT_TRUE(sign_library(dir, key, SIGNING_EXPIRY_DEFAULT_DAYS, 5000, &result, &error))
+        << error;
+    std::string text = read_file(dir + "/" MANIFEST_FILE_NAME);
+    manifest parsed;
+    ASSERT_EQ(parse_manifest(text.data(), text.size(), &parsed), MANIFEST_OK);
+    EXPECT_EQ(parsed.has_expiry, 1);
+    EXPECT_EQ(parsed.expires, 5000u + 90u * 86400u);
+    remove_folder(dir);
+    unlink(key.c_str());
+}
+
+// Windows takes these names for one file; the signing refuses them as it refuses "A"/"a".
+TEST(LibrarySigning, NamesThatDifferOnlyInNonAsciiLetterCaseAreRefused)
+{
+    const char *pairs[][2] = {{"\xEF\xBD\x81.dll", "\xEF\xBC\xA1.dll"},  // full-width a, A
+                              {"\xCE\xB1.xla", "\xCE\x91.xla"}};         // Greek alpha
+    for (auto &pair : pairs) {
+        std::string dir = make_scratch_folder();
+        write_file(dir + "/" + pair[0], "one");
+        write_file(dir + "/" + pair[1], "two");
+        std::string key = dir + ".pem", public_key, error;
+        ASSERT_TRUE(make_signing_key(key, &public_key, &error)) << error;
+        signing_result result;
+        EXPECT_FALSE(sign_library(dir, key, 1, 5000, &result, &error)) << pair[0];
+        EXPECT_NE(error.find("differ only in letter case"), std::string::npos) << error;
+        EXPECT_EQ(access((dir + "/" MANIFEST_FILE_NAME).c_str(), F_OK), -1) << "nothing signed";
+        remove_folder(dir);
+        unlink(key.c_str());
+    }
 }

@@ -7,7 +7,11 @@
 #include <cstring>
 #include "catalogue/catalogue.h"
 #include "catalogue/install_report.h"
+#include "app/retrieval.h"
+#include "catalogue/list_rows.h"
+#include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
+#include "catalogue/sequence_file.h"
 #include "catalogue/text_install.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
@@ -37,11 +41,20 @@ struct Signature : testing::Test {
         if (dir.empty())
             GTEST_SKIP() << "PAVOSET_SIGNED_DIR not set (see signed_fixtures.sh)";
         delete_settings_tree();
+        forget_machine_sequences();
     }
     void TearDown() override
     {
         delete_settings_tree();
+        forget_machine_sequences();
         check_library_signature(nullptr);  // no key any more: back to no verdict
+    }
+    // The sequences every account of the PC shares, kept in the install folder.
+    static void forget_machine_sequences()
+    {
+        SetFileAttributesA(LIBRARY_FOLDER SEQUENCE_FILE_NAME, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(LIBRARY_FOLDER SEQUENCE_FILE_NAME);
+        RemoveDirectoryA(LIBRARY_FOLDER SEQUENCE_FILE_NAME);
     }
     std::string fixture(const char *name) { return read_whole_file((dir + "\\" + name).c_str()); }
     std::string key(const char *name)
@@ -123,6 +136,69 @@ TEST_F(Signature, AnOlderSequenceIsRefusedPerKeyAndExpiryHolds)
     EXPECT_EQ(verify(fixture("key2.manifest"), key("key2")), VERDICT_VERIFIED);
 }
 
+// A second account of the PC, a fresh profile or a user who deleted the registry value has no
+// counter of its own: the install folder's, shared by every account, still refuses.
+TEST_F(Signature, AnOlderManifestIsRefusedForEveryAccountOfThePc)
+{
+    std::string current = fixture("key1.manifest"), older = fixture("older.manifest");
+    remove_tree(INSTALL_FOLDER_TEXT);  // the first manifest comes before any install
+    ASSERT_EQ(verify(current, key("key1")), VERDICT_VERIFIED);
+    uint64_t sequence = m.sequence;
+    publisher_keys k = keys(key("key1"));
+    EXPECT_EQ(folder_accepted_sequence(LIBRARY_FOLDER, k.keys[0]), sequence);
+    EXPECT_EQ(library_signature_record_failed(), 0);
+    for (const std::string &name : install_folder_names())
+        EXPECT_EQ(name, SEQUENCE_FILE_NAME) << "no temporary file is left";
+
+    delete_settings_tree();  // the other user: no value under HKEY_CURRENT_USER
+    ASSERT_EQ(accepted_sequence(k.keys[0]), 0u);
+    EXPECT_EQ(verify(older, key("key1")), VERDICT_OLDER);
+    EXPECT_EQ(verify(current, key("key1")), VERDICT_VERIFIED);
+    // Other keys' lines survive a rewrite; key2 has its own.
+    EXPECT_EQ(verify(fixture("key2.manifest"), key("key2")), VERDICT_VERIFIED);
+    EXPECT_EQ(folder_accepted_sequence(LIBRARY_FOLDER, k.keys[0]), sequence);
+
+    // A state file that cannot be written is said, and the manifest still verifies.
+    forget_machine_sequences();
+    ASSERT_TRUE(CreateDirectoryA(LIBRARY_FOLDER SEQUENCE_FILE_NAME, nullptr));
+    EXPECT_EQ(verify(current, key("key1")), VERDICT_VERIFIED);
+    EXPECT_EQ(library_signature_record_failed(), 1);
+}
+
+// A PublisherKey that is there but is no text is configured and wrong: nothing installs, and
+// a weaker source is never asked instead.
+TEST_F(Signature, APublisherKeyOfAnotherTypeFailsClosedAtEitherSource)
+{
+    std::string key1 = key("key1");
+    std::string multi = key1 + std::string(1, '\0') + std::string(1, '\0');
+    const struct {
+        DWORD type;
+        std::string bytes;
+    } kinds[] = {
+        {REG_MULTI_SZ, multi}, {REG_EXPAND_SZ, key1 + std::string(1, '\0')}, {REG_BINARY, key1}};
+    publisher_keys loaded;
+    for (const auto &kind : kinds) {
+        delete_settings_tree();
+        put_raw_setting("PublisherKey", kind.type, kind.bytes.data(), (DWORD)kind.bytes.size());
+        ASSERT_TRUE(write_whole_file("Offline.INI", "[SERVER]\r\nPublisherKey=" + key1 + "\r\n"));
+        load_publisher_keys(&loaded);
+        EXPECT_EQ(loaded.state, PUBLISHER_KEYS_INVALID) << "type " << kind.type;
+    }
+    DeleteFileA("Offline.INI");
+    delete_settings_tree();
+    HKEY machine;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &machine, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(machine, "PublisherKey", 0, REG_MULTI_SZ, (const BYTE *)multi.data(),
+                   (DWORD)multi.size());
+    put_raw_setting("PublisherKey", REG_SZ, key1.c_str(), (DWORD)key1.size() + 1);
+    load_publisher_keys(&loaded);
+    RegDeleteValueA(machine, "PublisherKey");
+    RegCloseKey(machine);
+    EXPECT_EQ(loaded.state, PUBLISHER_KEYS_INVALID) << "the user's key does not stand in";
+}
+
 TEST_F(Signature, MachinePolicyWinsOverTheUserAndTheUserOverOfflineIni)
 {
     HKEY machine;
@@ -184,7 +260,8 @@ struct SignedInstall : Signature {
         Signature::TearDown();
     }
     // Serves the fixture library (a.dll, b.xla, c.dll), b.xla as given, and the manifest.
-    void serve(const std::string &b_bytes, const std::string &manifest_text)
+    void serve(const std::string &b_bytes, const std::string &manifest_text,
+               decltype(text_file_rule::mode) mode = text_file_rule::SERVE)
     {
         std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
         std::string c = read_whole_file((dir + "\\lib\\c.dll").c_str());
@@ -192,15 +269,24 @@ struct SignedInstall : Signature {
                                              {"b.xla", b_bytes, text_file_rule::SERVE},
                                              {"c.dll", c, text_file_rule::SERVE}};
         if (!manifest_text.empty())
-            rules.push_back({MANIFEST_FILE_NAME, manifest_text, text_file_rule::SERVE});
+            rules.push_back({MANIFEST_FILE_NAME, manifest_text, mode});
+        for (auto &rule : rules)
+            rule.mode = mode;
         start_text_peer(&peer, text_file_server("", rules));
         point_client_at(peer.port);
         ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
-        load_catalogue(record_for("a.dll", a) + "~|" + record_for("b.xla", b_bytes) + "~|" +
-                       record_for("c.dll", c));
-        fill_rows(window);
+        load_catalogue(catalogue_records(b_bytes));
+        // As the program does: the signature is settled first, the rows compare against it.
         g_protocol_preference = 1;
         check_library_signature(window.main);
+        fill_rows(window);
+    }
+    std::string catalogue_records(const std::string &b_bytes)
+    {
+        std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
+        std::string c = read_whole_file((dir + "\\lib\\c.dll").c_str());
+        return record_for("a.dll", a) + "~|" + record_for("b.xla", b_bytes) + "~|" +
+               record_for("c.dll", c);
     }
     int install()
     {
@@ -256,7 +342,9 @@ TEST_F(SignedInstall, BytesOtherThanSignedNeverReplaceTheOldFile)
     EXPECT_STREQ(report.failed_names[0], "b.xla");
     EXPECT_EQ(report.failed_reasons[0], INSTALL_SIGNATURE_MISMATCH);
     for (const std::string &name : install_folder_names())
-        EXPECT_TRUE(name == "a.dll" || name == "b.xla" || name == "EXCELLIBINFO.DAT") << name;
+        EXPECT_TRUE(name == "a.dll" || name == "b.xla" || name == "EXCELLIBINFO.DAT" ||
+                    name == SEQUENCE_FILE_NAME)
+            << name;
 }
 
 TEST_F(SignedInstall, NoManifestOrAnUnknownSignerInstallsNothingAndSaysWhy)
@@ -305,6 +393,95 @@ TEST_F(SignedInstall, TheManifestArrivesOverTheFramedProtocolToo)
     EXPECT_EQ(g_protocol_preference, 0);
     release_session(g_framed_session);
     g_framed_session = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+// A same-size workbook add-in in place of the signed one: .xla has no CRC check, so size and
+// catalogue agree, and only the publisher's SHA-256 can tell.
+TEST_F(SignedInstall, AnInstalledFileOtherThanSignedIsChangedAndReinstalled)
+{
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
+    std::string forged = b;
+    forged[3] ^= 0x01;
+    ASSERT_TRUE(write_whole_file(LIBRARY_FOLDER "a.dll", a));
+    ASSERT_TRUE(write_whole_file(LIBRARY_FOLDER "b.xla", forged));
+    serve(b, fixture("key1.manifest"));
+    ASSERT_EQ(library_signature_verdict(), VERDICT_VERIFIED);
+    EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_MATCH) << "the signed bytes";
+    EXPECT_EQ(cell(window, 1, COLUMN_STATUS), TEXT_STATUS_CHANGED);
+    EXPECT_EQ(
+        compare_local_file("b.xla", g_catalogue[1].crc, g_catalogue[1].size, nullptr, nullptr),
+        LOCAL_NOT_AS_SIGNED);
+    EXPECT_EQ(install(), 1);
+    EXPECT_TRUE(requested("b.xla"));
+    EXPECT_FALSE(requested("a.dll"));
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "b.xla"), b);
+
+    // Without a key the same forgery is compared as before: size alone, and it matches.
+    close_text_channel();
+    stop_text_peer(&peer);
+    peer.requests.clear();
+    delete_settings_tree();
+    ASSERT_TRUE(write_whole_file(LIBRARY_FOLDER "b.xla", forged));
+    serve(b, fixture("key1.manifest"));
+    EXPECT_EQ(cell(window, 1, COLUMN_STATUS), TEXT_STATUS_MATCH);
+    install();
+    EXPECT_FALSE(requested("b.xla"));
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "b.xla"), forged);
+}
+
+// A server that pads its answers with NULs: the manifest is read as the files are.
+TEST_F(SignedInstall, APaddingServerDeliversTheManifestAndTheLibraryOverText)
+{
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    serve(b, fixture("key1.manifest"), text_file_rule::PADDED);
+    EXPECT_EQ(library_signature_verdict(), VERDICT_VERIFIED) << message();
+    EXPECT_EQ(install(), 2);
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "b.xla"), b);
+    EXPECT_EQ(report.failed, 1) << "c.dll, which the manifest does not list";
+}
+
+// The retrieval (the background thread in the program) fetches and settles the manifest: the
+// user-interface thread only shows the outcome.
+TEST_F(SignedInstall, TheRetrievalSettlesTheSignatureWithTheCatalogue)
+{
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    std::string answer = "#EXL: OK:" + catalogue_records(b);
+    answer.push_back('\0');
+    std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
+    start_text_peer(&peer, text_file_server(answer, {{"a.dll", a, text_file_rule::SERVE},
+                                                     {MANIFEST_FILE_NAME, fixture("key1.manifest"),
+                                                      text_file_rule::PADDED}}));
+    point_client_at(peer.port);
+    saved_setting preference("IsPlimo");
+    put_setting("IsPlimo", "1");
+    retrieval_result result;
+    retrieve_catalogue(&result, nullptr, nullptr, nullptr);
+    ASSERT_EQ(result.ok, 1);
+    EXPECT_EQ(library_signature_verdict(), VERDICT_VERIFIED);
+    EXPECT_TRUE(requested(MANIFEST_FILE_NAME));
+    EXPECT_EQ(message(), "") << "nothing shown from the retrieval";
+    show_library_signature(window.main);
+    EXPECT_NE(message().find(TEXT_SIGNATURE_VERIFIED), std::string::npos) << message();
+    release_retrieval_state(0);
+}
+
+// A PublisherKey of a type other than text installs nothing and says why.
+TEST_F(SignedInstall, AMultiStringKeyInstallsNothing)
+{
+    std::string k = key("key1") + std::string(2, '\0');
+    put_raw_setting("PublisherKey", REG_MULTI_SZ, k.data(), (DWORD)k.size());
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    serve(b, fixture("key1.manifest"));
+    EXPECT_EQ(library_signature_verdict(), VERDICT_BAD_KEY_SETTING);
+    EXPECT_NE(message().find(TEXT_VERDICT_BAD_KEY_SETTING), std::string::npos) << message();
+    EXPECT_EQ(install(), 0);
+    EXPECT_FALSE(requested("a.dll"));
+    EXPECT_FALSE(path_exists(LIBRARY_FOLDER "a.dll"));
 }
 
 }  // namespace

@@ -355,8 +355,12 @@ static HINTERNET open_request(web_channel *c, const char *path)
                            WINHTTP_DEFAULT_ACCEPT_TYPES, c->https ? WINHTTP_FLAG_SECURE : 0);
     if (!request)
         return nullptr;
+    // No request goes out that could follow a redirect from https to http.
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)) {
+        WinHttpCloseHandle(request);
+        return nullptr;
+    }
     // The user's Windows credentials go to whoever asks for them on the way (the office
     // proxy); nothing ever prompts.
     DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
@@ -408,8 +412,14 @@ static int read_body(const web_channel *c, HINTERNET request, const web_request 
                      const body_state *b, transfer_bound *bound, char *piece, web_response *r)
 {
     for (;;) {
-        DWORD got = 0;
-        if (!WinHttpReadData(request, piece, READ_PIECE, &got)) {
+        // What has arrived, not a full piece: Wine's WinHttpReadData waits to fill the buffer,
+        // and a trickle must be seen as it comes.
+        DWORD available = 0, got = 0;
+        if (!WinHttpQueryDataAvailable(request, &available) ||
+            (available > 0 &&
+             !WinHttpReadData(request, piece,
+                              available < (DWORD)READ_PIECE ? available : (DWORD)READ_PIECE,
+                              &got))) {
             DWORD error = GetLastError();
             return fail(r, outcome_of_error(c, error), error);
         }
@@ -526,18 +536,6 @@ int web_get(web_channel *c, const web_request *q, web_response *r)
     free(piece);
     r->outcome = outcome;
     return outcome;
-}
-
-int web_redirect_policy_refuses_downgrade(web_channel *c)
-{
-    HINTERNET request = open_request(c, "x");
-    if (!request)
-        return 0;
-    DWORD policy = 0, size = sizeof policy;
-    int ok = WinHttpQueryOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, &size) &&
-             policy == WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    WinHttpCloseHandle(request);
-    return ok;
 }
 
 const char *web_outcome_text(int outcome)

@@ -425,6 +425,10 @@ static int read_body(const web_channel *c, HINTERNET request, const web_request 
         }
         if (got == 0)
             break;
+        // Bytes past the announced length are no part of the body (Wine's WinHTTP passes on
+        // what a server sends beyond it).
+        if (b->announced != WEB_SIZE_UNKNOWN && r->received + got > b->announced)
+            return fail(r, WEB_LONG_BODY, 0);
         if (r->received + got > b->limit)
             return fail(r, b->exact ? WEB_LONG_BODY : WEB_TOO_LARGE, 0);
         if (!q->sink(q->context, piece, got))

@@ -176,6 +176,19 @@ static void decide_proxy(web_channel *c, const wchar_t *url)
 
 // ---------------------------------------------------------------- the session
 
+// Timeouts, and TLS 1.2 and 1.3 only: Windows 7's WinHTTP offers TLS 1.0 alone unless asked,
+// and a system that does not know 1.3 refuses the pair, so 1.2 alone is asked then.
+static void configure_session(HINTERNET session)
+{
+    WinHttpSetTimeouts(session, g_net_timeouts.file_connect_ms, g_net_timeouts.file_connect_ms,
+                       g_net_timeouts.file_receive_ms, g_net_timeouts.file_receive_ms);
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+        protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+        WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+    }
+}
+
 // The proxy is given when the session is opened: Wine's WinHTTP ignores WINHTTP_OPTION_PROXY,
 // and Windows takes it either way.
 static HINTERNET open_session(const web_channel *c)
@@ -200,8 +213,7 @@ int web_channel_open(web_channel *c, const char *base_url)
     c->session = open_session(c);
     if (!c->session)
         return WEB_BAD_URL;
-    WinHttpSetTimeouts(c->session, g_net_timeouts.file_connect_ms, g_net_timeouts.file_connect_ms,
-                       g_net_timeouts.file_receive_ms, g_net_timeouts.file_receive_ms);
+    configure_session(c->session);
     wchar_t url[WEB_URL_MAX];
     if (!widen_ascii(base_url, url, WEB_URL_MAX))
         return WEB_BAD_URL;
@@ -211,9 +223,7 @@ int web_channel_open(web_channel *c, const char *base_url)
         c->session = open_session(c);
         if (!c->session)
             return WEB_BAD_URL;
-        WinHttpSetTimeouts(c->session, g_net_timeouts.file_connect_ms,
-                           g_net_timeouts.file_connect_ms, g_net_timeouts.file_receive_ms,
-                           g_net_timeouts.file_receive_ms);
+        configure_session(c->session);
     }
     c->connection = WinHttpConnect(c->session, c->host, c->port, 0);
     return c->connection ? WEB_OK : WEB_BAD_URL;

@@ -353,13 +353,15 @@ static int downgraded(web_channel *c, HINTERNET request)
 
 static HINTERNET open_request(web_channel *c, const char *path)
 {
-    wchar_t full[WEB_URL_MAX + WEB_URL_MAX];
-    wchar_t relative[WEB_URL_MAX];
-    if (!widen_ascii(path, relative, WEB_URL_MAX))
+    // A file's path can outgrow the base: a long Korean name triples in percent-encoding.
+    enum { PATH_MAX_CHARS = WEB_URL_MAX * 3 };
+    wchar_t relative[PATH_MAX_CHARS];
+    wchar_t full[WEB_URL_MAX + PATH_MAX_CHARS];
+    if (!widen_ascii(path, relative, PATH_MAX_CHARS))
         return nullptr;
-    if (_snwprintf(full, WEB_URL_MAX * 2, L"%ls%ls", c->base_path, relative) < 0)
+    int length = _snwprintf(full, WEB_URL_MAX + PATH_MAX_CHARS, L"%ls%ls", c->base_path, relative);
+    if (length < 0 || length >= WEB_URL_MAX + PATH_MAX_CHARS)
         return nullptr;
-    full[WEB_URL_MAX * 2 - 1] = 0;
     HINTERNET request =
         WinHttpOpenRequest(c->connection, L"GET", full, nullptr, WINHTTP_NO_REFERER,
                            WINHTTP_DEFAULT_ACCEPT_TYPES, c->https ? WINHTTP_FLAG_SECURE : 0);

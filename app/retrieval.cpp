@@ -8,7 +8,6 @@
 #include "app/web_retrieval.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_list.h"
-#include "catalogue/web_library.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "res/texts.h"
@@ -85,11 +84,6 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
                         volatile LONG *abandon)
 {
     memset(result, 0, sizeof *result);
-    // With a library address the socket protocols are not tried at all.
-    if (web_library_in_force()) {
-        retrieve_catalogue_over_web(result, progress, context);
-        return;
-    }
     g_progress = progress;
     g_progress_context = context;
 
@@ -107,9 +101,13 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
     static field_list records;
     memset(&records, 0, sizeof records);
     g_attempt = 1;
-    int ok = fetch_over(result->first_protocol, &records);
-    int used = result->first_protocol;
-    if (!ok && !(abandon && *abandon)) {
+    // With a library address the catalogue comes over the web alone: the socket protocols
+    // are not tried at all. What follows the records is the same for every way they came.
+    int web = web_library_in_force();
+    int ok = web ? fetch_catalogue_over_web(&records, progress, context)
+                 : fetch_over(result->first_protocol, &records);
+    int used = web ? PROTOCOL_WEB : result->first_protocol;
+    if (!ok && !web && !(abandon && *abandon)) {
         result->fell_back = 1;
         g_attempt = 2;
         memset(&records, 0, sizeof records);
@@ -123,7 +121,9 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
     g_progress = nullptr;
     g_progress_context = nullptr;
 
-    if (result->ok && result->fell_back)
+    if (web)
+        log_web_retrieval(result);
+    else if (result->ok && result->fell_back)
         run_log(TEXT_LOG_CATALOGUE_FELL_BACK_FORMAT, protocol_name(result->first_protocol),
                 protocol_name(used), result->entries);
     else if (result->ok)

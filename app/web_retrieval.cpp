@@ -10,6 +10,7 @@
 
 // Written by the retrieval, read by the window once the retrieval handed its result over.
 static char g_line[LIBRARY_URL_MAX + 512];
+static int g_fetched;  // the last fetch brought records
 
 void take_library_url(const char *cmdline_url)
 {
@@ -39,45 +40,48 @@ static int refused_line()
     return 1;
 }
 
-void retrieve_catalogue_over_web(retrieval_result *result, retrieval_progress progress,
-                                 void *context)
+int fetch_catalogue_over_web(field_list *records, retrieval_progress progress, void *context)
 {
-    memset(result, 0, sizeof *result);
     g_line[0] = 0;
-    release_catalogue();
-    if (refused_line()) {
-        run_log("%s", g_line);
-        return;
-    }
+    g_fetched = 0;
+    if (refused_line())
+        return 0;
     const char *url = g_web_library.address.url;
     char proxy[WEB_PROXY_TEXT_MAX + 64];
-    char reason[256];
     int outcome = open_web_library();
     web_proxy_description(proxy, sizeof proxy);
     web_response response;
     memset(&response, 0, sizeof response);
-    static field_list records;
-    memset(&records, 0, sizeof records);
     if (outcome == WEB_OK) {
         char text[sizeof g_line];
         snprintf(text, sizeof text, TEXT_CONNECTING_WEB_FORMAT, url, proxy);
         tell(progress, context, text);
-        outcome = fetch_catalogue_web(&records, &response);
+        outcome = fetch_catalogue_web(records, &response);
     }
     if (outcome == WEB_OK) {
-        build_catalogue(&records);
-        result->entries = g_catalogue_count;
-        result->ok = g_catalogue_count > 0;
-        if (!result->ok)
-            outcome = WEB_RECORD_LIMITS;
-    }
-    if (result->ok) {
         snprintf(g_line, sizeof g_line, TEXT_WEB_SOURCE_FORMAT, url, proxy);
+        g_fetched = 1;
+        return 1;
+    }
+    char reason[256];
+    web_failure_text(outcome, &response, reason, sizeof reason);
+    snprintf(g_line, sizeof g_line, TEXT_WEB_CATALOGUE_FAILED_FORMAT, reason, url, proxy);
+    return 0;
+}
+
+void log_web_retrieval(const retrieval_result *result)
+{
+    const char *url = g_web_library.address.url;
+    char proxy[WEB_PROXY_TEXT_MAX + 64];
+    web_proxy_description(proxy, sizeof proxy);
+    if (result->ok) {
         run_log(TEXT_LOG_WEB_CATALOGUE_FORMAT, url, result->entries, proxy);
         return;
     }
-    web_failure_text(outcome, &response, reason, sizeof reason);
-    snprintf(g_line, sizeof g_line, TEXT_WEB_CATALOGUE_FAILED_FORMAT, reason, url, proxy);
+    // Records that came but made no entry (every one nameless) are a catalogue refused too.
+    if (g_fetched)
+        snprintf(g_line, sizeof g_line, TEXT_WEB_CATALOGUE_FAILED_FORMAT, TEXT_WEB_RECORD_LIMITS,
+                 url, proxy);
     run_log("%s", g_line);
 }
 

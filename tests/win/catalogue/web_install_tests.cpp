@@ -284,7 +284,7 @@ TEST_F(LibraryUrl, AnUnreadablePolicyStopsTheSearchAndFetchesNothing)
     EXPECT_TRUE(web_library_in_force()) << "no fall back to the socket protocols";
     EXPECT_EQ(WEB_REFUSED_UNREADABLE, g_web_library.refusal);
     retrieval_result result;
-    retrieve_catalogue_over_web(&result, nullptr, nullptr);
+    retrieve_catalogue(&result, nullptr, nullptr, nullptr);
     EXPECT_FALSE(result.ok);
     EXPECT_STREQ(TEXT_WEB_URL_UNREADABLE, web_retrieval_line());
     set_web_library(nullptr);

@@ -95,7 +95,7 @@ static void show_web_source(HWND window)
 {
     char now[512] = {0};
     GetDlgItemTextA(window, ID_MESSAGE_LINE, now, sizeof now);
-    char line[LIBRARY_URL_MAX + 1024];
+    char line[LIBRARY_URL_MAX + 2048];
     if (strcmp(now, g_initial_message) == 0)
         snprintf(line, sizeof line, "%s", web_retrieval_line());
     else

@@ -9,7 +9,7 @@
 #include "res/texts.h"
 
 // Written by the retrieval, read by the window once the retrieval handed its result over.
-static char g_line[LIBRARY_URL_MAX + 512];
+static char g_line[LIBRARY_URL_MAX + 1024];
 static int g_fetched;  // the last fetch brought records
 
 void take_library_url(const char *cmdline_url)

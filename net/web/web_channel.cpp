@@ -180,7 +180,8 @@ static void decide_proxy(web_channel *c, const wchar_t *url)
 // and a system that does not know 1.3 refuses the pair, so 1.2 alone is asked then.
 static void configure_session(HINTERNET session)
 {
-    WinHttpSetTimeouts(session, g_net_timeouts.file_connect_ms, g_net_timeouts.file_connect_ms,
+    // A name lookup gets the receive's patience: an office's resolver is slower than a connect.
+    WinHttpSetTimeouts(session, g_net_timeouts.file_receive_ms, g_net_timeouts.file_connect_ms,
                        g_net_timeouts.file_receive_ms, g_net_timeouts.file_receive_ms);
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
     if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {

@@ -9,9 +9,9 @@
 #include "net/transfer_bound.h"
 #include "res/texts.h"
 
-// Pieces of this size are asked of WinHTTP: large enough that a fast link is not held up by
-// the calls, small enough that the rate bound and the progress see the transfer move.
-enum { READ_PIECE = 256 * 1024 };
+// The body goes to the sink in pieces of up to READ_PIECE: a piece is handed on once less
+// than FLUSH_ROOM is left, more than WinHTTP ever gives at once.
+enum { READ_PIECE = 1024 * 1024, FLUSH_ROOM = 64 * 1024 };
 
 static const wchar_t USER_AGENT[] = L"Pavoset";
 
@@ -421,32 +421,40 @@ struct body_state {
 };
 
 // The body of an accepted answer into the sink, under the rate bound and the size limit.
+// WinHTTP gives the body a few KiB at a time (what has arrived); the sink gets it in pieces of
+// up to READ_PIECE, since one write per few KiB costs more than the transfer itself. Bytes
+// held when a transfer fails are not counted as received: a continuation asks for them again.
 static int read_body(const web_channel *c, HINTERNET request, const web_request *q,
                      const body_state *b, transfer_bound *bound, char *piece, web_response *r)
 {
+    DWORD held = 0;
     for (;;) {
         // What has arrived, not a full piece: Wine's WinHttpReadData waits to fill the buffer,
         // and a trickle must be seen as it comes.
         DWORD available = 0, got = 0;
+        DWORD room = (DWORD)READ_PIECE - held;
         if (!WinHttpQueryDataAvailable(request, &available) ||
             (available > 0 &&
-             !WinHttpReadData(request, piece,
-                              available < (DWORD)READ_PIECE ? available : (DWORD)READ_PIECE,
-                              &got))) {
+             !WinHttpReadData(request, piece + held, available < room ? available : room, &got))) {
             DWORD error = GetLastError();
             return fail(r, outcome_of_error(c, error), error);
         }
-        if (got == 0)
-            break;
+        uint64_t total = r->received + held + got;
         // Bytes past the announced length are no part of the body (Wine's WinHTTP passes on
         // what a server sends beyond it).
-        if (b->announced != WEB_SIZE_UNKNOWN && r->received + got > b->announced)
+        if (b->announced != WEB_SIZE_UNKNOWN && total > b->announced)
             return fail(r, WEB_LONG_BODY, 0);
-        if (r->received + got > b->limit)
+        if (total > b->limit)
             return fail(r, b->exact ? WEB_LONG_BODY : WEB_TOO_LARGE, 0);
-        if (!q->sink(q->context, piece, got))
-            return fail(r, WEB_SINK_FAILED, 0);
-        r->received += got;
+        held += got;
+        if (held > 0 && (got == 0 || (DWORD)READ_PIECE - held < (DWORD)FLUSH_ROOM)) {
+            if (!q->sink(q->context, piece, held))
+                return fail(r, WEB_SINK_FAILED, 0);
+            r->received += held;
+            held = 0;
+        }
+        if (got == 0)
+            break;
         if (!transfer_bound_note(bound, got, GetTickCount64()))
             return fail(r, WEB_TOO_SLOW, 0);
     }

@@ -1,5 +1,6 @@
 // The command line: the mode a run is in and what came with it.
 #pragma once
+#include "settings/library_url.h"
 #include "settings/server_address.h"
 
 enum run_mode {
@@ -20,6 +21,9 @@ struct command_line {
     int host_too_long;               // -ip's host did not fit
     int scheduled;                   // -scheduled: run only when machine policy allows it
     char unknown[OPTION_TEXT_SIZE];  // the first word not understood, empty when none
+    int url_given;                   // -url URL came with an address (every mode)
+    char url[LIBRARY_URL_MAX];       // that address
+    int url_too_long;                // -url's address did not fit
 };
 
 // Options are words separated by blanks, in any case: -install, -check, -scheduled,

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/run_log.h"
+#include "app/web_retrieval.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_list.h"
 #include "catalogue/manifest_check.h"
@@ -102,9 +103,13 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
     static field_list records;
     memset(&records, 0, sizeof records);
     g_attempt = 1;
-    int ok = fetch_over(result->first_protocol, &records);
-    int used = result->first_protocol;
-    if (!ok && !(abandon && *abandon)) {
+    // With a library address the catalogue comes over the web alone: the socket protocols
+    // are not tried at all. What follows the records is the same for every way they came.
+    int web = web_library_in_force();
+    int ok = web ? fetch_catalogue_over_web(&records, progress, context)
+                 : fetch_over(result->first_protocol, &records);
+    int used = web ? PROTOCOL_WEB : result->first_protocol;
+    if (!ok && !web && !(abandon && *abandon)) {
         result->fell_back = 1;
         g_attempt = 2;
         memset(&records, 0, sizeof records);
@@ -122,7 +127,9 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
     g_progress = nullptr;
     g_progress_context = nullptr;
 
-    if (result->ok && result->fell_back)
+    if (web)
+        log_web_retrieval(result);
+    else if (result->ok && result->fell_back)
         run_log(TEXT_LOG_CATALOGUE_FELL_BACK_FORMAT, protocol_name(result->first_protocol),
                 protocol_name(used), result->entries);
     else if (result->ok)

@@ -5,7 +5,7 @@
 #pragma once
 #include <windows.h>
 
-enum { PROTOCOL_FRAMED = 0, PROTOCOL_TEXT = 1 };
+enum { PROTOCOL_FRAMED = 0, PROTOCOL_TEXT = 1, PROTOCOL_WEB = 2 };
 
 struct retrieval_result {
     int ok;              // 1: the catalogue holds the entries

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "server/library_export.h"
 #include "server/library_signing.h"
 #include "server/platform_files.h"
 #include "server/platform_process.h"
@@ -82,6 +83,24 @@ int main(int argc, char **argv)
         }
         std::fprintf(stderr, "pavoset-server: signed %d files, sequence %llu\n", result.files,
                      static_cast<unsigned long long>(result.sequence));
+        return 0;
+    }
+    if (!options.export_library_dir.empty()) {
+        export_request request;
+        request.library = options.export_library_dir;
+        request.out = options.export_out_dir;
+        request.key_path = options.key_path;
+        request.expires_days = options.expires_days;
+        request.now = static_cast<int64_t>(std::time(nullptr));
+        export_result result;
+        if (!export_library(request, &result, &error)) {
+            std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "pavoset-server: exported %d files (%d written, %llu bytes)%s\n",
+                     result.files, result.files_written,
+                     static_cast<unsigned long long>(result.bytes_written),
+                     result.has_manifest ? ", with the signed manifest" : "");
         return 0;
     }
     int status = run_server(options, &error);

@@ -30,8 +30,10 @@ struct server_options {
     bool as_service = false;         // started by the service manager (set by the registration)
     std::string make_key_path;       // --make-key: write a new signing key and exit
     std::string sign_dir;            // --sign: write the signed manifest of this folder and exit
-    std::string key_path;            // with --sign: the signing key
-    int expires_days = 0;            // with --sign: the manifest expires after N days (0 never)
+    std::string key_path;            // with --sign or --export: the signing key
+    int expires_days = 0;            // with --key: the manifest expires after N days (0 never)
+    std::string export_library_dir;  // --export: the library folder to write as a static folder
+    std::string export_out_dir;      // --export: the static folder a web server serves
 
     bool show_help = false;
     bool show_version = false;

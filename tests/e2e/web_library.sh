@@ -85,6 +85,23 @@ every_file_by_address() {
     return 1
 }
 
+# The headers packaging/nginx-pavoset.conf promises: a cache may keep a file forever, never
+# the catalogue or the manifest.
+cache_header_is() {  # path expected
+    local got
+    got=$(curl -sI --cacert "$TLS/ca.pem" "$HTTPS_URL${1#/}" | tr -d '\r' | sed -n 's/^Cache-Control: //Ip')
+    [ "$got" = "$2" ] && return 0
+    e2e_log "$1: Cache-Control '$got', wanted '$2'"
+    return 1
+}
+scenario web-cache-headers
+FIRST_FILE=$(cd "$WEB" && ls -d files/*/* | head -n 1)
+check "catalogue not cached" cache_header_is /catalogue.txt no-cache
+check "manifest not cached" cache_header_is /Pavoset.manifest no-cache
+check "files kept forever" cache_header_is "/$FIRST_FILE" "public, max-age=31536000, immutable"
+check "a half-written file never shown" test "$(curl -s -o /dev/null -w '%{http_code}' "${HTTP_URL}catalogue.txt.partial")" = 404
+scenario_end
+
 # ------------------------------------------------------------------ 1. http:// with a key
 scenario web-http-signed
 reg_set "$LIBRARY_URL_VALUE" "$HTTP_URL"

@@ -12,6 +12,7 @@ const char USAGE_TEXT[] =
     "\r\n"
     TEXT_USAGE_WINDOW "\r\n"
     TEXT_USAGE_IP "\r\n"
+    TEXT_USAGE_URL "\r\n"
     TEXT_USAGE_INSTALL "\r\n"
     TEXT_USAGE_CHECK "\r\n"
     TEXT_USAGE_HELP "\r\n"
@@ -53,6 +54,21 @@ static void note_unknown(command_line *out, const char *word)
     }
 }
 
+// The address after "-url": a word of its own, longer than the other options may be.
+static void take_url(const char *text, size_t *position, command_line *out)
+{
+    size_t length = 0;
+    char url[LIBRARY_URL_MAX + 1];
+    if (!next_word(text, position, url, sizeof url, &length)) {
+        note_unknown(out, "-url");
+    } else if (length >= LIBRARY_URL_MAX) {
+        out->url_too_long = 1;
+    } else {
+        memcpy(out->url, url, length + 1);
+        out->url_given = 1;
+    }
+}
+
 void parse_command_line(const char *text, command_line *out)
 {
     memset(out, 0, sizeof *out);
@@ -76,6 +92,8 @@ void parse_command_line(const char *text, command_line *out)
         } else if (strcmp(word, "-?") == 0 || strcmp(word, "/?") == 0 ||
                    strcasecmp(word, "-help") == 0) {
             other_mode = MODE_HELP;
+        } else if (strcasecmp(word, "-url") == 0) {
+            take_url(text, &position, out);
         } else if (strcasecmp(word, "-ip") == 0) {
             if (!next_word(text, &position, word, sizeof word, &length)) {
                 note_unknown(out, "-ip");

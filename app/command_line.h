@@ -1,5 +1,6 @@
 // The command line: the mode a run is in and what came with it.
 #pragma once
+#include "settings/library_url.h"
 #include "settings/server_address.h"
 
 enum run_mode {
@@ -17,10 +18,13 @@ struct command_line {
     char host[SERVER_HOST_SIZE];     // its host, blanks removed
     int host_too_long;               // -ip's host did not fit
     char unknown[OPTION_TEXT_SIZE];  // the first word not understood, empty when none
+    int url_given;                   // -url came with an address (every mode)
+    char url[LIBRARY_URL_MAX];       // that address
+    int url_too_long;                // -url's address did not fit
 };
 
-// Options are words separated by blanks, in any case: -install, -check, -ip HOST, -?,
-// -help. In the window mode "-ip" keeps its old reading (read_ip_option: everything after
+// Options are words separated by blanks, in any case: -install, -check, -ip HOST, -url URL,
+// -?, -help. In the window mode "-ip" keeps its old reading (read_ip_option: everything after
 // it is the host) and only the words before it are checked.
 void parse_command_line(const char *text, command_line *out);
 

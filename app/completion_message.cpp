@@ -36,6 +36,8 @@ const char *failure_reason_text(int reason)
         return TEXT_REASON_READ_ONLY;
     case INSTALL_LOCKED:
         return TEXT_REASON_LOCKED;
+    case INSTALL_TOO_SLOW:
+        return TEXT_REASON_TOO_SLOW;
     default:
         return TEXT_REASON_OTHER;
     }

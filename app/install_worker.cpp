@@ -9,6 +9,9 @@
 #include "catalogue/framed_install.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
+#include "catalogue/web_install.h"
+#include "catalogue/web_library.h"
+#include "app/web_retrieval.h"
 #include "res/resource.h"
 #include "res/texts.h"
 
@@ -36,7 +39,9 @@ DWORD WINAPI install_worker(LPVOID parameter)
     install_report report;
     memset(&report, 0, sizeof report);
     int installed = 0;
-    if (g_protocol_preference)
+    if (web_library_in_force())
+        installed = install_over_web(main_window, folder, list_view, &report, log_web_note);
+    else if (g_protocol_preference)
         installed = install_over_text(main_window, folder, list_view, &report);
     else if (main_window)
         installed = install_over_framed(main_window, folder, list_view, &report);

@@ -13,9 +13,11 @@
 #include "app/ip_option.h"
 #include "app/run_log.h"
 #include "app/server_resolution.h"
+#include "app/web_retrieval.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_split.h"
 #include "catalogue/manifest_check.h"
+#include "catalogue/web_library.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "res/texts.h"
@@ -87,6 +89,20 @@ static void set_commands_enabled(HWND window, int enabled)
     set_settings_menu_enabled(window, enabled);
 }
 
+// Where the library came from leads the message line; the signature's verdict, when there is
+// one, follows it.
+static void show_web_source(HWND window)
+{
+    char now[512] = {0};
+    GetDlgItemTextA(window, ID_MESSAGE_LINE, now, sizeof now);
+    char line[LIBRARY_URL_MAX + 1024];
+    if (strcmp(now, g_initial_message) == 0)
+        snprintf(line, sizeof line, "%s", web_retrieval_line());
+    else
+        snprintf(line, sizeof line, "%s%s", web_retrieval_line(), now);
+    SetDlgItemTextA(window, ID_MESSAGE_LINE, line);
+}
+
 // The end of a refresh, on the user-interface thread, whatever the retrieval's outcome.
 static void finish_refresh(HWND window, const retrieval_result *result)
 {
@@ -98,7 +114,8 @@ static void finish_refresh(HWND window, const retrieval_result *result)
     }
     if (!result->ok) {
         set_commands_enabled(window, 1);
-        SetDlgItemTextA(window, ID_MESSAGE_LINE, TEXT_NO_CONNECTION_LINE);
+        SetDlgItemTextA(window, ID_MESSAGE_LINE,
+                        web_library_in_force() ? web_retrieval_line() : TEXT_NO_CONNECTION_LINE);
         MessageBoxA(window, TEXT_COMMUNICATION_FAILURE, TEXT_ERROR_CAPTION, MB_OK);
         return;
     }
@@ -107,6 +124,8 @@ static void finish_refresh(HWND window, const retrieval_result *result)
     g_first_install_marker = first_install_marker(g_list_view);
     // The publisher's signature, where one is required, is settled before Download is offered.
     check_library_signature(window);
+    if (web_library_in_force())
+        show_web_source(window);
     set_commands_enabled(window, 1);
 }
 
@@ -231,6 +250,7 @@ static void on_create(HWND window)
                                         g_cmdline_address_flag ? g_cmdline_host : nullptr);
     run_log(TEXT_LOG_SERVER_ADDRESS_FORMAT, g_server_address.host, (unsigned)g_server_address.port,
             address_source_text(source));
+    take_library_url(g_cmdline_url[0] ? g_cmdline_url : nullptr);
     set_commands_enabled(window, 0);
     SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);
 }

@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "app/run_log.h"
+#include "app/web_retrieval.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/field_list.h"
+#include "catalogue/web_library.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "res/texts.h"
@@ -83,6 +85,11 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
                         volatile LONG *abandon)
 {
     memset(result, 0, sizeof *result);
+    // With a library address the socket protocols are not tried at all.
+    if (web_library_in_force()) {
+        retrieve_catalogue_over_web(result, progress, context);
+        return;
+    }
     g_progress = progress;
     g_progress_context = context;
 

@@ -21,6 +21,9 @@
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
+#include "catalogue/web_install.h"
+#include "catalogue/web_library.h"
+#include "app/web_retrieval.h"
 #include "res/texts.h"
 
 // The install passes work through the main window's controls (rows, progress, current
@@ -77,8 +80,10 @@ static int install_rows(HWND window, HWND list)
 
     install_report report;
     memset(&report, 0, sizeof report);
-    int installed = g_protocol_preference ? install_over_text(window, folder, list, &report)
-                                          : install_over_framed(window, folder, list, &report);
+    int installed = web_library_in_force()
+                        ? install_over_web(window, folder, list, &report, log_web_note)
+                    : g_protocol_preference ? install_over_text(window, folder, list, &report)
+                                            : install_over_framed(window, folder, list, &report);
     log_install_pass(list, &before, &report, installed, echo);
 
     // The outcome is the folder as it is now, not what the pass believes of itself.
@@ -89,11 +94,12 @@ static int install_rows(HWND window, HWND list)
     return EXIT_ALL_MATCH;
 }
 
-int run_unattended(int mode, const char *cmdline_host)
+int run_unattended(int mode, const char *cmdline_host, const char *cmdline_url)
 {
     int source = resolve_server_address(&g_server_address, cmdline_host);
     run_log(TEXT_LOG_SERVER_ADDRESS_FORMAT, g_server_address.host, (unsigned)g_server_address.port,
             address_source_text(source));
+    take_library_url(cmdline_url);
 
     HWND window = CreateDialogParamA(g_instance, MAKEINTRESOURCEA(MAIN_DIALOG_ID), nullptr,
                                      hidden_window_proc, 0);
@@ -112,13 +118,18 @@ int run_unattended(int mode, const char *cmdline_host)
     retrieval_result result;
     retrieve_catalogue(&result, nullptr, nullptr, nullptr);
     int code;
-    if (!result.ok) {
+    if (!result.ok && web_library_in_force()) {
+        console_line(web_retrieval_line());
+        code = EXIT_NO_CATALOGUE;
+    } else if (!result.ok) {
         char line[200];
         snprintf(line, sizeof line, TEXT_CONSOLE_NO_CATALOGUE_FORMAT, g_server_address.host,
                  (unsigned)g_server_address.port);
         console_line(line);
         code = EXIT_NO_CATALOGUE;
     } else {
+        if (web_library_in_force())
+            console_line(web_retrieval_line());
         fill_catalogue_rows(list);
         // A library its publisher's signature does not cover counts as no catalogue at all.
         check_library_signature(nullptr);

@@ -63,10 +63,12 @@ static int run_without_window(const command_line *options, int first_instance)
 {
     console_open();
     int code;
-    if (options->unknown[0] || options->host_too_long) {
+    if (options->unknown[0] || options->host_too_long || options->url_too_long) {
         char line[OPTION_TEXT_SIZE + 96];
         if (options->host_too_long)
             snprintf(line, sizeof line, TEXT_CONSOLE_HOST_TOO_LONG);
+        else if (options->url_too_long)
+            snprintf(line, sizeof line, TEXT_CONSOLE_URL_TOO_LONG);
         else
             snprintf(line, sizeof line, TEXT_CONSOLE_UNKNOWN_OPTION_FORMAT, options->unknown);
         console_line(line);
@@ -77,7 +79,8 @@ static int run_without_window(const command_line *options, int first_instance)
         run_log(TEXT_LOG_ALREADY_RUNNING);
         code = EXIT_ALREADY_RUNNING;
     } else {
-        code = run_unattended(options->mode, options->host_given ? options->host : nullptr);
+        code = run_unattended(options->mode, options->host_given ? options->host : nullptr,
+                              options->url_given ? options->url : nullptr);
     }
     char summary[64];
     snprintf(summary, sizeof summary, TEXT_CONSOLE_EXIT_CODE_FORMAT, code);
@@ -117,6 +120,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line_text, int)
     } else {
         run_log(TEXT_LOG_START_FORMAT, PAVOSET_VERSION, mode_name(options.mode),
                 first_instance ? "" : TEXT_LOG_OTHER_INSTANCE);
+        if (options.mode == MODE_WINDOW && options.url_too_long)
+            MessageBoxA(nullptr, TEXT_CONSOLE_URL_TOO_LONG, "Pavoset.exe", MB_OK | MB_ICONWARNING);
+        if (options.mode == MODE_WINDOW && options.url_given)
+            memcpy(g_cmdline_url, options.url, sizeof g_cmdline_url);
         if (options.mode == MODE_WINDOW)
             code =
                 run_window(instance, command_line_text ? command_line_text : "", options.unknown);

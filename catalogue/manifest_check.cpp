@@ -7,6 +7,7 @@
 #include "catalogue/decimal_text.h"
 #include "catalogue/manifest_fetch.h"
 #include "catalogue/signature_verify.h"
+#include "catalogue/web_library.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
 #include "res/resource.h"
@@ -86,8 +87,9 @@ static uint64_t unix_now()
 
 static int fetch_verdict(char **text, int *length)
 {
-    int fetched = g_protocol_preference ? fetch_manifest_text(text, length)
-                                        : fetch_manifest_framed(g_framed_session, text, length);
+    int fetched = web_library_in_force()  ? fetch_manifest_web(text, length)
+                  : g_protocol_preference ? fetch_manifest_text(text, length)
+                                          : fetch_manifest_framed(g_framed_session, text, length);
     if (fetched == MANIFEST_FETCHED)
         return VERDICT_VERIFIED;
     if (fetched == MANIFEST_ABSENT)

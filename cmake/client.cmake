@@ -20,17 +20,17 @@ function(pavoset_glob out)
   set(${out} ${kept} PARENT_SCOPE)
 endfunction()
 
-# Networking: text channel and framed channel, plus the shared server address.
+# Networking: text, framed and web channels, plus the shared server address.
 pavoset_glob(net_sources ${CMAKE_SOURCE_DIR}/net/*.cpp ${CMAKE_SOURCE_DIR}/net/text/*.cpp
-             ${CMAKE_SOURCE_DIR}/net/framed/*.cpp)
+             ${CMAKE_SOURCE_DIR}/net/framed/*.cpp ${CMAKE_SOURCE_DIR}/net/web/*.cpp)
 add_library(pavoset_net STATIC ${net_sources} ${CMAKE_SOURCE_DIR}/settings/server_address.cpp)
-target_link_libraries(pavoset_net PUBLIC pavoset_core ws2_32 shell32 bcrypt)
+target_link_libraries(pavoset_net PUBLIC pavoset_core ws2_32 shell32 bcrypt winhttp)
 
 # Catalogue, comparison, installers, ledger; the registry store and offline configuration.
 pavoset_glob(catalogue_sources ${CMAKE_SOURCE_DIR}/catalogue/*.cpp)
 add_library(pavoset_catalogue STATIC ${catalogue_sources}
   ${CMAKE_SOURCE_DIR}/settings/registry_store.cpp ${CMAKE_SOURCE_DIR}/settings/offline_config.cpp
-  ${CMAKE_SOURCE_DIR}/settings/publisher_key.cpp)
+  ${CMAKE_SOURCE_DIR}/settings/publisher_key.cpp ${CMAKE_SOURCE_DIR}/settings/library_url.cpp)
 target_link_libraries(pavoset_catalogue PUBLIC pavoset_net advapi32 comctl32 user32)
 
 # Settings user interface: the address control and the settings dialog.

@@ -148,7 +148,7 @@ if [ "$WEB" = 1 ] && command -v nginx >/dev/null && command -v openssl >/dev/nul
     make_test_ca "$WORK/tls" || { cat "$WORK/tls/openssl.log" >&2; exit 1; }
     WEB_PORT=$(free_port) || exit 1
     start_static_nginx "$WORK/tls" "$WORK/web" "$WEB_PORT" https || exit 1
-    WEB_URL="https://127.0.0.1:$WEB_PORT/"
+    WEB_URL="https://localhost:$WEB_PORT/"
     trust_test_ca "$WORK/tls/ca.pem" || { echo "install_bench: could not trust the test CA" >&2; exit 1; }
     echo "web channel: nginx over HTTPS on $WEB_URL (TLS 1.3, test CA trusted in the prefix)"
     run_client "$CLIENT" "$RUNS" "$WEB_URL"
@@ -158,7 +158,7 @@ if [ "$WEB" = 1 ] && command -v nginx >/dev/null && command -v openssl >/dev/nul
     printf 'cacert = "%s"\n' "$WORK/tls/ca.pem" >>"$WORK/curl-web.cfg"
     for dir in "$WORK"/web/files/*/; do
         for f in "$dir"*; do
-            printf 'url = "%s%s"\noutput = "%s/curl/%s"\n' "$WEB_URL" \
+            printf 'url = "https://127.0.0.1:%s/%s"\noutput = "%s/curl/%s"\n' "$WEB_PORT" \
                 "$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1]))' "${f#"$WORK/web/"}")" \
                 "$WORK" "$(basename "$f")" >>"$WORK/curl-web.cfg"
         done

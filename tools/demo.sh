@@ -131,7 +131,7 @@ if [ $HTTPS = 1 ]; then
     make_test_ca "$WORK/tls" || { cat "$WORK/tls/openssl.log" >&2; die "could not make the test CA"; }
     PORT=$(free_port) || die "no free port"
     start_static_nginx "$WORK/tls" "$WORK/web" "$PORT" https || die "nginx did not start"
-    LIBRARY_URL="https://127.0.0.1:$PORT/"
+    LIBRARY_URL="https://localhost:$PORT/"
     say "web server: nginx on $LIBRARY_URL (packaging/nginx-pavoset.conf), serving $(ls "$WORK/web/files" | wc -l) files, pid $NGINX_PID"
 else
     if port_in_use 5757 || ! start_server 5757; then

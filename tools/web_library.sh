@@ -11,6 +11,11 @@
 #                                     block (say "limit_rate 2m;"). Access log: DIR/access.log
 #   start_forward_proxy DIR PORT      tinyproxy on 127.0.0.1:PORT; its log: DIR/proxy.log
 #   web_library_down                  stops what the above started
+#   trust_test_ca CAFILE              the CA into the current WINEPREFIX's Root store (trust_ca.exe)
+#   set_user_proxy HOST:PORT|""       the user's proxy in that prefix, or none (user_proxy.exe)
+#
+# Under Wine 8, WinHTTP matches a certificate against DNS names only, so the clients use
+# https://localhost:PORT/ (the certificate names localhost; nginx listens on 127.0.0.1).
 
 [ "${BASH_SOURCE[0]}" = "$0" ] && exit 0
 
@@ -108,6 +113,32 @@ CONF
     done
     cat "$dir/proxy.out" >&2
     return 1
+}
+
+# The Windows helpers of the build that tools/wine/env.sh chose.
+web_tool() {  # name
+    local exe="${PAVOSET_E2E_WIN_BUILD:-$PAVOSET_WIN_BUILD}/tools/$1.exe"
+    [ -f "$exe" ] || { echo "web_library: $exe is not built" >&2; return 1; }
+    printf '%s' "$exe"
+}
+
+trust_test_ca() {
+    local exe out
+    exe=$(web_tool trust_ca) || return 1
+    out=$(wine "$exe" "$(winepath -w "$1" 2>/dev/null)" 2>/dev/null | tr -d '\r')
+    grep -q trusted <<<"$out" && return 0
+    printf 'trust_ca: %s\n' "$out" >&2
+    return 1
+}
+
+set_user_proxy() {
+    local exe
+    exe=$(web_tool user_proxy) || return 1
+    if [ -n "$1" ]; then
+        wine "$exe" "$1" >/dev/null 2>&1
+    else
+        wine "$exe" -none >/dev/null 2>&1
+    fi
 }
 
 web_library_down() {

@@ -41,7 +41,7 @@ next_port HTTP_PORT && next_port HTTPS_PORT && next_port PROXY_PORT || setup_fai
 start_static_nginx "$TLS" "$WEB" "$HTTP_PORT" http || setup_failed web-library-nginx-http
 start_static_nginx "$TLS" "$WEB" "$HTTPS_PORT" https || setup_failed web-library-nginx-https
 HTTP_URL="http://127.0.0.1:$HTTP_PORT/"
-HTTPS_URL="https://127.0.0.1:$HTTPS_PORT/"
+HTTPS_URL="https://localhost:$HTTPS_PORT/"
 ACCESS_LOG="$TLS/access.log"
 e2e_log "nginx: $HTTP_URL and $HTTPS_URL serving $WEB"
 
@@ -89,7 +89,7 @@ every_file_by_address() {
 # the catalogue or the manifest.
 cache_header_is() {  # path expected
     local got
-    got=$(curl -sI --cacert "$TLS/ca.pem" "$HTTPS_URL${1#/}" | tr -d '\r' | sed -n 's/^Cache-Control: //Ip')
+    got=$(curl -sI --cacert "$TLS/ca.pem" "https://127.0.0.1:$HTTPS_PORT$1" | tr -d '\r' | sed -n 's/^Cache-Control: //Ip')
     [ "$got" = "$2" ] && return 0
     e2e_log "$1: Cache-Control '$got', wanted '$2'"
     return 1
@@ -164,8 +164,8 @@ access_mark
 run_unattended -install -url "$HTTPS_URL"
 check "installed: exit 0" exit_code_is 0
 check_all_installed "$LIBRARY"
-PROXIED=$(tail -c +$((PROXY_MARK + 1)) "$TLS/proxy.log" | grep -c "CONNECT 127.0.0.1:$HTTPS_PORT")
-e2e_log "the proxy carried $PROXIED tunnels to 127.0.0.1:$HTTPS_PORT"
+PROXIED=$(tail -c +$((PROXY_MARK + 1)) "$TLS/proxy.log" | grep -c "CONNECT localhost:$HTTPS_PORT")
+e2e_log "the proxy carried $PROXIED tunnels to localhost:$HTTPS_PORT"
 check "the proxy carried the requests" test "$PROXIED" -ge 1
 check "the run log names the proxy" run_log_has "127.0.0.1:$PROXY_PORT"
 check "every file fetched by its address" every_file_by_address
@@ -182,7 +182,7 @@ CDN_WEB="$E2E_DIR/cdn-web"
     setup_failed web-cdn-export
 next_port CDN_PORT || setup_failed web-cdn-ports
 start_static_nginx "$TLS" "$CDN_WEB" "$CDN_PORT" https "limit_rate 3m;" || setup_failed web-cdn-nginx
-CDN_URL="https://127.0.0.1:$CDN_PORT/"
+CDN_URL="https://localhost:$CDN_PORT/"
 cp "$CDN_WEB/catalogue.txt" "$E2E_DIR/catalogue-old.txt"
 
 # installed_from CATALOGUE: every file the catalogue names is in the install folder with that

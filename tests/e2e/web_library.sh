@@ -107,6 +107,7 @@ scenario web-http-signed
 reg_set "$LIBRARY_URL_VALUE" "$HTTP_URL"
 reg_set "$PUBLISHER_KEY_VALUE" "$PUBLISHER"
 access_mark
+run_log_mark
 check "main window" start_pavoset
 check "catalogue rows" wait_rows "$FILES"
 check "says verified" ua --timeout 20000 wait-text "$ID_MESSAGE_LINE" "$VERIFIED_TEXT"
@@ -161,12 +162,22 @@ check "the user's proxy set" set_user_proxy "127.0.0.1:$PROXY_PORT"
 reg_set "$PUBLISHER_KEY_VALUE" "$PUBLISHER"
 PROXY_MARK=$(stat -c %s "$TLS/proxy.log")
 access_mark
+run_log_mark
 run_unattended -install -url "$HTTPS_URL"
 check "installed: exit 0" exit_code_is 0
 check_all_installed "$LIBRARY"
-PROXIED=$(tail -c +$((PROXY_MARK + 1)) "$TLS/proxy.log" | grep -c "CONNECT localhost:$HTTPS_PORT")
-e2e_log "the proxy carried $PROXIED tunnels to localhost:$HTTPS_PORT"
-check "the proxy carried the requests" test "$PROXIED" -ge 1
+proxy_carried() {
+    local tunnels
+    tunnels=$(tail -c +$((PROXY_MARK + 1)) "$TLS/proxy.log" | grep -c "CONNECT localhost:$HTTPS_PORT ")
+    e2e_log "the proxy carried $tunnels tunnels to localhost:$HTTPS_PORT"
+    [ "$tunnels" -ge 1 ] && return 0
+    e2e_log "the proxy's log:"
+    tail -c +$((PROXY_MARK + 1)) "$TLS/proxy.log" | tail -n 20 | sed 's/^/    /'
+    e2e_log "the run log:"
+    run_log_since | sed 's/^/    /'
+    return 1
+}
+check "the proxy carried the requests" proxy_carried
 check "the run log names the proxy" run_log_has "127.0.0.1:$PROXY_PORT"
 check "every file fetched by its address" every_file_by_address
 check "the user's proxy cleared" set_user_proxy ""

@@ -118,29 +118,19 @@ RC=$CLIENT_RC
 stop_server
 
 # ---- the web channel: nginx over HTTPS, the client and curl from the same server
-# time_curl NAME CONFIG: curl -K CONFIG, RUNS times, timed as a whole process and once more
-# with an fsync of every file it wrote; prints the "NAME:" and "NAME+fsync:" lines.
-time_curl() {
-    local name=$1 cfg=$2 rc=0 run start fetched synced
-    : >"$WORK/$name.times"
-    for run in $(seq "$RUNS"); do
-        rm -rf "$WORK/curl" && mkdir -p "$WORK/curl"
-        start=$(date +%s.%N)
-        timeout 600 curl -s --fail -K "$cfg" || rc=$?
-        fetched=$(date +%s.%N)
-        sync "$WORK"/curl/*
-        synced=$(date +%s.%N)
-        echo "$start $fetched $synced" >>"$WORK/$name.times"
-    done
-    awk -v b="$LIB_BYTES" -v name="$name" -v what="$3" -v rc="$rc" '
-        function median(a, n,   i, j, t) {
-            for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
-            return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
-        { n++; fetch[n] = $2 - $1; synced[n] = $3 - $1 }
-        END { f = median(fetch, n); s = median(synced, n)
-              printf "%s: curl from %s into files: %.1f MB, median %.2f s = %.1f MB/s (curl exit %d)\n", name, what, b / 1e6, f, b / 1e6 / f, rc
-              printf "%s+fsync: the same, then fsync of every file: median %.2f s = %.1f MB/s\n", name, s, b / 1e6 / s }' \
-        "$WORK/$name.times"
+# The client and curl take turns, one run each at a time, so that a busy moment of a shared
+# machine does not fall on one side only.
+# curl_once CONFIG TIMES: one curl -K CONFIG into empty files, timed as a whole process and
+# again after an fsync of every file; appends "start fetched synced" to TIMES.
+curl_once() {
+    local start fetched synced
+    rm -rf "$WORK/curl" && mkdir -p "$WORK/curl"
+    start=$(date +%s.%N)
+    timeout 600 curl -s --fail -K "$1" || CURL_WEB_RC=$?
+    fetched=$(date +%s.%N)
+    sync "$WORK"/curl/*
+    synced=$(date +%s.%N)
+    echo "$start $fetched $synced" >>"$2"
 }
 
 if [ "$WEB" = 1 ] && command -v nginx >/dev/null && command -v openssl >/dev/null; then
@@ -150,12 +140,8 @@ if [ "$WEB" = 1 ] && command -v nginx >/dev/null && command -v openssl >/dev/nul
     start_static_nginx "$WORK/tls" "$WORK/web" "$WEB_PORT" https || exit 1
     WEB_URL="https://localhost:$WEB_PORT/"
     trust_test_ca "$WORK/tls/ca.pem" || { echo "install_bench: could not trust the test CA" >&2; exit 1; }
-    echo "web channel: nginx over HTTPS on $WEB_URL (TLS 1.3, test CA trusted in the prefix)"
-    run_client "$CLIENT" "$RUNS" "$WEB_URL"
-    tee -a "$WORK/client.txt" <"$WORK/run.txt"
-    [ "$CLIENT_RC" = 0 ] || RC=$CLIENT_RC
-    : >"$WORK/curl-web.cfg"
-    printf 'cacert = "%s"\n' "$WORK/tls/ca.pem" >>"$WORK/curl-web.cfg"
+    echo "web channel: nginx over HTTPS on $WEB_URL (test CA trusted in the prefix); client and curl take turns"
+    printf 'cacert = "%s"\n' "$WORK/tls/ca.pem" >"$WORK/curl-web.cfg"
     for dir in "$WORK"/web/files/*/; do
         for f in "$dir"*; do
             printf 'url = "https://127.0.0.1:%s/%s"\noutput = "%s/curl/%s"\n' "$WEB_PORT" \
@@ -163,8 +149,30 @@ if [ "$WEB" = 1 ] && command -v nginx >/dev/null && command -v openssl >/dev/nul
                 "$WORK" "$(basename "$f")" >>"$WORK/curl-web.cfg"
         done
     done
-    time_curl https-anchor "$WORK/curl-web.cfg" "the same nginx over HTTPS" | tee -a "$WORK/client.txt"
+    CURL_WEB_RC=0
+    : >"$WORK/web-runs.txt"
+    : >"$WORK/https-anchor.times"
+    for run in $(seq "$RUNS"); do
+        run_client "$CLIENT" 1 "$WEB_URL"
+        [ "$CLIENT_RC" = 0 ] || RC=$CLIENT_RC
+        sed -n "s|^web: run 1/1: |web: run $run/$RUNS: |p" "$WORK/run.txt" | tee -a "$WORK/web-runs.txt"
+        curl_once "$WORK/curl-web.cfg" "$WORK/https-anchor.times"
+    done
     web_library_down
+    # The same lines as the other channels' and the anchor's, for the summary below.
+    awk -v b="$LIB_BYTES" -v runs="$RUNS" -v rc="$CURL_WEB_RC" -v files="$FILES" '
+        function median(a, n,   i, j, t) {
+            for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+            return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
+        FILENAME ~ /web-runs/ { n++; fresh[n] = $5; refresh[n] = $11; if ($0 !~ /incomplete/) ok++; next }
+        { m++; fetch[m] = $2 - $1; synced[m] = $3 - $1 }
+        END { if (n) { f = median(fresh, n); r = median(refresh, n)
+                  printf "web: fresh install of %d files, %d/%d runs complete, %.1f MB, median %.2f s = %.1f MB/s\n", files, ok, runs, b / 1e6, f, b / 1e6 / f
+                  printf "web: no-change refresh (size and CRC-32 of every file), %.1f MB, median %.2f s = %.1f MB/s\n", b / 1e6, r, b / 1e6 / r }
+              f = median(fetch, m); s = median(synced, m)
+              printf "https-anchor: curl from the same nginx over HTTPS into files: %.1f MB, median %.2f s = %.1f MB/s (curl exit %d)\n", b / 1e6, f, b / 1e6 / f, rc
+              printf "https-anchor+fsync: the same, then fsync of every file: median %.2f s = %.1f MB/s\n", s, b / 1e6 / s }' \
+        "$WORK/web-runs.txt" "$WORK/https-anchor.times" | tee -a "$WORK/client.txt"
 fi
 
 # ---- lockstep server: one chunk per "NEXT"

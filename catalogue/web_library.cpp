@@ -161,6 +161,10 @@ void web_failure_text(int outcome, const web_response *response, char *out, int 
               outcome == WEB_PROXY_REFUSED))
         snprintf(out, capacity, TEXT_WEB_HTTP_STATUS_FORMAT, web_outcome_text(outcome),
                  (unsigned long)response->status);
+    else if (response && response->error)
+        // The system's error number, for whoever reads the log.
+        snprintf(out, capacity, TEXT_WEB_SYSTEM_ERROR_FORMAT, web_outcome_text(outcome),
+                 (unsigned long)response->error);
     else
         snprintf(out, capacity, "%s", web_outcome_text(outcome));
 }

@@ -146,6 +146,7 @@
 #define TEXT_WEB_SINK_FAILED "받은 내용을 저장하지 못했습니다"
 #define TEXT_WEB_RECORD_LIMITS "카탈로그의 파일 수가 허용 범위(1~15)를 벗어났습니다"
 #define TEXT_WEB_HTTP_STATUS_FORMAT "%s (HTTP %lu)"
+#define TEXT_WEB_SYSTEM_ERROR_FORMAT "%s (오류 %lu)"
 #define TEXT_WEB_HTTP_NEEDS_KEY_FORMAT " ♧ http:// 주소(%s)는 서명 키(PublisherKey)가 설정된 경우에만 사용합니다. 아무것도 받지 않았습니다."
 #define TEXT_WEB_URL_UNREADABLE " ♧ 라이브러리 주소 설정(LibraryUrl)을 읽을 수 없습니다. 아무것도 받지 않았습니다."
 #define TEXT_WEB_SOURCE_FORMAT " ♧ 웹 라이브러리 %s (%s)."

@@ -176,13 +176,28 @@ static void decide_proxy(web_channel *c, const wchar_t *url)
 
 // ---------------------------------------------------------------- the session
 
+// The proxy is given when the session is opened: Wine's WinHTTP ignores WINHTTP_OPTION_PROXY,
+// and Windows takes it either way.
+static HINTERNET open_session(const web_channel *c)
+{
+    if (!c->proxy_named)
+        return WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                           WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!c->proxy[0])
+        return WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                           WINHTTP_NO_PROXY_BYPASS, 0);
+    return WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_NAMED_PROXY, c->proxy,
+                       c->proxy_bypass[0] ? c->proxy_bypass : WINHTTP_NO_PROXY_BYPASS, 0);
+}
+
 int web_channel_open(web_channel *c, const char *base_url)
 {
     memset(c, 0, sizeof *c);
     if (!parse_base_url(c, base_url))
         return WEB_BAD_URL;
-    c->session = WinHttpOpen(USER_AGENT, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                             WINHTTP_NO_PROXY_BYPASS, 0);
+    // A first session asks the PAC script (it may fetch it); the one the requests use is
+    // opened with the proxy decided.
+    c->session = open_session(c);
     if (!c->session)
         return WEB_BAD_URL;
     WinHttpSetTimeouts(c->session, g_net_timeouts.file_connect_ms, g_net_timeouts.file_connect_ms,
@@ -191,6 +206,15 @@ int web_channel_open(web_channel *c, const char *base_url)
     if (!widen_ascii(base_url, url, WEB_URL_MAX))
         return WEB_BAD_URL;
     decide_proxy(c, url);
+    if (c->proxy_named) {
+        WinHttpCloseHandle(c->session);
+        c->session = open_session(c);
+        if (!c->session)
+            return WEB_BAD_URL;
+        WinHttpSetTimeouts(c->session, g_net_timeouts.file_connect_ms,
+                           g_net_timeouts.file_connect_ms, g_net_timeouts.file_receive_ms,
+                           g_net_timeouts.file_receive_ms);
+    }
     c->connection = WinHttpConnect(c->session, c->host, c->port, 0);
     return c->connection ? WEB_OK : WEB_BAD_URL;
 }
@@ -207,8 +231,12 @@ void web_channel_close(web_channel *c)
 
 // ---------------------------------------------------------------- one request
 
-static int outcome_of_error(DWORD error)
+static int outcome_of_error(const web_channel *c, DWORD error)
 {
+    // A tunnel the proxy refused (CONNECT answered 407 or 403) comes back from Wine's WinHTTP
+    // as a failed secure channel rather than as the proxy's status.
+    if (error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && c->proxy_named && c->proxy[0])
+        return WEB_PROXY_REFUSED;
     switch (error) {
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_INVALID_CA:
@@ -327,30 +355,23 @@ static HINTERNET open_request(web_channel *c, const char *path)
                            WINHTTP_DEFAULT_ACCEPT_TYPES, c->https ? WINHTTP_FLAG_SECURE : 0);
     if (!request)
         return nullptr;
+    // No request goes out that could follow a redirect from https to http.
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)) {
+        WinHttpCloseHandle(request);
+        return nullptr;
+    }
     // The user's Windows credentials go to whoever asks for them on the way (the office
     // proxy); nothing ever prompts.
     DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
     WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon);
-    if (c->proxy_named) {
-        WINHTTP_PROXY_INFO info;
-        memset(&info, 0, sizeof info);
-        if (c->proxy[0]) {
-            info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-            info.lpszProxy = c->proxy;
-            info.lpszProxyBypass = c->proxy_bypass[0] ? c->proxy_bypass : nullptr;
-        } else {
-            info.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
-        }
-        WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
-    }
     return request;
 }
 
 // Sends the request and reads the answer's head, answering a proxy's sign-in request once
 // with the user's Windows credentials. WEB_OK with the status in r->status.
-static int exchange(HINTERNET request, const wchar_t *headers, web_response *r)
+static int exchange(const web_channel *c, HINTERNET request, const wchar_t *headers,
+                    web_response *r)
 {
     int signed_in = 0;
     for (;;) {
@@ -358,7 +379,7 @@ static int exchange(HINTERNET request, const wchar_t *headers, web_response *r)
                                 headers ? (DWORD)-1L : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
             !WinHttpReceiveResponse(request, nullptr)) {
             DWORD error = GetLastError();
-            return fail(r, outcome_of_error(error), error);
+            return fail(r, outcome_of_error(c, error), error);
         }
         int present = 0;
         r->status = query_number(request, WINHTTP_QUERY_STATUS_CODE, &present);
@@ -387,14 +408,20 @@ struct body_state {
 };
 
 // The body of an accepted answer into the sink, under the rate bound and the size limit.
-static int read_body(HINTERNET request, const web_request *q, const body_state *b,
-                     transfer_bound *bound, char *piece, web_response *r)
+static int read_body(const web_channel *c, HINTERNET request, const web_request *q,
+                     const body_state *b, transfer_bound *bound, char *piece, web_response *r)
 {
     for (;;) {
-        DWORD got = 0;
-        if (!WinHttpReadData(request, piece, READ_PIECE, &got)) {
+        // What has arrived, not a full piece: Wine's WinHttpReadData waits to fill the buffer,
+        // and a trickle must be seen as it comes.
+        DWORD available = 0, got = 0;
+        if (!WinHttpQueryDataAvailable(request, &available) ||
+            (available > 0 &&
+             !WinHttpReadData(request, piece,
+                              available < (DWORD)READ_PIECE ? available : (DWORD)READ_PIECE,
+                              &got))) {
             DWORD error = GetLastError();
-            return fail(r, outcome_of_error(error), error);
+            return fail(r, outcome_of_error(c, error), error);
         }
         if (got == 0)
             break;
@@ -463,7 +490,7 @@ int web_get(web_channel *c, const web_request *q, web_response *r)
 
     wchar_t validator[WEB_VALIDATOR_MAX] = {0};
     HINTERNET request = open_request(c, q->path);
-    int outcome = request ? exchange(request, nullptr, r) : fail(r, WEB_BAD_URL, GetLastError());
+    int outcome = request ? exchange(c, request, nullptr, r) : fail(r, WEB_BAD_URL, GetLastError());
     body_state body = {WEB_SIZE_UNKNOWN, 0, 0};
     if (outcome == WEB_OK && downgraded(c, request))
         outcome = fail(r, WEB_REDIRECT_REFUSED, 0);
@@ -475,7 +502,7 @@ int web_get(web_channel *c, const web_request *q, web_response *r)
         // The validator that lets a continuation ask for the same bytes and nothing else.
         if (!query_text(request, WINHTTP_QUERY_ETAG, validator, WEB_VALIDATOR_MAX))
             query_text(request, WINHTTP_QUERY_LAST_MODIFIED, validator, WEB_VALIDATOR_MAX);
-        outcome = read_body(request, q, &body, &bound, piece, r);
+        outcome = read_body(c, request, q, &body, &bound, piece, r);
     }
     if (request)
         WinHttpCloseHandle(request);
@@ -491,7 +518,7 @@ int web_get(web_channel *c, const web_request *q, web_response *r)
         r->resumed = 1;
         r->error = 0;
         request = open_request(c, q->path);
-        outcome = request ? exchange(request, headers, r) : fail(r, WEB_BAD_URL, GetLastError());
+        outcome = request ? exchange(c, request, headers, r) : fail(r, WEB_BAD_URL, GetLastError());
         // 200 means the bytes changed since (If-Range): what came so far belongs to another file.
         if (outcome == WEB_OK && downgraded(c, request))
             outcome = fail(r, WEB_REDIRECT_REFUSED, 0);
@@ -502,25 +529,13 @@ int web_get(web_channel *c, const web_request *q, web_response *r)
         if (outcome == WEB_OK)
             outcome = judge_head(request, q, offset, &body, r);
         if (outcome == WEB_OK)
-            outcome = read_body(request, q, &body, &bound, piece, r);
+            outcome = read_body(c, request, q, &body, &bound, piece, r);
         if (request)
             WinHttpCloseHandle(request);
     }
     free(piece);
     r->outcome = outcome;
     return outcome;
-}
-
-int web_redirect_policy_refuses_downgrade(web_channel *c)
-{
-    HINTERNET request = open_request(c, "x");
-    if (!request)
-        return 0;
-    DWORD policy = 0, size = sizeof policy;
-    int ok = WinHttpQueryOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, &size) &&
-             policy == WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    WinHttpCloseHandle(request);
-    return ok;
 }
 
 const char *web_outcome_text(int outcome)

@@ -84,9 +84,5 @@ struct web_response {
 // One GET. The sink sees every byte once, in order; on failure the caller drops what it kept.
 int web_get(web_channel *channel, const web_request *request, web_response *response);
 
-// Whether a request of the channel refuses redirects from https to http (the option is set
-// on every request); for the tests, which cannot reach an https peer of their own.
-int web_redirect_policy_refuses_downgrade(web_channel *channel);
-
 // Words for the log and the message lines (res/texts.h).
 const char *web_outcome_text(int outcome);

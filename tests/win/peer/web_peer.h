@@ -1,0 +1,36 @@
+// A scripted HTTP/1.1 server on 127.0.0.1 for the web channel's tests, on a text_peer's
+// acceptor: paths served by rules, each of which can misbehave the way a broken server, a
+// cache or a trickling link does. Every request head is kept in text_peer::requests.
+#pragma once
+#include <winsock2.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "text_peer.h"
+
+struct web_rule {
+    std::string path;  // as requested, percent-encoded: "/catalogue.txt", "/files/..."
+    std::string bytes;
+    enum {
+        SERVE,             // 200 with Content-Length and an ETag; answers Range/If-Range with 206
+        STATUS,            // status (below) and nothing else
+        SHORT_BODY,        // Content-Length of the whole, half the bytes, then close
+        LONG_LENGTH,       // Content-Length and bytes 100 longer than the file
+        NO_LENGTH,         // no Content-Length: the bytes, then close
+        NO_LENGTH_LONGER,  // no Content-Length: the bytes and 100 more, then close
+        REDIRECT,          // 302 to location (below)
+        TRICKLE,           // Content-Length of the whole, then 16 bytes every 20 ms
+        DROP_ONCE,         // the first request gets half and a close; later ones are served
+        HUGE_LENGTH,       // announces 100 MB, sends 64 KiB, then close
+    } mode;
+    int status = 404;
+    std::string location;
+};
+
+// serve function for start_text_peer; rules are copied. An unknown path gets 404.
+std::function<void(SOCKET, text_peer *)> web_server(std::vector<web_rule> rules);
+
+// A request head's value of one header ("" when absent), name in any case.
+std::string header_value(const std::string &head, const std::string &name);

@@ -129,6 +129,7 @@ access_mark
 run_log_mark
 run_unattended -install -url "$HTTP_URL"
 check "no catalogue: exit 2" exit_code_is 2
+check "says http:// needs a key" run_log_has "$(program_line TEXT_WEB_HTTP_NEEDS_KEY_FORMAT "$HTTP_URL" | sed 's/^ *//')"
 check "nothing fetched over plain http" nothing_requested
 check "nothing installed" nothing_installed
 scenario_end
@@ -136,8 +137,10 @@ scenario_end
 # ------------------------------------------------------------------ 2. https:// with a test CA
 scenario web-https-untrusted-ca
 access_mark
+run_log_mark
 run_unattended -install -url "$HTTPS_URL"
 check "refused: exit 2" exit_code_is 2
+check "says the certificate did not verify" run_log_has "$(program_text TEXT_WEB_CERTIFICATE)"
 check "nothing installed" nothing_installed
 check "no file was served" bash -c '! grep -q " /files/" <<<"$0"' "$(requests_since)"
 scenario_end

@@ -500,7 +500,9 @@ int web_get(web_channel *c, const web_request *q, web_response *r)
         outcome = judge_head(request, q, 0, &body, r);
     if (outcome == WEB_OK) {
         // The validator that lets a continuation ask for the same bytes and nothing else.
-        if (!query_text(request, WINHTTP_QUERY_ETAG, validator, WEB_VALIDATOR_MAX))
+        // A weak ETag may not stand in If-Range: the date does then.
+        if (!query_text(request, WINHTTP_QUERY_ETAG, validator, WEB_VALIDATOR_MAX) ||
+            wcsncmp(validator, L"W/", 2) == 0)
             query_text(request, WINHTTP_QUERY_LAST_MODIFIED, validator, WEB_VALIDATOR_MAX);
         outcome = read_body(c, request, q, &body, &bound, piece, r);
     }

@@ -66,4 +66,27 @@ TEST(CommandLine, WindowModeKeepsTheOldIpReading)
     EXPECT_EQ(MODE_WINDOW, parse(nullptr).mode);
 }
 
+TEST(CommandLine, UrlInEveryModeAndTooLongNamed)
+{
+    command_line a = parse("-install -url https://cdn.example/lib/ -ip 10.0.0.1");
+    EXPECT_EQ(MODE_INSTALL, a.mode);
+    EXPECT_TRUE(a.url_given);
+    EXPECT_STREQ("https://cdn.example/lib/", a.url);
+    EXPECT_STREQ("10.0.0.1", a.host);
+
+    command_line w = parse("-URL http://h/x");
+    EXPECT_EQ(MODE_WINDOW, w.mode);
+    EXPECT_STREQ("http://h/x", w.url);
+    EXPECT_STREQ("", w.unknown);
+
+    EXPECT_STREQ("-url", parse("-check -url").unknown);
+    // Longer than the other options may be, but not without end: never cut into another one.
+    std::string longest = "-check -url http://h/" + std::string(LIBRARY_URL_MAX - 9, 'a');
+    command_line l = parse(longest.c_str());
+    EXPECT_TRUE(l.url_too_long);
+    EXPECT_FALSE(l.url_given);
+    std::string fits = "-check -url http://h/" + std::string(LIBRARY_URL_MAX - 10, 'a');
+    EXPECT_TRUE(parse(fits.c_str()).url_given);
+}
+
 }  // namespace

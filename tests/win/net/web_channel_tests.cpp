@@ -147,6 +147,48 @@ TEST_F(WebChannel, RedirectsWithinHttpAreFollowed)
     EXPECT_TRUE(bytes_ == FILE_BYTES);
 }
 
+// The origin is on 127.0.0.2 and nothing listens there: only the proxy can answer.
+const char ORIGIN[] = "http://127.0.0.2:9/lib/";
+
+TEST_F(WebChannel, TheUsersProxyCarriesTheRequestsAndAPasswordSignInIsRefused)
+{
+    start_text_peer(&peer_,
+                    web_server({{"http://127.0.0.2:9/lib/catalogue.txt", "a^|1", web_rule::SERVE},
+                                {"http://127.0.0.2:9/lib/private", "", web_rule::PROXY_SIGN_IN}}));
+    user_proxy_setting proxy("127.0.0.1:" + std::to_string(peer_.port));
+    ASSERT_EQ(WEB_OK, web_channel_open(&channel_, ORIGIN));
+    EXPECT_EQ(WEB_PROXY_USER, channel_.proxy_source);
+    EXPECT_EQ("127.0.0.1:" + std::to_string(peer_.port), channel_.proxy_text);
+    EXPECT_EQ(WEB_OK, get("catalogue.txt", WEB_SIZE_UNKNOWN));
+    EXPECT_EQ("a^|1", bytes_);
+    // Only the Windows sign-in is ever given: a proxy that wants a password is refused.
+    EXPECT_EQ(WEB_PROXY_REFUSED, get("private", 10));
+    EXPECT_EQ(407u, response_.status);
+    auto heads = requests();
+    ASSERT_GE(heads.size(), 2u);
+    EXPECT_EQ(0u, heads[0].find("GET http://127.0.0.2:9/lib/catalogue.txt HTTP/1.1\r\n"));
+    for (auto &head : heads)
+        EXPECT_EQ("", header_value(head, "Proxy-Authorization")) << head;
+}
+
+TEST_F(WebChannel, APacScriptChoosesTheProxy)
+{
+    start_text_peer(
+        &peer_, web_server({{"http://127.0.0.2:9/lib/catalogue.txt", "b^|2", web_rule::SERVE}}));
+    // The script comes from a second peer and names the first one's port.
+    text_peer script;
+    std::string pac = "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:" +
+                      std::to_string(peer_.port) + "\"; }";
+    start_text_peer(&script, web_server({{"/proxy.pac", pac, web_rule::SERVE}}));
+    user_proxy_setting proxy("", "http://127.0.0.1:" + std::to_string(script.port) + "/proxy.pac");
+    ASSERT_EQ(WEB_OK, web_channel_open(&channel_, ORIGIN));
+    EXPECT_EQ(WEB_PROXY_AUTO, channel_.proxy_source);
+    EXPECT_EQ(WEB_OK, get("catalogue.txt", WEB_SIZE_UNKNOWN));
+    EXPECT_EQ("b^|2", bytes_);
+    stop_text_peer(&script);
+    EXPECT_EQ(1u, script.requests.size());
+}
+
 TEST(WebChannelAddress, OnlyHttpAndHttpsBaseUrlsWithAHostOpen)
 {
     const char *refused[] = {"ftp://127.0.0.1/",     "http://",      "https:///x",

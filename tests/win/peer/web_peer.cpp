@@ -116,6 +116,10 @@ static bool answer(SOCKET s, const std::string &head, const web_rule *rule, bool
             return false;
         }
         return serve_whole_or_rest(s, head, b);
+    case web_rule::PROXY_SIGN_IN:
+        return send_text(
+            s, head_of(407, "Proxy Authentication Required",
+                       "Proxy-Authenticate: Basic realm=\"office\"\r\n" + length_field(0)));
     case web_rule::HUGE_LENGTH:
         send_text(s, head_of(200, "OK", length_field(100u << 20)) + std::string(65536, 'h'));
         return false;
@@ -154,4 +158,71 @@ std::function<void(SOCKET, text_peer *)> web_server(std::vector<web_rule> rules)
                 return;
         }
     };
+}
+
+// ---------------------------------------------------------------- the user's proxy
+
+static const char CONNECTIONS_KEY[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+static const char CONNECTION_VALUE[] = "DefaultConnectionSettings";
+
+static void put_dword(std::string *blob, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        blob->push_back((char)(value >> (8 * i)));
+}
+
+static void put_text(std::string *blob, const std::string &text)
+{
+    put_dword(blob, (uint32_t)text.size());
+    *blob += text;
+}
+
+static void write_connection_settings(const std::string &blob)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, CONNECTIONS_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, CONNECTION_VALUE, 0, REG_BINARY, (const BYTE *)blob.data(),
+                   (DWORD)blob.size());
+    RegCloseKey(key);
+}
+
+user_proxy_setting::user_proxy_setting(const std::string &proxy, const std::string &pac_url)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, CONNECTIONS_KEY, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char data[4096];
+        DWORD size = sizeof data, type = 0;
+        had = RegQueryValueExA(key, CONNECTION_VALUE, nullptr, &type, (BYTE *)data, &size) ==
+              ERROR_SUCCESS;
+        if (had)
+            saved.assign(data, size);
+        RegCloseKey(key);
+    }
+    // Version, a change counter, the flags (1 direct, 2 proxy server, 4 PAC), then the
+    // proxy, its bypass list and the PAC URL, each with its length.
+    std::string blob;
+    put_dword(&blob, 0x46);
+    put_dword(&blob, 1);
+    put_dword(&blob, 1 | (proxy.empty() ? 0 : 2) | (pac_url.empty() ? 0 : 4));
+    put_text(&blob, proxy);
+    put_text(&blob, "");
+    put_text(&blob, pac_url);
+    blob.append(32, '\0');
+    write_connection_settings(blob);
+}
+
+user_proxy_setting::~user_proxy_setting()
+{
+    if (had) {
+        write_connection_settings(saved);
+        return;
+    }
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, CONNECTIONS_KEY, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, CONNECTION_VALUE);
+        RegCloseKey(key);
+    }
 }

@@ -24,6 +24,7 @@ struct web_rule {
         TRICKLE,           // Content-Length of the whole, then 16 bytes every 20 ms
         DROP_ONCE,         // the first request gets half and a close; later ones are served
         HUGE_LENGTH,       // announces 100 MB, sends 64 KiB, then close
+        PROXY_SIGN_IN,     // 407 asking for a password (Basic), as a proxy would
     } mode;
     int status = 404;
     std::string location;
@@ -31,6 +32,16 @@ struct web_rule {
 
 // serve function for start_text_peer; rules are copied. An unknown path gets 404.
 std::function<void(SOCKET, text_peer *)> web_server(std::vector<web_rule> rules);
+
+// The current user's proxy as WinHTTP reads it (the connection settings under Internet
+// Settings\Connections): a proxy server ("host:port") or a PAC script's URL, for one test,
+// and the earlier setting put back afterwards.
+struct user_proxy_setting {
+    user_proxy_setting(const std::string &proxy, const std::string &pac_url = "");
+    ~user_proxy_setting();
+    bool had = false;
+    std::string saved;
+};
 
 // A request head's value of one header ("" when absent), name in any case.
 std::string header_value(const std::string &head, const std::string &name);

@@ -22,7 +22,9 @@ for tool in nginx openssl tinyproxy curl; do
     fi
 done
 e2e_setup || exit 1
-trap 'web_library_down; e2e_teardown' EXIT
+# The prefix may be the suite's: the user's proxy set here must not outlive this script.
+PROXY_SET=
+trap '[ -n "$PROXY_SET" ] && set_user_proxy ""; web_library_down; e2e_teardown' EXIT
 
 VERIFIED_TEXT=$(program_text TEXT_SIGNATURE_VERIFIED)
 LIBRARY_URL_VALUE=$(header_text settings/registry_store.h SETTING_LIBRARY_URL)
@@ -164,6 +166,7 @@ scenario_end
 start_forward_proxy "$TLS" "$PROXY_PORT" || setup_failed web-proxy-setup
 scenario web-proxy
 check "test CA trusted in this prefix" check_ca_trusted
+PROXY_SET=1
 check "the user's proxy set" set_user_proxy "127.0.0.1:$PROXY_PORT"
 reg_set "$PUBLISHER_KEY_VALUE" "$PUBLISHER"
 PROXY_MARK=$(stat -c %s "$TLS/proxy.log")
@@ -186,7 +189,7 @@ proxy_carried() {
 check "the proxy carried the requests" proxy_carried
 check "the run log names the proxy" run_log_has "127.0.0.1:$PROXY_PORT"
 check "every file fetched by its address" every_file_by_address
-check "the user's proxy cleared" set_user_proxy ""
+check "the user's proxy cleared" set_user_proxy "" && PROXY_SET=
 scenario_end
 
 # ------------------------------------------------------------------ 4. the catalogue replaced mid-install

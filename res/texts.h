@@ -67,7 +67,7 @@
 #define TEXT_REASON_UNVERIFIED "서명 미확인"
 #define TEXT_REASON_READ_ONLY "쓰기 금지"
 #define TEXT_REASON_LOCKED "다른 설치 진행 중"
-#define TEXT_REASON_TOO_SLOW "너무 느림"
+#define TEXT_REASON_TOO_SLOW "전송이 너무 느려 중단"
 #define TEXT_REASON_OTHER "실패"
 
 // The publisher's signature, as the message line reports it.

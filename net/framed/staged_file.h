@@ -22,7 +22,7 @@ enum install_failure {
     INSTALL_UNVERIFIED,          // a publisher key is configured but no manifest verified
     INSTALL_READ_ONLY,           // the target is marked read-only
     INSTALL_LOCKED,              // another instance is installing into the folder
-    INSTALL_TOO_SLOW,            // the transfer stayed below the minimum rate
+    INSTALL_TOO_SLOW,            // the transfer stayed below the minimum rate: abandoned
 };
 
 struct staged_file {

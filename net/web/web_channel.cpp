@@ -176,6 +176,19 @@ static void decide_proxy(web_channel *c, const wchar_t *url)
 
 // ---------------------------------------------------------------- the session
 
+// Timeouts, and TLS 1.2 and 1.3 only: Windows 7's WinHTTP offers TLS 1.0 alone unless asked,
+// and a system that does not know 1.3 refuses the pair, so 1.2 alone is asked then.
+static void configure_session(HINTERNET session)
+{
+    WinHttpSetTimeouts(session, g_net_timeouts.file_connect_ms, g_net_timeouts.file_connect_ms,
+                       g_net_timeouts.file_receive_ms, g_net_timeouts.file_receive_ms);
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+        protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+        WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+    }
+}
+
 // The proxy is given when the session is opened: Wine's WinHTTP ignores WINHTTP_OPTION_PROXY,
 // and Windows takes it either way.
 static HINTERNET open_session(const web_channel *c)
@@ -200,8 +213,7 @@ int web_channel_open(web_channel *c, const char *base_url)
     c->session = open_session(c);
     if (!c->session)
         return WEB_BAD_URL;
-    WinHttpSetTimeouts(c->session, g_net_timeouts.file_connect_ms, g_net_timeouts.file_connect_ms,
-                       g_net_timeouts.file_receive_ms, g_net_timeouts.file_receive_ms);
+    configure_session(c->session);
     wchar_t url[WEB_URL_MAX];
     if (!widen_ascii(base_url, url, WEB_URL_MAX))
         return WEB_BAD_URL;
@@ -211,9 +223,7 @@ int web_channel_open(web_channel *c, const char *base_url)
         c->session = open_session(c);
         if (!c->session)
             return WEB_BAD_URL;
-        WinHttpSetTimeouts(c->session, g_net_timeouts.file_connect_ms,
-                           g_net_timeouts.file_connect_ms, g_net_timeouts.file_receive_ms,
-                           g_net_timeouts.file_receive_ms);
+        configure_session(c->session);
     }
     c->connection = WinHttpConnect(c->session, c->host, c->port, 0);
     return c->connection ? WEB_OK : WEB_BAD_URL;
@@ -343,13 +353,15 @@ static int downgraded(web_channel *c, HINTERNET request)
 
 static HINTERNET open_request(web_channel *c, const char *path)
 {
-    wchar_t full[WEB_URL_MAX + WEB_URL_MAX];
-    wchar_t relative[WEB_URL_MAX];
-    if (!widen_ascii(path, relative, WEB_URL_MAX))
+    // A file's path can outgrow the base: a long Korean name triples in percent-encoding.
+    enum { PATH_MAX_CHARS = WEB_URL_MAX * 3 };
+    wchar_t relative[PATH_MAX_CHARS];
+    wchar_t full[WEB_URL_MAX + PATH_MAX_CHARS];
+    if (!widen_ascii(path, relative, PATH_MAX_CHARS))
         return nullptr;
-    if (_snwprintf(full, WEB_URL_MAX * 2, L"%ls%ls", c->base_path, relative) < 0)
+    int length = _snwprintf(full, WEB_URL_MAX + PATH_MAX_CHARS, L"%ls%ls", c->base_path, relative);
+    if (length < 0 || length >= WEB_URL_MAX + PATH_MAX_CHARS)
         return nullptr;
-    full[WEB_URL_MAX * 2 - 1] = 0;
     HINTERNET request =
         WinHttpOpenRequest(c->connection, L"GET", full, nullptr, WINHTTP_NO_REFERER,
                            WINHTTP_DEFAULT_ACCEPT_TYPES, c->https ? WINHTTP_FLAG_SECURE : 0);
@@ -425,6 +437,10 @@ static int read_body(const web_channel *c, HINTERNET request, const web_request 
         }
         if (got == 0)
             break;
+        // Bytes past the announced length are no part of the body (Wine's WinHTTP passes on
+        // what a server sends beyond it).
+        if (b->announced != WEB_SIZE_UNKNOWN && r->received + got > b->announced)
+            return fail(r, WEB_LONG_BODY, 0);
         if (r->received + got > b->limit)
             return fail(r, b->exact ? WEB_LONG_BODY : WEB_TOO_LARGE, 0);
         if (!q->sink(q->context, piece, got))

@@ -140,6 +140,23 @@ TEST_F(WebInstall, CatalogueAndEveryFileComeFromTheStaticLayout)
     EXPECT_NE(std::find(asked.begin(), asked.end(), KOREAN_PATH), asked.end());
 }
 
+TEST_F(WebInstall, ALongKoreanNameTriplesInItsPathAndStillInstalls)
+{
+    std::string name, encoded;
+    for (int i = 0; i < 118; ++i) {  // 240 bytes with ".dll": the longest name there is
+        name += "가";
+        encoded += "%EA%B0%80";
+    }
+    name += ".dll";
+    char crc[16];
+    snprintf(crc, sizeof crc, "%08x", crc_of(A));
+    serve({{"/lib/" STATIC_CATALOGUE_NAME, record_for(name, A), web_rule::SERVE},
+           {"/lib/files/" + std::string(crc) + "-5000/" + encoded + ".dll", A, web_rule::SERVE}});
+    ASSERT_TRUE(retrieve().ok) << web_retrieval_line();
+    EXPECT_EQ(1, install());
+    EXPECT_TRUE(read_whole_file(LIBRARY_FOLDER + name) == A);
+}
+
 TEST_F(WebInstall, AFailedFileLeavesTheOldOneAndNothingHalfWritten)
 {
     std::string forged = A;

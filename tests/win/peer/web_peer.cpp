@@ -98,6 +98,8 @@ static bool answer(SOCKET s, const std::string &head, const web_rule *rule, bool
     case web_rule::LONG_LENGTH:
         return send_text(s, head_of(200, "OK", length_field(b.size() + 100)) + b +
                                 std::string(100, 'x'));
+    case web_rule::TRAILING_BYTES:
+        return send_text(s, head_of(200, "OK", length_field(b.size())) + b + std::string(100, 'x'));
     case web_rule::NO_LENGTH:
         send_text(s, head_of(200, "OK", "Connection: close\r\n") + b);
         return false;

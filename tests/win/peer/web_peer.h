@@ -18,6 +18,7 @@ struct web_rule {
         STATUS,            // status (below) and nothing else
         SHORT_BODY,        // Content-Length of the whole, half the bytes, then close
         LONG_LENGTH,       // Content-Length and bytes 100 longer than the file
+        TRAILING_BYTES,    // Content-Length of the file, then the file and 100 bytes more
         NO_LENGTH,         // no Content-Length: the bytes, then close
         NO_LENGTH_LONGER,  // no Content-Length: the bytes and 100 more, then close
         REDIRECT,          // 302 to location (below)

@@ -10,6 +10,10 @@
 # Each side runs PAVOSET_BENCH_RUNS times and the medians are compared, framed/text included.
 # The library is signed, and the text protocol's no-change refresh is timed once more with the
 # publisher key configured (every file then compared by size and SHA-256).
+# Then the web channel: the same library exported (pavoset-server --export) and served by nginx
+# over HTTPS (packaging/nginx-pavoset.conf, a test CA trusted only in the benchmark's prefix),
+# installed by the client and, in the same run from the same nginx, fetched by curl into files
+# (and once more with an fsync of every file).
 # Then the framed install once more against a lockstep server (--window-kb 1: one 1024-byte
 # chunk per "NEXT", nothing more until it has come), on a smaller library of its own, and with
 # an older client beside it when one is given, to show the client is no slower there.
@@ -17,6 +21,7 @@
 #   PAVOSET_BENCH_LOCKSTEP_MB     library size of the lockstep case in MiB (default 16; 0: skip)
 #   PAVOSET_BENCH_BASELINE_CLIENT an older install_bench_client.exe for the lockstep case
 #   PAVOSET_BENCH_RUNS            runs of each measurement (default 3)
+#   PAVOSET_BENCH_WEB             0: leave out the web channel (default 1)
 #   PAVOSET_BENCH_SERVER_ARGS     extra pavoset-server options (default "--answer-gap-ms 5": the
 #                                 30 ms default pause protects clients that drop bytes arriving
 #                                 with the answer; ours keeps them, so the pause is pure wait)
@@ -49,7 +54,13 @@ WORK=$(mktemp -d /tmp/pavoset-install-bench.XXXXXX)
 SERVER_PID=
 ANCHOR_PID=
 OWN_PREFIX=
+WEB=${PAVOSET_BENCH_WEB:-1}
+# shellcheck source=../tools/web_library.sh
+. "$ROOT/tools/web_library.sh"
+# shellcheck source=../tools/ports.sh
+. "$ROOT/tools/ports.sh"
 cleanup() {
+    web_library_down
     [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null
     [ -n "$ANCHOR_PID" ] && kill "$ANCHOR_PID" 2>/dev/null && wait "$ANCHOR_PID" 2>/dev/null
     if [ -n "$OWN_PREFIX" ]; then wine_prefix_down; xvfb_down; fi
@@ -116,6 +127,64 @@ tee "$WORK/client.txt" <"$WORK/run.txt"
 RC=$CLIENT_RC
 stop_server
 
+# ---- the web channel: nginx over HTTPS, the client and curl from the same server
+# The client and curl take turns, one run each at a time, so that a busy moment of a shared
+# machine does not fall on one side only.
+# curl_once CONFIG TIMES: one curl -K CONFIG into empty files, timed as a whole process and
+# again after an fsync of every file; appends "start fetched synced" to TIMES.
+curl_once() {
+    local start fetched synced
+    rm -rf "$WORK/curl" && mkdir -p "$WORK/curl"
+    start=$(date +%s.%N)
+    timeout 600 curl -s --fail -K "$1" || CURL_WEB_RC=$?
+    fetched=$(date +%s.%N)
+    sync "$WORK"/curl/*
+    synced=$(date +%s.%N)
+    echo "$start $fetched $synced" >>"$2"
+}
+
+if [ "$WEB" = 1 ] && command -v nginx >/dev/null && command -v openssl >/dev/null; then
+    "$BIN/pavoset-server" --export "$WORK/lib" "$WORK/web" 2>/dev/null || exit 1
+    make_test_ca "$WORK/tls" || { cat "$WORK/tls/openssl.log" >&2; exit 1; }
+    WEB_PORT=$(free_port) || exit 1
+    start_static_nginx "$WORK/tls" "$WORK/web" "$WEB_PORT" https || exit 1
+    WEB_URL="https://localhost:$WEB_PORT/"
+    trust_test_ca "$WORK/tls/ca.pem" || { echo "install_bench: could not trust the test CA" >&2; exit 1; }
+    echo "web channel: nginx over HTTPS on $WEB_URL (test CA trusted in the prefix); client and curl take turns"
+    printf 'cacert = "%s"\n' "$WORK/tls/ca.pem" >"$WORK/curl-web.cfg"
+    for dir in "$WORK"/web/files/*/; do
+        for f in "$dir"*; do
+            printf 'url = "https://127.0.0.1:%s/%s"\noutput = "%s/curl/%s"\n' "$WEB_PORT" \
+                "$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1]))' "${f#"$WORK/web/"}")" \
+                "$WORK" "$(basename "$f")" >>"$WORK/curl-web.cfg"
+        done
+    done
+    CURL_WEB_RC=0
+    : >"$WORK/web-runs.txt"
+    : >"$WORK/https-anchor.times"
+    for run in $(seq "$RUNS"); do
+        run_client "$CLIENT" 1 "$WEB_URL"
+        [ "$CLIENT_RC" = 0 ] || RC=$CLIENT_RC
+        sed -n "s|^web: run 1/1: |web: run $run/$RUNS: |p" "$WORK/run.txt" | tee -a "$WORK/web-runs.txt"
+        curl_once "$WORK/curl-web.cfg" "$WORK/https-anchor.times"
+    done
+    web_library_down
+    # The same lines as the other channels' and the anchor's, for the summary below.
+    awk -v b="$LIB_BYTES" -v runs="$RUNS" -v rc="$CURL_WEB_RC" -v files="$FILES" '
+        function median(a, n,   i, j, t) {
+            for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+            return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
+        FILENAME ~ /web-runs/ { n++; fresh[n] = $5; refresh[n] = $11; if ($0 !~ /incomplete/) ok++; next }
+        { m++; fetch[m] = $2 - $1; synced[m] = $3 - $1 }
+        END { if (n) { f = median(fresh, n); r = median(refresh, n)
+                  printf "web: fresh install of %d files, %d/%d runs complete, %.1f MB, median %.2f s = %.1f MB/s\n", files, ok, runs, b / 1e6, f, b / 1e6 / f
+                  printf "web: no-change refresh (size and CRC-32 of every file), %.1f MB, median %.2f s = %.1f MB/s\n", b / 1e6, r, b / 1e6 / r }
+              f = median(fetch, m); s = median(synced, m)
+              printf "https-anchor: curl from the same nginx over HTTPS into files: %.1f MB, median %.2f s = %.1f MB/s (curl exit %d)\n", b / 1e6, f, b / 1e6 / f, rc
+              printf "https-anchor+fsync: the same, then fsync of every file: median %.2f s = %.1f MB/s\n", s, b / 1e6 / s }' \
+        "$WORK/web-runs.txt" "$WORK/https-anchor.times" | tee -a "$WORK/client.txt"
+fi
+
 # ---- lockstep server: one chunk per "NEXT"
 if [ "$LOCKSTEP_MB" -gt 0 ]; then
     "$BIN/pavoset-server" --make-sample "$WORK/lockstep" --scale-mb "$LOCKSTEP_MB" --files "$FILES" >/dev/null || exit 1
@@ -178,10 +247,12 @@ awk -v b="$LIB_BYTES" -v name="$ANCHOR_NAME" -v rc="$CURL_RC" '
           printf "anchor: curl from %s into files: %.1f MB, median %.2f s = %.1f MB/s (curl exit %d)\n", name, b / 1e6, f, b / 1e6 / f, rc
           printf "anchor+fsync: the same, then fsync of every file: median %.2f s = %.1f MB/s\n", s, b / 1e6 / s }' \
     "$WORK/curl.times" | tee -a "$WORK/client.txt"
-awk '/^(text|framed|anchor|anchor\+fsync):/ && !/ run [0-9]/ {
+awk '/^(text|framed|web|anchor|anchor\+fsync|https-anchor|https-anchor\+fsync):/ && !/ run [0-9]/ {
          for (i = 2; i <= NF; i++) if ($i == "MB/s") {
              if ($1 == "anchor:") a = $(i - 1);
              else if ($1 == "anchor+fsync:") af = $(i - 1);
+             else if ($1 == "https-anchor:") ha = $(i - 1);
+             else if ($1 == "https-anchor+fsync:") haf = $(i - 1);
              else if ($0 ~ /fresh install/) f[$1] = $(i - 1);
              else if ($0 ~ /refresh/) r[$1] = $(i - 1) } }
      /^lockstep: .*fresh install/ { for (i = 2; i <= NF; i++) if ($i == "MB/s") l[$2] = $(i - 1) }
@@ -191,6 +262,7 @@ awk '/^(text|framed|anchor|anchor\+fsync):/ && !/ run [0-9]/ {
            if (l["this"] > 0) printf "\n";
            if (a > 0) printf "ratio to anchor (fresh install): text %.2f, framed %.2f\n", f["text:"] / a, f["framed:"] / a;
            if (af > 0) printf "ratio to anchor with fsync (fresh install): text %.2f, framed %.2f\n", f["text:"] / af, f["framed:"] / af;
+           if (ha > 0 && f["web:"] > 0) printf "web (HTTPS) install: %s MB/s, %.2f x curl over HTTPS, %.2f x curl over HTTPS with fsync (goal 0.9)\n", f["web:"], f["web:"] / ha, f["web:"] / haf;
            printf "no-change refresh: text %s MB/s, framed %s MB/s (compare with bench_crc32)\n", r["text:"], r["framed:"] }' \
     "$WORK/client.txt"
 exit "$RC"

@@ -4,8 +4,10 @@
 // compared by size and CRC-32). Only the install pass and the refresh are timed: not the
 // program's start, the connection or the catalogue. Each protocol runs RUNS times (default
 // 3) and the median is reported, as single runs on a shared machine vary widely, followed by
-// the ratio of the two medians (framed/text). Prints figures only.
+// the ratio of the two medians (framed/text). With a URL, the web channel alone installs the
+// library from that web server's static folder instead. Prints figures only.
 //   install_bench_client PORT [RUNS] [framed]   (framed: the framed protocol only)
+//   install_bench_client PORT RUNS URL          (the web channel only; PORT is not used)
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -20,6 +22,8 @@
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
+#include "catalogue/web_install.h"
+#include "catalogue/web_library.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
 #include "settings/registry_store.h"
@@ -83,10 +87,23 @@ static int fill_rows(HWND list)
     return matching;
 }
 
+enum bench_channel { OVER_FRAMED = 0, OVER_TEXT = 1, OVER_WEB = 2 };
+
+static const char *channel_label(int channel)
+{
+    return channel == OVER_TEXT ? "text" : channel == OVER_WEB ? "web" : "framed";
+}
+
 static int retrieve(int text)
 {
     field_list records;
-    if (text) {
+    if (text == OVER_WEB) {
+        // A fresh channel each run, as each run of the program opens one.
+        close_web_library();
+        web_response response = {};
+        if (open_web_library() != WEB_OK || fetch_catalogue_web(&records, &response) != WEB_OK)
+            return 0;
+    } else if (text) {
         if (open_text_channel() != CHANNEL_OPEN || !fetch_catalogue_text(&records))
             return 0;
     } else if (!fetch_catalogue_framed(&records)) {
@@ -105,9 +122,12 @@ struct pass_call {
 static DWORD WINAPI run_install(void *context)
 {
     pass_call *call = static_cast<pass_call *>(context);
-    call->installed = call->text
-                          ? install_over_text(call->w->main, INSTALL_FOLDER_TEXT, call->w->list)
-                          : install_over_framed(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
+    if (call->text == OVER_WEB)
+        call->installed = install_over_web(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
+    else if (call->text == OVER_TEXT)
+        call->installed = install_over_text(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
+    else
+        call->installed = install_over_framed(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
     return 0;
 }
 
@@ -196,7 +216,7 @@ static double median(std::vector<double> values)
 static int bench_protocol(bench_window *w, int text, int runs, double *rate,
                           double *refresh_time = nullptr)
 {
-    const char *label = text ? "text" : "framed";
+    const char *label = channel_label(text);
     std::vector<double> fresh, refresh;
     double bytes = 0;
     int files = 0, complete = 0;
@@ -214,7 +234,7 @@ static int bench_protocol(bench_window *w, int text, int runs, double *rate,
                run, runs, times.fresh, bytes / 1e6 / times.fresh, times.refresh,
                bytes / 1e6 / times.refresh, ok ? "" : " (incomplete)");
         fflush(stdout);
-        if (text)
+        if (text == OVER_TEXT)
             close_text_channel();
     }
     double f = median(fresh), r = median(refresh);
@@ -290,6 +310,7 @@ int main(int argc, char **argv)
     }
     int runs = argc > 2 ? atoi(argv[2]) : 3;
     int framed_only = argc > 3 && strcmp(argv[3], "framed") == 0;
+    const char *url = argc > 3 && strncmp(argv[3], "http", 4) == 0 ? argv[3] : nullptr;
     if (runs < 1 || runs > 50)
         runs = 3;
     WSADATA data;
@@ -303,6 +324,18 @@ int main(int argc, char **argv)
     CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr);
 
     bench_window w = create_window();
+    if (url) {
+        library_url address = {};
+        address.source = URL_FROM_OPTION;
+        snprintf(address.url, sizeof address.url, "%s", url);
+        set_web_library(&address);
+        double web_rate = 0;
+        int ok = bench_protocol(&w, OVER_WEB, runs, &web_rate);
+        close_web_library();
+        empty_install_folder();
+        fflush(stdout);
+        return ok ? 0 : 1;
+    }
     double text_rate = 0, framed_rate = 0, text_refresh = 0;
     int ok = framed_only || bench_protocol(&w, 1, runs, &text_rate, &text_refresh);
     const char *public_key = getenv("PAVOSET_BENCH_PUBLISHER_KEY");

@@ -75,17 +75,15 @@ static bool previous_sequence(const std::string &path, uint64_t *sequence, std::
     return true;
 }
 
-bool sign_library(const std::string &dir, const std::string &key_path, int expires_days,
-                  int64_t now, signing_result *result, std::string *error)
+bool read_manifest_sequence(const std::string &path, uint64_t *sequence, std::string *error)
 {
-    catalogue_cache cache;
-    if (!open_catalogue_cache(&cache, dir, error) || !refresh_catalogue(&cache, error))
-        return false;
-    std::string path = cache.root + "/" MANIFEST_FILE_NAME;
-    uint64_t previous = 0;
-    if (!previous_sequence(path, &previous, error))
-        return false;
+    return previous_sequence(path, sequence, error);
+}
 
+bool signed_manifest_text(const catalogue_cache &cache, const std::string &key_path,
+                          int expires_days, int64_t now, uint64_t previous, std::string *text,
+                          signing_result *result, std::string *error)
+{
     static manifest m;
     std::memset(&m, 0, sizeof m);
     uint64_t floor = now > 0 ? static_cast<uint64_t>(now) : 0;
@@ -106,11 +104,29 @@ bool sign_library(const std::string &dir, const std::string &key_path, int expir
         if (!hash_file(file, entry->sha256, error))
             return false;
     }
-    std::string text = format_manifest_body(&m);
+    *text = format_manifest_body(&m);
     uint8_t signature[SIGNATURE_SIZE];
-    if (!sign_with_key(key_path, text.data(), text.size(), signature, error))
+    if (!sign_with_key(key_path, text->data(), text->size(), signature, error))
         return false;
-    text += format_signature_line(signature);
+    *text += format_signature_line(signature);
+    result->sequence = m.sequence;
+    result->files = m.file_count;
+    return true;
+}
+
+bool sign_library(const std::string &dir, const std::string &key_path, int expires_days,
+                  int64_t now, signing_result *result, std::string *error)
+{
+    catalogue_cache cache;
+    if (!open_catalogue_cache(&cache, dir, error) || !refresh_catalogue(&cache, error))
+        return false;
+    std::string path = cache.root + "/" MANIFEST_FILE_NAME;
+    uint64_t previous = 0;
+    if (!previous_sequence(path, &previous, error))
+        return false;
+    std::string text;
+    if (!signed_manifest_text(cache, key_path, expires_days, now, previous, &text, result, error))
+        return false;
 
     std::string temp = path + ".tmp";
     FILE *file = std::fopen(temp.c_str(), "wb");
@@ -126,7 +142,5 @@ bool sign_library(const std::string &dir, const std::string &key_path, int expir
         unlink(temp.c_str());
         return false;
     }
-    result->sequence = m.sequence;
-    result->files = m.file_count;
     return true;
 }

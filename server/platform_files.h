@@ -46,6 +46,8 @@ void close_file(file_ref file);
 bool create_for_writing(const std::string &path, file_ref *file);
 bool write_file_all(file_ref file, const void *data, size_t size);
 bool set_file_mtime(file_ref file, int64_t seconds, long nanoseconds);
+// Puts the written bytes on disk, so a rename that follows never exposes an empty file.
+bool flush_file(file_ref file);
 // Renames from over to (replacing it), so readers see the old file or the whole new one.
 bool replace_file(const std::string &from, const std::string &to);
 void remove_file(const std::string &path);

@@ -120,6 +120,11 @@ bool set_file_mtime(file_ref file, int64_t seconds, long nanoseconds)
     return futimens(file, times) == 0;
 }
 
+bool flush_file(file_ref file)
+{
+    return fsync(file) == 0;
+}
+
 bool replace_file(const std::string &from, const std::string &to)
 {
     return rename(from.c_str(), to.c_str()) == 0;

@@ -192,6 +192,11 @@ bool set_file_mtime(file_ref file, int64_t seconds, long nanoseconds)
     return SetFileTime(file, nullptr, &time, &time) != 0;
 }
 
+bool flush_file(file_ref file)
+{
+    return FlushFileBuffers(file) != 0;
+}
+
 bool replace_file(const std::string &from, const std::string &to)
 {
     return MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(),

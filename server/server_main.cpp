@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "server/library_export.h"
 #include "server/library_signing.h"
 #include "server/platform_files.h"
 #include "server/platform_process.h"
@@ -12,6 +13,18 @@
 #include "server/server_run.h"
 #include "server/service_control.h"
 #include "server/signing_key.h"
+
+// Every signing says how long clients accept what it signed, or what having no expiry gives up.
+static void say_expiry(int expires_days)
+{
+    if (expires_days > 0)
+        std::fprintf(stderr, "pavoset-server: clients accept it for %d days; sign again before\n",
+                     expires_days);
+    else
+        std::fprintf(stderr, "pavoset-server: warning: no expiry (--expires-days 0): clients "
+                             "accept this manifest forever, so whoever keeps serving it can "
+                             "hide every later fix without the clients noticing\n");
+}
 
 int main(int argc, char **argv)
 {
@@ -82,14 +95,27 @@ int main(int argc, char **argv)
         }
         std::fprintf(stderr, "pavoset-server: signed %d files, sequence %llu\n", result.files,
                      static_cast<unsigned long long>(result.sequence));
-        if (options.expires_days > 0)
-            std::fprintf(stderr,
-                         "pavoset-server: clients accept it for %d days; sign again before\n",
-                         options.expires_days);
-        else
-            std::fprintf(stderr, "pavoset-server: warning: no expiry (--expires-days 0): clients "
-                                 "accept this manifest forever, so whoever keeps serving it can "
-                                 "hide every later fix without the clients noticing\n");
+        say_expiry(options.expires_days);
+        return 0;
+    }
+    if (!options.export_library_dir.empty()) {
+        export_request request;
+        request.library = options.export_library_dir;
+        request.out = options.export_out_dir;
+        request.key_path = options.key_path;
+        request.expires_days = options.expires_days;
+        request.now = static_cast<int64_t>(std::time(nullptr));
+        export_result result;
+        if (!export_library(request, &result, &error)) {
+            std::fprintf(stderr, "pavoset-server: %s\n", error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "pavoset-server: exported %d files (%d written, %llu bytes)%s\n",
+                     result.files, result.files_written,
+                     static_cast<unsigned long long>(result.bytes_written),
+                     result.has_manifest ? ", with the signed manifest" : "");
+        if (!options.key_path.empty())
+            say_expiry(options.expires_days);
         return 0;
     }
     int status = run_server(options, &error);

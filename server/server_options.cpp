@@ -27,6 +27,7 @@ void print_server_usage()
         "       pavoset-server --make-sample DIR [--scale-mb N [--files K]]\n"
         "       pavoset-server --make-key KEYFILE\n"
         "       pavoset-server --sign DIR --key KEYFILE [--expires-days N]\n"
+        "       pavoset-server --export LIBDIR OUTDIR [--key KEYFILE [--expires-days N]]\n"
         "\n"
         "Publishes the regular files in DIR (at most 15) to Pavoset clients over the text\n"
         "protocol (TCP), framed requests (UDP, same port number) and the framed file service (TCP).\n"
@@ -60,9 +61,12 @@ void print_server_usage()
         "  --make-key KEYFILE       write a new signing key (mode 0600, never overwritten) and\n"
         "                           print its public key for the clients' PublisherKey\n"
         "  --sign DIR               write DIR/Pavoset.manifest, signed with --key, and exit\n"
-        "  --expires-days N         with --sign: clients refuse the manifest after N days\n"
+        "  --expires-days N         with a key: clients refuse the manifest after N days\n"
         "                           (default 90; 0: never, which lets a server that keeps\n"
         "                           serving an old manifest hide every later fix)\n"
+        "  --export LIBDIR OUTDIR   write LIBDIR as a static folder for a web server or CDN\n"
+        "                           (catalogue.txt, Pavoset.manifest, files/), signed with\n"
+        "                           --key when given, and exit; OUTDIR may be the one served\n"
         "  --help, --version\n");
 }
 
@@ -153,6 +157,16 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
             ++i;
             continue;
         }
+        if (!std::strcmp(arg, "--export")) {
+            if (i + 2 >= argc || !*argv[i + 1] || !*argv[i + 2]) {
+                *error = "--export needs LIBDIR and OUTDIR";
+                return -1;
+            }
+            options->export_library_dir = argv[i + 1];
+            options->export_out_dir = argv[i + 2];
+            i += 2;
+            continue;
+        }
         if (!std::strcmp(arg, "--log-level")) {
             if (!parse_log_level(value, &options->level)) {
                 *error = "--log-level takes error, warn, info or debug";
@@ -174,8 +188,20 @@ int parse_server_options(int argc, char **argv, server_options *options, std::st
         *error = "--sign DIR needs --key KEYFILE";
         return -1;
     }
+    if (!options->sign_dir.empty() && !options->export_library_dir.empty()) {
+        *error = "--sign and --export are separate runs";
+        return -1;
+    }
+    bool expiry_given = false;
+    for (int i = 1; i < argc; ++i)
+        expiry_given = expiry_given || !std::strcmp(argv[i], "--expires-days");
+    if (expiry_given && options->key_path.empty()) {
+        *error = "--expires-days applies to a signed manifest: give --key KEYFILE";
+        return -1;
+    }
     if (options->root.empty() && options->make_sample_dir.empty() &&
-        options->make_key_path.empty() && options->sign_dir.empty()) {
+        options->make_key_path.empty() && options->sign_dir.empty() &&
+        options->export_library_dir.empty()) {
         *error = "--root DIR is required (try --help)";
         return -1;
     }

@@ -1,10 +1,8 @@
 // Command-line options of pavoset-server.
 #pragma once
 #include <string>
+#include "server/library_signing.h"  // SIGNING_EXPIRY_DEFAULT_DAYS
 #include "server/server_log.h"
-
-// How long a signed manifest is accepted when --expires-days is not given.
-enum { SIGNING_EXPIRY_DEFAULT_DAYS = 90 };
 
 struct server_options {
     std::string root;  // the published library folder
@@ -33,10 +31,12 @@ struct server_options {
     bool as_service = false;         // started by the service manager (set by the registration)
     std::string make_key_path;       // --make-key: write a new signing key and exit
     std::string sign_dir;            // --sign: write the signed manifest of this folder and exit
-    std::string key_path;            // with --sign: the signing key
-    // With --sign: the manifest expires after N days. 0 asks for none, and the signing says
+    std::string key_path;            // with --sign or --export: the signing key
+    // With a key: the manifest expires after N days. 0 asks for none, and the signing says
     // what that gives up: a server that keeps serving it can hide every later fix unseen.
     int expires_days = SIGNING_EXPIRY_DEFAULT_DAYS;
+    std::string export_library_dir;  // --export: the library folder to write as a static folder
+    std::string export_out_dir;      // --export: the static folder a web server serves
 
     bool show_help = false;
     bool show_version = false;

@@ -2,14 +2,17 @@
 # The demo: the reference update server on 127.0.0.1 with the sample library, and
 # Pavoset.exe under Wine installing it.
 #
-#   tools/demo.sh [--auto|--interactive] [--signed]
+#   tools/demo.sh [--auto|--interactive] [--signed|--https]
 #
 # --auto (the default when there is no working display) presses Download, prints the
 # rows before and after, the ledger and a screenshot's path, answers the closing question
 # and stops everything it started. --interactive (the default on a working display)
 # leaves the window to the user and cleans up when it is closed. --signed makes a publisher
 # key, signs the library with it and gives the program the key (PublisherKey in Offline.INI),
-# so the files install only after the signature verifies.
+# so the files install only after the signature verifies. --https publishes the signed sample
+# the web way instead: exported (pavoset-server --export) into a folder that nginx serves over
+# HTTPS on 127.0.0.1 with a test CA, trusted only inside the demo's Wine prefix; the program
+# gets its address (URL= in Offline.INI) and the key.
 #
 # Expects the builds that `./run demo` makes (the Windows one chosen by tools/wine/env.sh);
 # PAVOSET_SERVER_BIN and PAVOSET_WIN_BUILD point at other builds when set.
@@ -20,6 +23,10 @@ SERVER_BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server/pavoset-serve
 . "$ROOT/tools/wine/env.sh"
 # shellcheck source=../tests/e2e/texts.sh
 . "$ROOT/tests/e2e/texts.sh"  # the control ids uiauto drives
+# shellcheck source=ports.sh
+. "$ROOT/tools/ports.sh"
+# shellcheck source=web_library.sh
+. "$ROOT/tools/web_library.sh"
 WIN_BUILD=$PAVOSET_WIN_BUILD
 PROGRAM=$WIN_BUILD/app/Pavoset.exe
 UIAUTO=$WIN_BUILD/tools/uiauto.exe
@@ -32,12 +39,14 @@ die() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
 MODE=
 SIGNED=0
+HTTPS=0
 for arg in "$@"; do
     case "$arg" in
         --auto) MODE=auto ;;
         --interactive) MODE=interactive ;;
         --signed) SIGNED=1 ;;
-        -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --https) SIGNED=1; HTTPS=1 ;;
+        -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) die "unknown option $arg (try --help)" ;;
     esac
 done
@@ -56,6 +65,7 @@ cleanup() {
         wait "$APP_PID" 2>/dev/null
     fi
     wine_prefix_down
+    web_library_down
     if [ -n "$SERVER_PID" ] && kill -0 "$SERVER_PID" 2>/dev/null; then
         kill "$SERVER_PID" 2>/dev/null
         wait "$SERVER_PID" 2>/dev/null
@@ -114,13 +124,24 @@ start_server() {  # $1: port (0 = any)
     return 1
 }
 
-if port_in_use 5757 || ! start_server 5757; then
-    note "port 5757 is taken; letting the server choose a free port"
-    start_server 0 || { tail -n 20 "$WORK/server.log" >&2; die "the server did not start"; }
+if [ $HTTPS = 1 ]; then
+    command -v nginx >/dev/null && command -v openssl >/dev/null || die "--https needs nginx and openssl (./run demo installs them)"
+    "$SERVER_BIN" --export "$WORK/library" "$WORK/web" --key "$WORK/publisher.pem" --expires-days 30 ||
+        die "could not export the library"
+    make_test_ca "$WORK/tls" || { cat "$WORK/tls/openssl.log" >&2; die "could not make the test CA"; }
+    PORT=$(free_port) || die "no free port"
+    start_static_nginx "$WORK/tls" "$WORK/web" "$PORT" https || die "nginx did not start"
+    LIBRARY_URL="https://localhost:$PORT/"
+    say "web server: nginx on $LIBRARY_URL (packaging/nginx-pavoset.conf), serving $(ls "$WORK/web/files" | wc -l) files, pid $NGINX_PID"
+else
+    if port_in_use 5757 || ! start_server 5757; then
+        note "port 5757 is taken; letting the server choose a free port"
+        start_server 0 || { tail -n 20 "$WORK/server.log" >&2; die "the server did not start"; }
+    fi
+    PORT=$(awk '$1 == "text" {print $2}' "$WORK/ports")
+    FILE_PORT=$(awk '$1 == "file" {print $2}' "$WORK/ports")
+    say "server: pavoset-server on 127.0.0.1 port $PORT (file service $FILE_PORT), pid $SERVER_PID"
 fi
-PORT=$(awk '$1 == "text" {print $2}' "$WORK/ports")
-FILE_PORT=$(awk '$1 == "file" {print $2}' "$WORK/ports")
-say "server: pavoset-server on 127.0.0.1 port $PORT (file service $FILE_PORT), pid $SERVER_PID"
 
 # ---------------------------------------------------------------- Wine
 note "preparing a throwaway Wine prefix (the first start takes a little while)"
@@ -140,7 +161,13 @@ fi
 
 mkdir -p "$WORK/run"
 cp "$PROGRAM" "$WORK/run/Pavoset.exe"
-printf '[SERVER]\r\nIP=127.0.0.1\r\nPORT=%s\r\n' "$PORT" >"$WORK/run/Offline.INI"
+if [ $HTTPS = 1 ]; then
+    printf '[SERVER]\r\nURL=%s\r\n' "$LIBRARY_URL" >"$WORK/run/Offline.INI"
+    trust_test_ca "$WORK/tls/ca.pem" || die "could not trust the test CA in the demo's prefix"
+    say "test CA trusted in the demo's Wine prefix only"
+else
+    printf '[SERVER]\r\nIP=127.0.0.1\r\nPORT=%s\r\n' "$PORT" >"$WORK/run/Offline.INI"
+fi
 [ -n "$PUBLISHER_KEY" ] && printf 'PublisherKey=%s\r\n' "$PUBLISHER_KEY" >>"$WORK/run/Offline.INI"
 
 note "starting Pavoset.exe"

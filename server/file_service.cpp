@@ -181,14 +181,18 @@ static void file_answer(const file_ptr &c, int32_t value)
 static void file_handle_request(const file_ptr &c)
 {
     ++c->ctx->counters.file_requests;
-    const library_file *entry = find_library_file(&c->ctx->catalogue, c->name);
+    // The file is opened once, from one version: never a mix of two inside one file.
+    asio::error_code ignored;
+    library_version version = version_for_client(
+        &c->ctx->library, c->socket.remote_endpoint(ignored).address().to_string());
+    const library_file *entry = find_library_file(version.get(), c->name);
     if (!entry) {
-        refresh_library(c->ctx);
-        entry = find_library_file(&c->ctx->catalogue, c->name);
+        refresh_version(version);
+        entry = find_library_file(version.get(), c->name);
     }
     file_ref handle;
     uint64_t size = 0;
-    if (!entry || !open_library_file(&c->ctx->catalogue, *entry, &handle, &size)) {
+    if (!entry || !open_library_file(version.get(), *entry, &handle, &size)) {
         log_line(LOG_INFO, "file %s: refused %s", c->peer.c_str(), printable(c->name).c_str());
         file_answer(c, 0);
         return;

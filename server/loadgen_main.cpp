@@ -98,14 +98,17 @@ static void note_download_error(load_results *results, const char *protocol,
                                 const probe_download &download, bool takes_short_files)
 {
     bool complete = rc == 1 && download.answer_alone;
+    std::string failure = download.failure;
+    if (failure.empty() && complete)
+        failure = download.received != entry.size ? "ended before the catalogue's size"
+                                                  : "CRC-32 differs from the catalogue's";
     bool corrupt = complete && download.crc != entry.crc &&
                    (download.received == entry.size || takes_short_files);
-    std::string what = std::string(protocol) + ": " + entry.name + " failed (rc " +
-                       std::to_string(rc) + ", answer " +
-                       (download.answer_alone ? "alone" : "merged with data") + ", " +
-                       std::to_string(download.received) + " of " + std::to_string(entry.size) +
-                       " bytes" + (download.failure.empty() ? "" : ", " + download.failure) +
-                       (corrupt ? ", CORRUPT" : "") + ")";
+    std::string what =
+        std::string(protocol) + ": " + entry.name + " failed (rc " + std::to_string(rc) +
+        ", answer " + (download.answer_alone ? "alone" : "merged with data") + ", " +
+        std::to_string(download.received) + " of " + std::to_string(entry.size) + " bytes" +
+        (failure.empty() ? "" : ", " + failure) + (corrupt ? ", CORRUPT" : "") + ")";
     note_error(results, what, corrupt);
 }
 
@@ -134,7 +137,7 @@ static void text_client(const load_config &config, load_results *results)
     if (!probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, config.timeout_ms) ||
         answer.compare(0, 9, "#EXL: OK:") != 0 ||
         !parse_catalogue(std::string(answer.c_str()).substr(9), &entries)) {
-        note_error(results, "text: catalogue failed");
+        note_error(results, std::string("text: catalogue failed: ") + std::strerror(errno));
         note_client_failed(results);
         probe_close(fd);
         return;

@@ -11,6 +11,11 @@
 #                          first receive within the usual 5 ms, and would then lose file bytes;
 #                          real clients each have a machine of their own)
 #   PAVOSET_SERVER_BIN     folder holding pavoset-server and pavoset-loadgen
+# Then the balanced case (skipped without nginx's stream module): the same clients against
+# one replica directly and against three replicas behind nginx (packaging/
+# nginx-stream-pavoset.conf), one after the other: clients served per second, p99 per file,
+# errors. On one machine the replicas share its cores: this measures what the balancer
+# costs, not what more machines gain.
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server}
@@ -86,4 +91,61 @@ if start_web_anchor "$WORK" "$WORK/lib" "$ANCHOR_PORT" 4096; then
 else
     echo "anchor: no web server could be started on 127.0.0.1:$ANCHOR_PORT"
 fi
-exit "$LOAD_RC"
+[ -n "$ANCHOR_PID" ] && kill "$ANCHOR_PID" 2>/dev/null && wait "$ANCHOR_PID" 2>/dev/null
+ANCHOR_PID=
+
+# ---- balanced: one replica direct vs three behind nginx, same clients
+. "$ROOT/tools/ports.sh"
+STREAM_MODULE=/usr/share/nginx/modules/ngx_stream_module.so
+if ! command -v nginx >/dev/null || [ ! -f "$STREAM_MODULE" ]; then
+    echo "balanced: skipped, nginx's stream module is not installed (libnginx-mod-stream)"
+    exit "$LOAD_RC"
+fi
+REPLICA_PIDS=()
+NGINX_PID=
+stop_balanced() {
+    local p
+    for p in "${REPLICA_PIDS[@]}" $NGINX_PID; do kill "$p" 2>/dev/null && wait "$p" 2>/dev/null; done
+    REPLICA_PIDS=()
+    NGINX_PID=
+}
+trap 'stop_balanced; cleanup' EXIT
+BAL_PORT=$(free_port) && BAL_FILE=$(free_port "$BAL_PORT") && R_PORT=$(free_port "$BAL_PORT" "$BAL_FILE") &&
+    R_FILE=$(free_port "$BAL_PORT" "$BAL_FILE" "$R_PORT") || exit 1
+for r in 1 2 3; do
+    "$BIN/pavoset-server" --root "$WORK/lib" --bind "127.0.0.1$r" --port "$R_PORT" --file-port "$R_FILE" \
+        --announce-port "$BAL_FILE" --answer-gap-ms "$GAP_MS" --max-connections 8192 --log-level warn \
+        --port-file "$WORK/replica$r.ports" 2>>"$WORK/server.log" &
+    REPLICA_PIDS+=("$!")
+done
+mkdir -p "$WORK/stream"
+sed -e "s/127\.0\.0\.1\([123]\):5757/127.0.0.1\1:$R_PORT/" -e "s/127\.0\.0\.1\([123]\):5758/127.0.0.1\1:$R_FILE/" \
+    -e "s/listen 127\.0\.0\.1:5757/listen 127.0.0.1:$BAL_PORT/" -e "s/listen 127\.0\.0\.1:5758/listen 127.0.0.1:$BAL_FILE/" \
+    "$ROOT/packaging/nginx-stream-pavoset.conf" >"$WORK/stream/pavoset-stream.conf"
+printf 'load_module %s;\nworker_processes auto;\ndaemon off;\npid %s/nginx.pid;\nerror_log %s/error.log;\nevents { worker_connections 16384; }\ninclude %s/pavoset-stream.conf;\n' \
+    "$STREAM_MODULE" "$WORK/stream" "$WORK/stream" "$WORK/stream" >"$WORK/stream/nginx.conf"
+nginx -c "$WORK/stream/nginx.conf" -p "$WORK/stream" 2>"$WORK/stream/stderr" &
+NGINX_PID=$!
+for r in 1 2 3; do for _ in $(seq 50); do [ -s "$WORK/replica$r.ports" ] && break; sleep 0.1; done; done
+sleep 0.5
+balanced_run() {  # label host port
+    local start end rc
+    start=$(date +%s.%N)
+    timeout 600 "$BIN/pavoset-loadgen" --host "$2" --port "$3" --clients "$CLIENTS" --timeout-ms 60000 >"$WORK/$1.txt"
+    rc=$?
+    end=$(date +%s.%N)
+    awk -v label="$1" -v s="$start" -v e="$end" -v n="$CLIENTS" '
+        /^(text|framed): [0-9]+ clients/ { phase = $1; sub(":", "", phase); err[phase] = $NF; secs[phase] = $(NF - 6) }
+        /^  [^ ]+ +[0-9]+ +[0-9.]+ +[0-9.]+$/ { if ($4 > p99[phase]) p99[phase] = $4 }
+        END { for (ph in secs) printf "%-10s %-7s %8.1f clients/s  worst p99 per file %7.1f ms  errors %s\n",
+                  label, ph, n / secs[ph], p99[ph], err[ph] }' "$WORK/$1.txt" | sort
+    return "$rc"
+}
+echo "balanced case ($CLIENTS clients, both protocols, answer gap $GAP_MS ms; 2 cores shared by everything):"
+balanced_run direct "127.0.0.11" "$R_PORT"
+DIRECT_RC=$?
+balanced_run balanced 127.0.0.1 "$BAL_PORT"
+BALANCED_RC=$?
+grep -h "error:" "$WORK/direct.txt" "$WORK/balanced.txt" | head -5
+stop_balanced
+[ "$LOAD_RC" = 0 ] && [ "$DIRECT_RC" = 0 ] && [ "$BALANCED_RC" = 0 ]

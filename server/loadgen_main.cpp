@@ -100,7 +100,7 @@ static void note_download_error(load_results *results, const char *protocol,
     bool complete = rc == 1 && download.answer_alone;
     std::string failure = download.failure;
     if (failure.empty() && complete)
-        failure = download.received != entry.size ? "ended before the catalogue's size"
+        failure = download.received != entry.size ? "size differs from the catalogue's"
                                                   : "CRC-32 differs from the catalogue's";
     bool corrupt = complete && download.crc != entry.crc &&
                    (download.received == entry.size || takes_short_files);

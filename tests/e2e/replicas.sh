@@ -168,18 +168,25 @@ for label in kill-text kill-framed; do
 done
 FAILED_CLIENTS=$(($(figure kill-text "clients failed") + $(figure kill-framed "clients failed")))
 check "the kill cost some transfers in flight" test "$FAILED_CLIENTS" -gt 0
-# A second run of as many clients as failed, over both protocols, completes.
+# A second run of as many clients as failed, over both protocols, completes. (Datagram
+# sessions are logged when they end, 3 s after their last datagram: let the first run's end.)
+sleep 4
 ACCESS_MARK=$(wc -l <"$NGX/access.log")
 loadgen rerun --clients "$((FAILED_CLIENTS > 0 ? FAILED_CLIENTS : 1))"
 check "second run completes" is_zero rerun errors
-# Passive checks only: after fail_timeout nginx tries the dead replica again with one
-# connection or session per upstream and worker, and datagram sessions that began before the
-# kill are logged when they time out: a few percent of the second run, not a third of it.
+# Passive checks: a connection that finds the dead replica refusing moves on to another and
+# leaves it out for fail_timeout (10 s), so over TCP only the first connection of each upstream
+# and worker, and one more per 10 s, tries it. Datagram sessions are told of the dead replica
+# only by each session's "port unreachable", and nginx does not keep it out of later ones
+# (observed: about a third of the second run's sessions); their clients ask again, and the
+# new session reaches a live replica: the second run's completing covers them.
 SECOND=$(tail -n +$((ACCESS_MARK + 1)) "$NGX/access.log" | wc -l)
 TRIED_DEAD=$(tail -n +$((ACCESS_MARK + 1)) "$NGX/access.log" | grep -c "127\.0\.0\.12:")
-e2e_log "second run: $SECOND connections and sessions, $TRIED_DEAD tried the dead replica"
-check "nginx leaves the dead replica out (at most 5 % of the second run tried it)" \
-    test "$((TRIED_DEAD * 20))" -le "$SECOND"
+TCP_DEAD=$(tail -n +$((ACCESS_MARK + 1)) "$NGX/access.log" | grep "^TCP" | grep -c "127\.0\.0\.12:")
+e2e_log "second run: $SECOND connections and sessions, $TRIED_DEAD tried the dead replica ($TCP_DEAD over TCP)"
+tail -n +$((ACCESS_MARK + 1)) "$NGX/access.log" | grep "127\.0\.0\.12:" | sort | uniq -c | sed 's/^/    /' | head -n 8
+check "nginx sends no new TCP connection to the dead replica (but a first try per upstream and worker)" \
+    test "$TCP_DEAD" -le 8
 start_replica 2
 scenario_end
 

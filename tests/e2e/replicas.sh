@@ -105,6 +105,28 @@ every_error_named() {  # label: each reported error says why (the system's reaso
     e2e_log "errors without a cause: $unnamed"
     return 1
 }
+# wait_midway COUNT REPLICA...: until those replicas have begun COUNT files since the last
+# mark (the load is then under way on them, whatever this machine's speed), 60 s at most.
+MIDWAY_MARK=()
+mark_midway() {
+    local r
+    for r in 1 2 3; do MIDWAY_MARK[$r]=$(wc -l <"$E2E_DIR/replica$r.log"); done
+}
+wait_midway() {
+    local count=$1 r n _
+    shift
+    for _ in $(seq 600); do
+        n=0
+        for r in "$@"; do
+            n=$((n + $(tail -n +$((MIDWAY_MARK[r] + 1)) "$E2E_DIR/replica$r.log" |
+                grep -cE '#REQ:FTP_RCV:|: sending ')))
+        done
+        [ "$n" -ge "$count" ] && return 0
+        sleep 0.1
+    done
+    e2e_log "the load did not reach $count files on replica(s) $*"
+    return 1
+}
 replica_served() {  # index pattern: the replica's log has a line with pattern
     grep -q -- "$2" "$E2E_DIR/replica$1.log"
 }
@@ -151,11 +173,12 @@ scenario_end
 
 # ------------------------------------------------------------------ one replica killed midway
 scenario replicas-one-killed
+mark_midway
 loadgen kill-text --only text --clients 150 &
 TEXT_LOAD=$!
 loadgen kill-framed --only framed --clients 150 &
 FRAMED_LOAD=$!
-sleep 1.5
+check "load under way on replica 2" wait_midway 150 2
 kill -9 "${REPLICA_PIDS[2]}"
 wait "${REPLICA_PIDS[2]}" 2>/dev/null
 e2e_log "replica 2 killed"
@@ -192,11 +215,12 @@ scenario_end
 
 # ------------------------------------------------------------------ a library switched under load
 scenario replicas-switch-under-load
+mark_midway
 loadgen switch-text --only text --clients 150 &
 TEXT_LOAD=$!
 loadgen switch-framed --only framed --clients 150 &
 FRAMED_LOAD=$!
-sleep 1.5
+check "load under way" wait_midway 450 1 2 3
 switch_to v2
 e2e_log "switched to v2"
 wait "$TEXT_LOAD"
@@ -208,6 +232,7 @@ check "framed: none corrupt" is_zero switch-framed corrupt
 # A framed client whose files came from the other version was told so by its checks (size):
 # it installed nothing of it; the next run takes v2 whole.
 check "framed: every failure named" every_error_named switch-framed
+e2e_log "framed across the switch: $(figure switch-framed errors) files of the other version, each reported failed"
 loadgen after-switch --clients 50
 check "every replica switched" bash -c 'for r in 1 2 3; do grep -q "switched to .*/v2" "$0/replica$r.log" || exit 1; done' "$E2E_DIR"
 check "after the switch every client completes" is_zero after-switch errors

@@ -56,12 +56,16 @@ std::vector<std::vector<uint8_t>> datagram_reply(datagram_service *service, cons
     uint8_t kind = data[31], sub_kind = data[32];
     out.push_back(ack_bytes(SERVER_ACK_CODE));
     if (kind == KIND_REQUEST && sub_kind == SUB_CATALOGUE) {
-        refresh_library(ctx);
-        if (ctx->catalogue.current.files.empty())
+        // Each catalogue request meets the library as it is now; the client's file requests
+        // then come from the same version (see library_version.h).
+        library_version version = current_library(&ctx->library);
+        refresh_version(version);
+        pin_version(&ctx->library, sender.address().to_string(), version);
+        if (version->current.files.empty())
             out.push_back(answer_packet(KIND_REFUSAL, SUB_REFUSAL, 0, std::string()));
         else
             out.push_back(answer_packet(KIND_REQUEST, SUB_CATALOGUE, PACKET_ACCEPTED,
-                                        framed_catalogue_body(ctx->catalogue.current)));
+                                        framed_catalogue_body(version->current)));
     } else if (kind == KIND_REQUEST && sub_kind == SUB_PORT) {
         // Behind port forwarding clients must be told the outside port, not ours.
         int port = ctx->options.announce_port ? ctx->options.announce_port : ctx->options.file_port;

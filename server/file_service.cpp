@@ -49,12 +49,22 @@ static void file_arm(const file_ptr &c, int ms, const char *why)
     arm_deadline(c, ms, "file", why, file_close);
 }
 
+// While a file is under way, any close (a stall, the server stopping, the process dying) is
+// a reset: clients in the field take a file as complete at an ordinary close, whatever its
+// size, so an unfinished file must never end like a finished one.
+static void file_abort_on_close(const file_ptr &c, bool abort)
+{
+    asio::error_code ignored;
+    c->socket.set_option(asio::socket_base::linger(abort, 0), ignored);
+}
+
 // After the last byte: stop sending, but keep reading until the client hangs up, so that
 // unread "NEXT"s in our receive queue never turn the close into a reset that could destroy
 // file data the client has not read yet.
 static void file_finish(const file_ptr &c)
 {
     c->done_sending = true;
+    file_abort_on_close(c, false);
     asio::error_code ec;
     c->socket.shutdown(tcp::socket::shutdown_send, ec);
     file_arm(c, c->ctx->options.stall_timeout_ms, "client did not hang up");
@@ -181,19 +191,24 @@ static void file_answer(const file_ptr &c, int32_t value)
 static void file_handle_request(const file_ptr &c)
 {
     ++c->ctx->counters.file_requests;
-    const library_file *entry = find_library_file(&c->ctx->catalogue, c->name);
+    // The file is opened once, from one version: never a mix of two inside one file.
+    asio::error_code ignored;
+    library_version version = version_for_client(
+        &c->ctx->library, c->socket.remote_endpoint(ignored).address().to_string());
+    const library_file *entry = find_library_file(version.get(), c->name);
     if (!entry) {
-        refresh_library(c->ctx);
-        entry = find_library_file(&c->ctx->catalogue, c->name);
+        refresh_version(version);
+        entry = find_library_file(version.get(), c->name);
     }
     file_ref handle;
     uint64_t size = 0;
-    if (!entry || !open_library_file(&c->ctx->catalogue, *entry, &handle, &size)) {
+    if (!entry || !open_library_file(version.get(), *entry, &handle, &size)) {
         log_line(LOG_INFO, "file %s: refused %s", c->peer.c_str(), printable(c->name).c_str());
         file_answer(c, 0);
         return;
     }
     file_stream_start(&c->stream, handle, size);
+    file_abort_on_close(c, true);
     log_line(LOG_DEBUG, "file %s: sending %s (%llu bytes)", c->peer.c_str(), entry->fs_name.c_str(),
              static_cast<unsigned long long>(size));
     file_answer(c, PACKET_ACCEPTED);

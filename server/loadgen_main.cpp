@@ -1,8 +1,12 @@
 // pavoset-loadgen: many concurrent clients fetching the catalogue and every file over both
 // protocols from a server on loopback, verifying every CRC-32; prints throughput, per-file
-// latency percentiles and the error count.
+// latency percentiles, the error count (each error named), the files that arrived wrong and
+// the clients that failed. With --legacy the framed clients behave as the PCs in the field:
+// a "NEXT" after every receive, the answer's included, and a file taken as complete when the
+// server closes, whatever its size (the load generator then checks what such a PC would not).
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -29,6 +33,8 @@ struct load_results {
     std::map<std::string, std::vector<double>> latency_ms;  // per file
     uint64_t bytes = 0;
     int errors = 0;
+    int corrupt = 0;         // bytes that a client would have taken for the file, but wrong
+    int failed_clients = 0;  // clients with at least one error
     std::vector<std::string> first_errors;
 };
 
@@ -39,6 +45,7 @@ struct load_config {
     int timeout_ms = 30000;
     bool text = true;
     bool framed = true;
+    bool legacy = false;
 };
 
 static std::vector<std::string> split(const std::string &text, const char *separator)
@@ -72,12 +79,43 @@ static bool parse_catalogue(const std::string &text, std::vector<catalogue_entry
     return !entries->empty();
 }
 
-static void note_error(load_results *results, const std::string &what)
+static void note_error(load_results *results, const std::string &what, bool corrupt = false)
 {
     std::lock_guard<std::mutex> guard(results->lock);
     ++results->errors;
+    if (corrupt)
+        ++results->corrupt;
     if (results->first_errors.size() < 5)
         results->first_errors.push_back(what);
+}
+
+// One download's report: what went wrong, and whether the bytes would have been taken for the
+// file although they are not it (the catalogue's size with another CRC-32 is what a mix of two
+// versions or damage in transit looks like; a legacy client takes whatever came before the
+// close).
+static void note_download_error(load_results *results, const char *protocol,
+                                const catalogue_entry &entry, int rc,
+                                const probe_download &download, bool takes_short_files)
+{
+    bool complete = rc == 1 && download.answer_alone;
+    std::string failure = download.failure;
+    if (failure.empty() && complete)
+        failure = download.received != entry.size ? "size differs from the catalogue's"
+                                                  : "CRC-32 differs from the catalogue's";
+    bool corrupt = complete && download.crc != entry.crc &&
+                   (download.received == entry.size || takes_short_files);
+    std::string what =
+        std::string(protocol) + ": " + entry.name + " failed (rc " + std::to_string(rc) +
+        ", answer " + (download.answer_alone ? "alone" : "merged with data") + ", " +
+        std::to_string(download.received) + " of " + std::to_string(entry.size) + " bytes" +
+        (failure.empty() ? "" : ", " + failure) + (corrupt ? ", CORRUPT" : "") + ")";
+    note_error(results, what, corrupt);
+}
+
+static void note_client_failed(load_results *results)
+{
+    std::lock_guard<std::mutex> guard(results->lock);
+    ++results->failed_clients;
 }
 
 static double since_ms(std::chrono::steady_clock::time_point start)
@@ -90,7 +128,8 @@ static void text_client(const load_config &config, load_results *results)
 {
     int fd = probe_connect(config.host.c_str(), config.port, config.timeout_ms);
     if (fd < 0) {
-        note_error(results, "text: connect failed");
+        note_error(results, std::string("text: connect failed: ") + std::strerror(errno));
+        note_client_failed(results);
         return;
     }
     std::string answer;
@@ -98,10 +137,12 @@ static void text_client(const load_config &config, load_results *results)
     if (!probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, config.timeout_ms) ||
         answer.compare(0, 9, "#EXL: OK:") != 0 ||
         !parse_catalogue(std::string(answer.c_str()).substr(9), &entries)) {
-        note_error(results, "text: catalogue failed");
+        note_error(results, std::string("text: catalogue failed: ") + std::strerror(errno));
+        note_client_failed(results);
         probe_close(fd);
         return;
     }
+    bool failed = false;
     for (const catalogue_entry &entry : entries) {
         probe_download download;
         auto start = std::chrono::steady_clock::now();
@@ -109,11 +150,8 @@ static void text_client(const load_config &config, load_results *results)
         double ms = since_ms(start);
         if (rc != 1 || !download.answer_alone || download.received != entry.size ||
             download.crc != entry.crc) {
-            note_error(results, "text: " + entry.name + " failed (rc " + std::to_string(rc) +
-                                    ", answer " +
-                                    (download.answer_alone ? "alone" : "merged with data") + ", " +
-                                    std::to_string(download.received) + " of " +
-                                    std::to_string(entry.size) + " bytes)");
+            note_download_error(results, "text", entry, rc, download, false);
+            failed = true;
             if (rc != 1)
                 break;  // the connection is out of step now
             continue;
@@ -123,6 +161,8 @@ static void text_client(const load_config &config, load_results *results)
         results->bytes += download.received;
     }
     probe_close(fd);
+    if (failed)
+        note_client_failed(results);
 }
 
 // The program tries each exchange up to five times.
@@ -149,27 +189,29 @@ static void framed_client(const load_config &config, load_results *results)
     probe_close(udp);
     if (!ok) {
         note_error(results, "framed: catalogue or port request failed");
+        note_client_failed(results);
         return;
     }
+    bool failed = false;
     for (const catalogue_entry &entry : entries) {
         probe_download download;
+        download.next_after_answer = config.legacy;
         auto start = std::chrono::steady_clock::now();
         int rc = probe_framed_download(config.host.c_str(), port.value, entry.name, &download,
                                        config.timeout_ms);
         double ms = since_ms(start);
         if (rc != 1 || !download.answer_alone || download.received != entry.size ||
             download.crc != entry.crc) {
-            note_error(results, "framed: " + entry.name + " failed (rc " + std::to_string(rc) +
-                                    ", answer " +
-                                    (download.answer_alone ? "alone" : "merged with data") + ", " +
-                                    std::to_string(download.received) + " of " +
-                                    std::to_string(entry.size) + " bytes)");
+            note_download_error(results, "framed", entry, rc, download, config.legacy);
+            failed = true;
             continue;
         }
         std::lock_guard<std::mutex> guard(results->lock);
         results->latency_ms[entry.name].push_back(ms);
         results->bytes += download.received;
     }
+    if (failed)
+        note_client_failed(results);
 }
 
 static double percentile(std::vector<double> values, double p)
@@ -217,6 +259,8 @@ static int run_phase(const load_config &config, const char *label,
                     percentile(entry.second, 0.50), percentile(entry.second, 0.99));
     for (const std::string &error : results.first_errors)
         std::printf("  error: %s\n", error.c_str());
+    std::printf("%s: corrupt %d, clients failed %d\n", label, results.corrupt,
+                results.failed_clients);
     std::fflush(stdout);
     return results.errors;
 }
@@ -239,6 +283,8 @@ int main(int argc, char **argv)
         } else if (arg == "--timeout-ms") {
             config.timeout_ms = std::max(1000, std::atoi(value));
             ++i;
+        } else if (arg == "--legacy") {
+            config.legacy = true;
         } else if (arg == "--only") {
             config.text = std::strcmp(value, "text") == 0;
             config.framed = std::strcmp(value, "framed") == 0;
@@ -246,7 +292,7 @@ int main(int argc, char **argv)
         } else {
             std::fprintf(stderr,
                          "usage: pavoset-loadgen [--host 127.0.0.1] [--port N] [--clients N] "
-                         "[--timeout-ms N] [--only text|framed]\n");
+                         "[--timeout-ms N] [--only text|framed] [--legacy]\n");
             return 2;
         }
     }

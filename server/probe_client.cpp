@@ -54,6 +54,7 @@ int probe_connect(const char *host, int port, int timeout_ms)
         if (!wait_for(fd, POLLOUT, timeout_ms) ||
             getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
             close(fd);
+            errno = error ? error : ETIMEDOUT;
             return -1;
         }
     }
@@ -84,8 +85,10 @@ bool probe_send_all(int fd, const void *data, size_t length)
 
 long probe_receive(int fd, void *buffer, size_t capacity, int timeout_ms)
 {
-    if (!wait_for(fd, POLLIN, timeout_ms))
+    if (!wait_for(fd, POLLIN, timeout_ms)) {
+        errno = ETIMEDOUT;
         return -1;
+    }
     for (;;) {
         ssize_t n = recv(fd, buffer, capacity, 0);
         if (n < 0 && errno == EINTR)
@@ -107,6 +110,14 @@ bool probe_text_exchange(int fd, const std::string &request, size_t capacity, st
         return false;
     answer->assign(buffer.data(), static_cast<size_t>(n));
     return true;
+}
+
+// Names what broke an exchange: the system's reason, or the peer's close.
+static int broken(probe_download *out, const char *step, long rc)
+{
+    out->failure =
+        std::string(step) + ": " + (rc == 0 ? "closed by the server" : std::strerror(errno));
+    return -1;
 }
 
 // Splits an answer's fields at "~|" (the names we serve hold no character references).
@@ -150,7 +161,7 @@ int probe_text_download(int fd, const std::string &name, probe_download *out, in
     while (out->received < out->announced) {
         long n = probe_receive(fd, buffer.data(), buffer.size(), timeout_ms);
         if (n <= 0)
-            return -1;
+            return broken(out, "receive", n);
         out->crc = crc32_update(out->crc, buffer.data(), static_cast<size_t>(n));
         out->received += static_cast<uint64_t>(n);
         ++out->receives;
@@ -220,7 +231,7 @@ int probe_framed_download(const char *host, int port, const std::string &name, p
 {
     int fd = probe_connect(host, port, timeout_ms);
     if (fd < 0)
-        return -1;
+        return broken(out, "connect", -1);
     framed_packet request;
     init_packet(&request, nullptr, KIND_REQUEST, SUB_FILE, 0, name.data(),
                 static_cast<uint16_t>(name.size()));
@@ -228,12 +239,14 @@ int probe_framed_download(const char *host, int port, const std::string &name, p
     std::vector<uint8_t> wire(PACKET_HEADER_SIZE + name.size());
     encode_packet(&request, wire.data(), static_cast<uint16_t>(wire.size()));
     if (!probe_send_all(fd, wire.data(), wire.size())) {
+        broken(out, "request", -1);
         close(fd);
         return -1;
     }
     std::vector<char> first(32767);
     long n = probe_receive(fd, first.data(), first.size(), timeout_ms);
     if (n <= 0) {
+        broken(out, "answer", n);
         close(fd);
         return -1;
     }
@@ -249,12 +262,18 @@ int probe_framed_download(const char *host, int port, const std::string &name, p
         close(fd);
         return 0;
     }
+    if (out->next_after_answer && !probe_send_all(fd, "NEXT", 4)) {
+        broken(out, "NEXT", -1);
+        close(fd);
+        return -1;
+    }
     char chunk[1024];
     for (;;) {
         long got = probe_receive(fd, chunk, sizeof chunk, timeout_ms);
         if (got == 0)
             break;
         if (got < 0) {
+            broken(out, "receive", got);
             close(fd);
             return -1;
         }
@@ -264,6 +283,7 @@ int probe_framed_download(const char *host, int port, const std::string &name, p
         if (out->keep_data)
             out->data.append(chunk, static_cast<size_t>(got));
         if (!probe_send_all(fd, "NEXT", 4)) {
+            broken(out, "NEXT", -1);
             close(fd);
             return -1;
         }

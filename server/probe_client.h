@@ -20,7 +20,10 @@ struct probe_download {
     uint32_t crc = 0;
     int receives = 0;  // data receives (each followed by "NEXT" over framed)
     bool keep_data = false;
+    bool next_after_answer =
+        false;  // also acknowledge the answer's receive, as PCs in the field do
     std::string data;
+    std::string failure;  // why the exchange broke ("connection reset by peer", ...), for reports
 };
 
 // Text protocol: sends request + NUL, then one receive of at most capacity bytes.

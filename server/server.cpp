@@ -71,11 +71,9 @@ std::shared_ptr<server_instance> start_server(asio::io_context &io, const server
     server_context &ctx = server->ctx;
     ctx.io = &io;
     ctx.options = options;
-    if (!open_catalogue_cache(&ctx.catalogue, options.root, error))
+    if (!open_library_versions(&ctx.library, options.root, error))
         return nullptr;
-    if (!refresh_catalogue(&ctx.catalogue, error))
-        return nullptr;
-    if (ctx.catalogue.current.files.empty())
+    if (ctx.library.current->current.files.empty())
         log_line(LOG_WARN, "library folder %s holds no files yet", options.root.c_str());
 
     asio::error_code ec;
@@ -112,7 +110,7 @@ std::shared_ptr<server_instance> start_server(asio::io_context &io, const server
     start_file_service(&ctx, &server->file_acceptor);
     start_datagram_service(&server->datagrams, &ctx, &server->datagram_socket, &server->sweep);
     log_line(LOG_INFO, "serving %zu files from %s on %s (text/datagram %d, files %d)",
-             ctx.catalogue.current.files.size(), ctx.catalogue.root.c_str(),
+             ctx.library.current->current.files.size(), ctx.library.current->root.c_str(),
              options.bind_address.c_str(), ports->text, ports->file);
     if (options.announce_port)
         log_line(LOG_INFO, "telling clients to fetch files from port %d", options.announce_port);

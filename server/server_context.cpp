@@ -2,13 +2,6 @@
 
 #include "server/server_log.h"
 
-void refresh_library(server_context *ctx)
-{
-    std::string error;
-    if (!refresh_catalogue(&ctx->catalogue, &error))
-        log_line(LOG_WARN, "library: %s; still serving the last good catalogue", error.c_str());
-}
-
 uint64_t admit_connection(server_context *ctx, std::function<void()> closer)
 {
     if (ctx->stopping || ctx->open_connections >= ctx->options.max_connections) {

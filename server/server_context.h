@@ -1,4 +1,5 @@
-// State that the server's services share: options, the catalogue and the connection count.
+// State that the server's services share: options, the library versions and the connection
+// count.
 // One io_context thread owns all of it.
 #pragma once
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string>
 
 #include "server/asio_config.h"
-#include "server/library_catalogue.h"
+#include "server/library_version.h"
 #include "server/server_options.h"
 
 struct server_counters {
@@ -22,16 +23,13 @@ struct server_counters {
 struct server_context {
     asio::io_context *io = nullptr;
     server_options options;
-    catalogue_cache catalogue;
+    library_versions library;
     int open_connections = 0;
     bool stopping = false;
     uint64_t next_connection_id = 1;
     std::map<uint64_t, std::function<void()>> closers;  // live connections, closed on stop
     server_counters counters;
 };
-
-// Rescans the library; a failed scan is logged and the last good catalogue stays in use.
-void refresh_library(server_context *ctx);
 
 // Takes a connection slot and registers how to close it at shutdown. Returns 0 when the
 // connection cap is reached (nothing taken).

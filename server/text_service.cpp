@@ -26,6 +26,7 @@ struct text_connection {
     std::array<char, 1024> chunk;
     std::string answer;
     file_stream stream;
+    library_version version;  // met at connection: one connection, one library version
     unsigned deadline_generation = 0;
     bool busy = false;   // answering a request; further requests wait in pending
     bool spoke = false;  // a first request arrived; only then may it rest longer
@@ -52,23 +53,23 @@ static void text_arm(const text_ptr &c, int ms, const char *why)
 
 // The answer to one complete request (without its NUL). For a file request whose name is in
 // the catalogue, *file is set instead and the caller answers once the file is open.
-static std::string text_answer(server_context *ctx, const std::string &request,
+static std::string text_answer(const library_version &version, const std::string &request,
                                const library_file **file)
 {
     *file = nullptr;
     if (request == REQ_CATALOGUE) {
-        refresh_library(ctx);
-        if (ctx->catalogue.current.files.empty())
+        refresh_version(version);
+        if (version->current.files.empty())
             return std::string(ERR_PREFIX) + "library is empty";
-        return OK_PREFIX + ctx->catalogue.current.text;
+        return OK_PREFIX + version->current.text;
     }
     if (request.compare(0, sizeof REQ_FILE - 1, REQ_FILE) == 0) {
         std::string name = request.substr(sizeof REQ_FILE - 1);
-        const library_file *entry = find_library_file(&ctx->catalogue, name);
+        const library_file *entry = find_library_file(version.get(), name);
         if (!entry) {
             // A file added since the last catalogue request is served all the same.
-            refresh_library(ctx);
-            entry = find_library_file(&ctx->catalogue, name);
+            refresh_version(version);
+            entry = find_library_file(version.get(), name);
         }
         if (!entry)
             return std::string(ERR_PREFIX) + "no such file";
@@ -160,11 +161,11 @@ static void text_handle(const text_ptr &c, const std::string &request)
     c->busy = true;
     c->spoke = true;
     const library_file *file = nullptr;
-    std::string answer = text_answer(c->ctx, request, &file);
+    std::string answer = text_answer(c->version, request, &file);
     if (file) {
         uint64_t size = 0;
         file_ref handle;
-        if (!open_library_file(&c->ctx->catalogue, *file, &handle, &size)) {
+        if (!open_library_file(c->version.get(), *file, &handle, &size)) {
             answer = std::string(ERR_PREFIX) + "file cannot be read";
             file = nullptr;
         } else {
@@ -259,6 +260,7 @@ static void text_accept(server_context *ctx, tcp::acceptor *acceptor)
             } else {
                 c->socket.set_option(tcp::no_delay(true), ignored);
                 c->socket.non_blocking(true, ignored);
+                c->version = current_library(&ctx->library);
                 log_line(LOG_DEBUG, "text %s: connected", c->peer.c_str());
                 text_process(c);
             }

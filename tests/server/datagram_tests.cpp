@@ -211,7 +211,7 @@ TEST(DatagramService, AbandonedExchangesAreBounded)
     server_context ctx;
     std::string dir = make_sample_folder();
     std::string error;
-    ASSERT_TRUE(open_catalogue_cache(&ctx.catalogue, dir, &error));
+    ASSERT_TRUE(open_library_versions(&ctx.library, dir, &error));
     ctx.options.exchange_timeout_ms = 10000;
     datagram_service service;
     service.ctx = &ctx;

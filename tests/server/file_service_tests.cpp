@@ -1,5 +1,6 @@
 // The framed file service: answer alone, NEXT-paced streaming, refusals.
 #include <atomic>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -139,6 +140,27 @@ TEST_F(file_fixture, StreamingStaysWithinTheWindowWithoutAcknowledgements)
     }
     probe_close(fd);
     EXPECT_EQ(total, 44u + 16u * 1024u);
+}
+
+TEST_F(file_fixture, AnUnfinishedFileEndsInAResetNeverInAnOrdinaryClose)
+{
+    // Clients in the field take whatever came before an ordinary close as the whole file.
+    server_options options = test_options(dir);
+    options.window_kb = 16;
+    options.stall_timeout_ms = 300;
+    start(options);
+    int fd = probe_connect("127.0.0.1", server->ports.file, 2000);
+    ASSERT_GE(fd, 0);
+    std::string request = request_bytes("Stickrow64.dll");
+    ASSERT_TRUE(probe_send_all(fd, request.data(), request.size()));
+    char buffer[65536];
+    long n = 0;
+    int error = 0;
+    while ((n = probe_receive(fd, buffer, sizeof buffer, 3000)) > 0) {}
+    error = errno;
+    probe_close(fd);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(error, ECONNRESET);
 }
 
 TEST_F(file_fixture, ManyConcurrentTransfersAllCheckOut)

@@ -78,6 +78,12 @@ static int fetch_over(int protocol, field_list *records)
 static int accept_records(field_list *records, retrieval_result *result)
 {
     build_catalogue(records);
+    int first = 0, second = 0;
+    if (catalogue_duplicate(&first, &second)) {
+        run_log(TEXT_LOG_CATALOGUE_DUPLICATE_FORMAT, g_catalogue[first].name,
+                g_catalogue[second].name);
+        release_catalogue();
+    }
     result->entries = g_catalogue_count;
     return g_catalogue_count > 0;
 }

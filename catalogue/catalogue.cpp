@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include "catalogue/field_split.h"
+#include "catalogue/name_case.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/packet_codec.h"
 #include "net/text/text_channel.h"
@@ -77,6 +78,18 @@ void build_catalogue(field_list *records)
         }
         free(record);
     }
+}
+
+int catalogue_duplicate(int *first, int *second)
+{
+    for (int i = 1; i < g_catalogue_count; ++i)
+        for (int j = 0; j < i; ++j)
+            if (library_names_same_file(g_catalogue[j].name, g_catalogue[i].name)) {
+                *first = j;
+                *second = i;
+                return 1;
+            }
+    return 0;
 }
 
 int fetch_catalogue_text(field_list *records)

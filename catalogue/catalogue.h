@@ -25,6 +25,11 @@ extern int g_installed_count;      // files installed in this run of the program
 void build_catalogue(field_list *records);
 void release_catalogue();
 
+// 1 when two entries name one file as Windows compares names (letter case, full-width and other
+// letters alike): *first and *second get their indices. Such a catalogue would install into
+// one file twice, and is not one to act on. 0 otherwise.
+int catalogue_duplicate(int *first, int *second);
+
 // Text retrieval over the open channel socket: 1 on success (1 to 15 records).
 int fetch_catalogue_text(field_list *records);
 // Framed retrieval through a new current framed session: 1 on success (2 to 15 records).

@@ -143,6 +143,7 @@
 #define TEXT_LOG_SCHEDULED_OFF "예약 실행: AutoInstall 정책이 켜져 있지 않아 아무것도 하지 않음"
 #define TEXT_LOG_CATALOGUE_FORMAT "카탈로그: %s 프로토콜로 받음, 파일 %d개"
 #define TEXT_LOG_CATALOGUE_FELL_BACK_FORMAT "카탈로그: %s 프로토콜 실패, %s 프로토콜로 받음, 파일 %d개"
+#define TEXT_LOG_CATALOGUE_DUPLICATE_FORMAT "카탈로그 거부: 두 이름이 한 파일을 가리킵니다 (%s, %s)"
 #define TEXT_LOG_CATALOGUE_FAILED_FORMAT "카탈로그 받기 실패: %s, %s 프로토콜 모두 실패 (서버 %s:%u)"
 #define TEXT_LOG_CATALOGUE_ABANDONED_FORMAT "카탈로그 받기 중단: %s 프로토콜 실패 (서버 %s:%u)"
 #define TEXT_LOG_NO_WORK_WINDOW "작업 창을 만들 수 없음"

@@ -228,9 +228,34 @@ TEST(BuildCatalogue, ShortRecordsLongRecordsAndCopiesOfTheirOwn)
     EXPECT_STREQ(g_catalogue[2].name, "c.xla");
     EXPECT_STREQ(g_catalogue[2].time_high, "10");
 
+    int first = -1, second = -1;
+    EXPECT_EQ(catalogue_duplicate(&first, &second), 0);
+
     build_catalogue(nullptr);  // a rebuild releases the old entries
     EXPECT_EQ(g_catalogue_count, 0);
     EXPECT_EQ(g_catalogue, nullptr);
+}
+
+// Names Windows takes for one file, in any letters it folds: the catalogue is not acted on.
+TEST(BuildCatalogue, TwoNamesOfOneFileAreADuplicate)
+{
+    const char *pairs[][2] = {{"Kickoff.XLS", "kickoff.xls"},
+                              {"\xA3\xE1.dll", "\xA3\xC1.dll"},   // full-width a and A
+                              {"\xA5\xE1.dll", "\xA5\xC1.dll"},   // Greek alpha and Alpha
+                              {"\xAC\xD1.dll", "\xAC\xA1.dll"}};  // Cyrillic a and A
+    for (const auto &pair : pairs) {
+        std::string text = std::string("x.dll^|1~|") + pair[0] + "^|2~|" + pair[1] + "^|3";
+        std::vector<char> buffer(text.begin(), text.end());
+        buffer.push_back(0);
+        field_list list;
+        split_records(&list, buffer.data());
+        build_catalogue(&list);
+        int first = -1, second = -1;
+        EXPECT_EQ(catalogue_duplicate(&first, &second), 1) << pair[0];
+        EXPECT_EQ(first, 1);
+        EXPECT_EQ(second, 2);
+    }
+    release_catalogue();
 }
 
 }  // namespace

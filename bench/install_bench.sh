@@ -19,9 +19,11 @@
 # an older client beside it when one is given, to show the client is no slower there.
 #   PAVOSET_BENCH_INSTALL_MB      library size in MiB (default 256)
 #   PAVOSET_BENCH_LOCKSTEP_MB     library size of the lockstep case in MiB (default 16; 0: skip)
-#   PAVOSET_BENCH_BASELINE_CLIENT an older install_bench_client.exe for the lockstep case
+#   PAVOSET_BENCH_BASELINE_CLIENT an older install_bench_client.exe for the lockstep case, and
+#                                 for the web channel (a third turn beside the client and curl)
 #   PAVOSET_BENCH_RUNS            runs of each measurement (default 3)
-#   PAVOSET_BENCH_WEB             0: leave out the web channel (default 1)
+#   PAVOSET_BENCH_WEB             0: leave out the web channel (default 1); only: the web
+#                                 channel and its curl alone (no text, framed, lockstep or anchor)
 #   PAVOSET_BENCH_SERVER_ARGS     extra pavoset-server options (default "--answer-gap-ms 5": the
 #                                 30 ms default pause protects clients that drop bytes arriving
 #                                 with the answer; ours keeps them, so the pause is pure wait)
@@ -114,18 +116,25 @@ run_client() {
     CLIENT_RC=${PIPESTATUS[0]}
 }
 
-start_server "$WORK/lib"
 if [ -z "${WINEPREFIX:-}" ]; then
     . "$ROOT/tools/wine/env.sh"
     OWN_PREFIX=1
     wine_prefix_up "$WORK/wine"
     xvfb_up || exit 1
 fi
-echo "pavoset-server options: $SERVER_ARGS; $RUNS runs each, medians compared"
-run_client "$CLIENT" "$RUNS"
-tee "$WORK/client.txt" <"$WORK/run.txt"
-RC=$CLIENT_RC
-stop_server
+RC=0
+: >"$WORK/client.txt"
+if [ "$WEB" != only ]; then
+    start_server "$WORK/lib"
+    echo "pavoset-server options: $SERVER_ARGS; $RUNS runs each, medians compared"
+    run_client "$CLIENT" "$RUNS"
+    tee "$WORK/client.txt" <"$WORK/run.txt"
+    RC=$CLIENT_RC
+    stop_server
+else
+    LOCKSTEP_MB=0
+    PORT=0  # the client's first argument; the web channel does not use it
+fi
 
 # ---- the web channel: nginx over HTTPS, the client and curl from the same server
 # The client and curl take turns, one run each at a time, so that a busy moment of a shared
@@ -143,7 +152,7 @@ curl_once() {
     echo "$start $fetched $synced" >>"$2"
 }
 
-if [ "$WEB" = 1 ] && command -v nginx >/dev/null && command -v openssl >/dev/null; then
+if [ "$WEB" != 0 ] && command -v nginx >/dev/null && command -v openssl >/dev/null; then
     "$BIN/pavoset-server" --export "$WORK/lib" "$WORK/web" 2>/dev/null || exit 1
     make_test_ca "$WORK/tls" || { cat "$WORK/tls/openssl.log" >&2; exit 1; }
     WEB_PORT=$(free_port) || exit 1
@@ -161,13 +170,24 @@ if [ "$WEB" = 1 ] && command -v nginx >/dev/null && command -v openssl >/dev/nul
     done
     CURL_WEB_RC=0
     : >"$WORK/web-runs.txt"
+    : >"$WORK/web-baseline.txt"
     : >"$WORK/https-anchor.times"
     for run in $(seq "$RUNS"); do
         run_client "$CLIENT" 1 "$WEB_URL"
         [ "$CLIENT_RC" = 0 ] || RC=$CLIENT_RC
         sed -n "s|^web: run 1/1: |web: run $run/$RUNS: |p" "$WORK/run.txt" | tee -a "$WORK/web-runs.txt"
         curl_once "$WORK/curl-web.cfg" "$WORK/https-anchor.times"
+        if [ -n "$BASELINE" ] && [ -f "$BASELINE" ]; then
+            run_client "$BASELINE" 1 "$WEB_URL"
+            sed -n "s|^web: run 1/1: fresh \([0-9.]*\) s.*|\1|p" "$WORK/run.txt" >>"$WORK/web-baseline.txt"
+        fi
     done
+    if [ -s "$WORK/web-baseline.txt" ]; then
+        sort -n "$WORK/web-baseline.txt" | awk -v b="$LIB_BYTES" '{ t[++n] = $1 }
+            END { m = n % 2 ? t[(n + 1) / 2] : (t[n / 2] + t[n / 2 + 1]) / 2
+                  printf "web-baseline: the older client, fresh install, %.1f MB, median of %d runs %.2f s = %.1f MB/s\n", b / 1e6, n, m, b / 1e6 / m }' |
+            tee -a "$WORK/client.txt"
+    fi
     web_library_down
     # The same lines as the other channels' and the anchor's, for the summary below.
     awk -v b="$LIB_BYTES" -v runs="$RUNS" -v rc="$CURL_WEB_RC" -v files="$FILES" '
@@ -219,34 +239,36 @@ if [ "$LOCKSTEP_MB" -gt 0 ]; then
 fi
 
 # ---- anchor: a stock web server, curl fetching the same files one after another into files
-mkdir -p "$WORK/curl"
-. "$ROOT/bench/lib/web_anchor.sh"
-start_web_anchor "$WORK" "$WORK/lib" "$ANCHOR_PORT" 64 || echo "install_bench: the anchor web server did not answer" >&2
-: >"$WORK/curl.cfg"
-for f in "$WORK"/lib/*; do
-    printf 'url = "http://127.0.0.1:%s/%s"\noutput = "%s/curl/%s"\n' "$ANCHOR_PORT" \
-        "$(basename "$f")" "$WORK" "$(basename "$f")" >>"$WORK/curl.cfg"
-done
-CURL_RC=0
-: >"$WORK/curl.times"
-for run in $(seq "$RUNS"); do
-    rm -f "$WORK"/curl/*
-    START=$(date +%s.%N)
-    timeout 600 curl -s --fail -K "$WORK/curl.cfg" || CURL_RC=$?
-    FETCHED=$(date +%s.%N)
-    sync "$WORK"/curl/*
-    SYNCED=$(date +%s.%N)
-    echo "$START $FETCHED $SYNCED" >>"$WORK/curl.times"
-done
-awk -v b="$LIB_BYTES" -v name="$ANCHOR_NAME" -v rc="$CURL_RC" '
-    function median(a, n,   i, j, t) {
-        for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
-        return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
-    { n++; fetch[n] = $2 - $1; synced[n] = $3 - $1 }
-    END { f = median(fetch, n); s = median(synced, n)
-          printf "anchor: curl from %s into files: %.1f MB, median %.2f s = %.1f MB/s (curl exit %d)\n", name, b / 1e6, f, b / 1e6 / f, rc
-          printf "anchor+fsync: the same, then fsync of every file: median %.2f s = %.1f MB/s\n", s, b / 1e6 / s }' \
-    "$WORK/curl.times" | tee -a "$WORK/client.txt"
+if [ "$WEB" != only ]; then
+    mkdir -p "$WORK/curl"
+    . "$ROOT/bench/lib/web_anchor.sh"
+    start_web_anchor "$WORK" "$WORK/lib" "$ANCHOR_PORT" 64 || echo "install_bench: the anchor web server did not answer" >&2
+    : >"$WORK/curl.cfg"
+    for f in "$WORK"/lib/*; do
+        printf 'url = "http://127.0.0.1:%s/%s"\noutput = "%s/curl/%s"\n' "$ANCHOR_PORT" \
+            "$(basename "$f")" "$WORK" "$(basename "$f")" >>"$WORK/curl.cfg"
+    done
+    CURL_RC=0
+    : >"$WORK/curl.times"
+    for run in $(seq "$RUNS"); do
+        rm -f "$WORK"/curl/*
+        START=$(date +%s.%N)
+        timeout 600 curl -s --fail -K "$WORK/curl.cfg" || CURL_RC=$?
+        FETCHED=$(date +%s.%N)
+        sync "$WORK"/curl/*
+        SYNCED=$(date +%s.%N)
+        echo "$START $FETCHED $SYNCED" >>"$WORK/curl.times"
+    done
+    awk -v b="$LIB_BYTES" -v name="$ANCHOR_NAME" -v rc="$CURL_RC" '
+        function median(a, n,   i, j, t) {
+            for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+            return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
+        { n++; fetch[n] = $2 - $1; synced[n] = $3 - $1 }
+        END { f = median(fetch, n); s = median(synced, n)
+              printf "anchor: curl from %s into files: %.1f MB, median %.2f s = %.1f MB/s (curl exit %d)\n", name, b / 1e6, f, b / 1e6 / f, rc
+              printf "anchor+fsync: the same, then fsync of every file: median %.2f s = %.1f MB/s\n", s, b / 1e6 / s }' \
+        "$WORK/curl.times" | tee -a "$WORK/client.txt"
+fi
 awk '/^(text|framed|web|anchor|anchor\+fsync|https-anchor|https-anchor\+fsync):/ && !/ run [0-9]/ {
          for (i = 2; i <= NF; i++) if ($i == "MB/s") {
              if ($1 == "anchor:") a = $(i - 1);
@@ -256,6 +278,7 @@ awk '/^(text|framed|web|anchor|anchor\+fsync|https-anchor|https-anchor\+fsync):/
              else if ($0 ~ /fresh install/) f[$1] = $(i - 1);
              else if ($0 ~ /refresh/) r[$1] = $(i - 1) } }
      /^lockstep: .*fresh install/ { for (i = 2; i <= NF; i++) if ($i == "MB/s") l[$2] = $(i - 1) }
+     /^web-baseline:/ { for (i = 2; i <= NF; i++) if ($i == "MB/s") wb = $(i - 1) }
      END { if (f["text:"] > 0) printf "framed/text (fresh install, medians): %.2f\n", f["framed:"] / f["text:"];
            if (l["this"] > 0) printf "lockstep server (framed): this client %s MB/s", l["this"];
            if (l["baseline"] > 0) printf ", baseline client %s MB/s, ratio %.2f", l["baseline"], l["this"] / l["baseline"];
@@ -263,6 +286,7 @@ awk '/^(text|framed|web|anchor|anchor\+fsync|https-anchor|https-anchor\+fsync):/
            if (a > 0) printf "ratio to anchor (fresh install): text %.2f, framed %.2f\n", f["text:"] / a, f["framed:"] / a;
            if (af > 0) printf "ratio to anchor with fsync (fresh install): text %.2f, framed %.2f\n", f["text:"] / af, f["framed:"] / af;
            if (ha > 0 && f["web:"] > 0) printf "web (HTTPS) install: %s MB/s, %.2f x curl over HTTPS, %.2f x curl over HTTPS with fsync (goal 0.9)\n", f["web:"], f["web:"] / ha, f["web:"] / haf;
-           printf "no-change refresh: text %s MB/s, framed %s MB/s (compare with bench_crc32)\n", r["text:"], r["framed:"] }' \
+           if (wb > 0 && f["web:"] > 0) printf "web (HTTPS) install: this client %s MB/s, older client %s MB/s, ratio %.2f\n", f["web:"], wb, f["web:"] / wb;
+           if (r["text:"] != "") printf "no-change refresh: text %s MB/s, framed %s MB/s (compare with bench_crc32)\n", r["text:"], r["framed:"] }' \
     "$WORK/client.txt"
 exit "$RC"

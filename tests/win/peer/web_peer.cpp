@@ -70,7 +70,8 @@ static bool serve_whole_or_rest(SOCKET s, const std::string &head, const std::st
 
 static bool trickle(SOCKET s, const std::string &bytes)
 {
-    if (!send_text(s, head_of(200, "OK", length_field(bytes.size()))))
+    // The connection ends with the body, and says so: a client may not pool it for its next file.
+    if (!send_text(s, head_of(200, "OK", length_field(bytes.size()) + "Connection: close\r\n")))
         return false;
     // Bounded: 500 pieces at most, whatever the client does.
     for (size_t at = 0, n = 0; at < bytes.size() && n < 500; at += 16, ++n) {

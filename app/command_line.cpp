@@ -1,8 +1,10 @@
 #include "app/command_line.h"
 
 #include <cstring>
+#include <string>
 #include <strings.h>
 
+#include "app/ip_option.h"
 #include "res/texts.h"
 
 // The help as the box shows it, one line of res/texts.h per line.
@@ -71,13 +73,52 @@ static void take_url(const char *text, size_t *position, command_line *out)
     }
 }
 
+// Where "-url" and the word after it stand: [*at, *end), or 0, 0 without one.
+static void find_url_words(const char *text, size_t *at, size_t *end)
+{
+    size_t position = 0, length = 0;
+    char word[OPTION_TEXT_SIZE];
+    *at = *end = 0;
+    while (next_word(text, &position, word, sizeof word, &length)) {
+        if (strcasecmp(word, "-url") == 0) {
+            *at = position - length;
+            *end = position;
+            if (next_word(text, &position, word, sizeof word, &length))
+                *end = position;
+            return;
+        }
+    }
+}
+
+// The first "-ip" of text outside [skip_at, skip_end).
+static const char *find_ip_text(const char *text, size_t skip_at, size_t skip_end)
+{
+    const char *found = strstr(text, "-ip");
+    if (found && skip_end > skip_at && (size_t)(found - text) >= skip_at &&
+        (size_t)(found - text) < skip_end)
+        found = strstr(text + skip_end, "-ip");
+    return found;
+}
+
+int read_window_ip_option(const char *text, const command_line *options, char *host, int capacity)
+{
+    if (!text || !options || options->url_end <= options->url_at)
+        return read_ip_option(text, host, capacity);
+    std::string masked(text);
+    if (options->url_end <= masked.size())
+        masked.replace(options->url_at, options->url_end - options->url_at,
+                       options->url_end - options->url_at, ' ');
+    return read_ip_option(masked.c_str(), host, capacity);
+}
+
 void parse_command_line(const char *text, command_line *out)
 {
     memset(out, 0, sizeof *out);
     if (!text)
         return;
+    find_url_words(text, &out->url_at, &out->url_end);
     // Where the window mode's "-ip" reading begins: its host may hold anything.
-    const char *ip_at = strstr(text, "-ip");
+    const char *ip_at = find_ip_text(text, out->url_at, out->url_end);
     size_t position = 0, length = 0;
     char word[OPTION_TEXT_SIZE];
     int other_mode = MODE_WINDOW;

@@ -1,5 +1,6 @@
 // The command line: the mode a run is in and what came with it.
 #pragma once
+#include <cstddef>
 #include "settings/library_url.h"
 #include "settings/server_address.h"
 
@@ -24,6 +25,7 @@ struct command_line {
     int url_given;                   // -url URL came with an address (every mode)
     char url[LIBRARY_URL_MAX];       // that address
     int url_too_long;                // -url's address did not fit
+    size_t url_at, url_end;          // where "-url" and its address stand in the text (or 0, 0)
 };
 
 // Options are words separated by blanks, in any case: -install, -check, -scheduled,
@@ -31,6 +33,10 @@ struct command_line {
 // -scheduled. In the window mode "-ip" keeps its old reading (read_ip_option: everything after
 // it is the host) and only the words before it are checked.
 void parse_command_line(const char *text, command_line *out);
+
+// The window mode's "-ip" (read_ip_option) read from text as parsed into options, passing over
+// "-url" and its address: "https://my-ip.example/" holds no -ip option. An IP_OPTION_* result.
+int read_window_ip_option(const char *text, const command_line *options, char *host, int capacity);
 
 extern const char USAGE_TEXT[];
 

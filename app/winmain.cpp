@@ -43,14 +43,15 @@ static const char *mode_name(int mode)
     }
 }
 
-static int run_window(HINSTANCE instance, const char *command_line, const char *unknown)
+static int run_window(HINSTANCE instance, const char *text, const command_line *options)
 {
+    const char *unknown = options->unknown;
     if (unknown[0]) {
         char text[2048];
         snprintf(text, sizeof text, TEXT_UNKNOWN_OPTION_FORMAT, unknown, USAGE_TEXT);
         MessageBoxA(nullptr, text, "Pavoset.exe", MB_OK | MB_ICONWARNING);
     }
-    switch (read_ip_option(command_line, g_cmdline_host, SERVER_HOST_SIZE)) {
+    switch (read_window_ip_option(text, options, g_cmdline_host, SERVER_HOST_SIZE)) {
     case IP_OPTION_STORED:
         memcpy(g_server_address.host, g_cmdline_host, SERVER_HOST_SIZE);
         g_cmdline_address_flag = 1;
@@ -152,8 +153,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line_text, int)
         if (options.mode == MODE_WINDOW && options.url_given)
             memcpy(g_cmdline_url, options.url, sizeof g_cmdline_url);
         if (options.mode == MODE_WINDOW)
-            code =
-                run_window(instance, command_line_text ? command_line_text : "", options.unknown);
+            code = run_window(instance, command_line_text ? command_line_text : "", &options);
         else
             code = run_without_window(&options, first_instance);
         run_log(TEXT_LOG_END_FORMAT, code);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/ip_option.h"
 
 namespace {
 
@@ -87,6 +88,29 @@ TEST(CommandLine, UrlInEveryModeAndTooLongNamed)
     EXPECT_FALSE(l.url_given);
     std::string fits = "-check -url http://h/" + std::string(LIBRARY_URL_MAX - 10, 'a');
     EXPECT_TRUE(parse(fits.c_str()).url_given);
+}
+
+// The window reads "-ip" anywhere, as it always has, but never inside a -url's address.
+TEST(CommandLine, TheWindowsIpReadingPassesOverTheUrl)
+{
+    char host[SERVER_HOST_SIZE];
+    const char *text = "-url https://my-ip.example/lib/ -x";
+    command_line w = parse(text);
+    EXPECT_STREQ("https://my-ip.example/lib/", w.url);
+    EXPECT_STREQ("-x", w.unknown) << "a word after the address is still checked";
+    EXPECT_EQ(IP_OPTION_ABSENT, read_window_ip_option(text, &w, host, sizeof host));
+
+    text = "-ip 10.0.0.1 -url http://cdn-ip.example/";
+    w = parse(text);
+    ASSERT_EQ(IP_OPTION_STORED, read_window_ip_option(text, &w, host, sizeof host));
+    char trimmed[SERVER_HOST_SIZE];
+    trim_host(host, trimmed, sizeof trimmed);
+    EXPECT_STREQ("10.0.0.1", trimmed);
+
+    text = "-url http://h/ -ip 10.0.0.2";
+    w = parse(text);
+    ASSERT_EQ(IP_OPTION_STORED, read_window_ip_option(text, &w, host, sizeof host));
+    EXPECT_STREQ(" 10.0.0.2", host);
 }
 
 }  // namespace

@@ -9,6 +9,10 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_common  # noqa: E402
+from check_common import header_defines, result  # noqa: E402
+
 PROPERTIES = {  # public property: the SETTING_ define whose value it writes
     "SERVER": "SETTING_IP",
     "PORT": "SETTING_PORT",
@@ -17,26 +21,6 @@ PROPERTIES = {  # public property: the SETTING_ define whose value it writes
     "AUTOINSTALL": "SETTING_AUTO_INSTALL",
 }
 HKLM = "2"
-failures = 0
-
-
-def result(name, problems):
-    global failures
-    if problems:
-        failures += 1
-        print("FAIL %s: %s" % (name, "; ".join(problems)))
-    else:
-        print("PASS %s" % name)
-
-
-def defines(path):
-    found = {}
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            m = re.match(r'\s*#define\s+(\w+)\s+"((?:[^"\\]|\\.)*)"', line)
-            if m:
-                found[m.group(1)] = m.group(2).replace("\\\\", "\\")
-    return found
 
 
 def table(msi, name):
@@ -57,8 +41,8 @@ def main():
     version = sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] else project_version
     with open(os.path.join(root, "packaging", "pavoset.wxs"), encoding="utf-8") as f:
         upgrade_code = "{%s}" % re.search(r'UpgradeCode="([0-9A-F-]{36})"', f.read()).group(1)
-    settings = defines(os.path.join(root, "settings", "registry_store.h"))
-    texts = defines(os.path.join(root, "res", "texts.h"))
+    settings = header_defines(os.path.join(root, "settings", "registry_store.h"))
+    texts = header_defines(os.path.join(root, "res", "texts.h"))
     key = settings["SETTINGS_KEY"]
 
     problems = []
@@ -168,7 +152,7 @@ def main():
     if not at("RemoveLogonTask") < at("RemoveFiles"):
         problems.append("RemoveLogonTask runs after the program is removed")
     result("logon task: registered by the installed program on AUTOINSTALL=1, removed on uninstall", problems)
-    return 1 if failures else 0
+    return 1 if check_common.failures else 0
 
 
 if __name__ == "__main__":

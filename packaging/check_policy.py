@@ -16,33 +16,15 @@ import re
 import sys
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_common  # noqa: E402
+from check_common import header_defines, result  # noqa: E402
+
 NS = "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"
 Q = "{%s}" % NS
 LANGUAGES = ("en-US", "ko-KR")
 # The protocol a user's client last succeeded with is remembered per user, never configured.
 NOT_POLICIES = {"SETTING_PROTOCOL"}
-
-failures = 0
-
-
-def result(name, problems):
-    global failures
-    if problems:
-        failures += 1
-        print("FAIL %s: %s" % (name, "; ".join(problems)))
-    else:
-        print("PASS %s" % name)
-
-
-def header_defines(path):
-    """'#define NAME "text"' lines of a C header, the C escapes of backslashes undone."""
-    defines = {}
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            m = re.match(r'\s*#define\s+(\w+)\s+"((?:[^"\\]|\\.)*)"', line)
-            if m:
-                defines[m.group(1)] = m.group(2).replace("\\\\", "\\")
-    return defines
 
 
 def parse(path, problems):
@@ -155,7 +137,7 @@ def main():
     for v in sorted(wanted - named):
         problems.append("machine setting %s has no policy" % v)
     result("policies name exactly the machine settings of settings/registry_store.h, as text", problems)
-    return 1 if failures else 0
+    return 1 if check_common.failures else 0
 
 
 if __name__ == "__main__":

@@ -102,6 +102,10 @@ static void note_download_error(load_results *results, const char *protocol,
     if (failure.empty() && complete)
         failure = download.received != entry.size ? "size differs from the catalogue's"
                                                   : "CRC-32 differs from the catalogue's";
+    // A client that cannot tell the answer from the file's first bytes refuses the file: the
+    // server's pause after the answer was shorter than the client's wait to be scheduled.
+    if (failure.empty() && !download.answer_alone)
+        failure = "answer and data arrived together";
     bool corrupt = complete && download.crc != entry.crc &&
                    (download.received == entry.size || takes_short_files);
     std::string what =

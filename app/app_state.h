@@ -2,8 +2,8 @@
 // what the main window and the install worker share.
 #pragma once
 #include <windows.h>
+#include "net/server_address.h"
 #include "settings/library_url.h"
-#include "settings/server_address.h"
 
 // The worker tells the main window it has finished with everything the UI thread owns.
 #define WM_WORKER_DONE (WM_APP + 1)

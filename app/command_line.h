@@ -1,8 +1,8 @@
 // The command line: the mode a run is in and what came with it.
 #pragma once
 #include <cstddef>
+#include "net/server_address.h"
 #include "settings/library_url.h"
-#include "settings/server_address.h"
 
 enum run_mode {
     MODE_WINDOW = 0,

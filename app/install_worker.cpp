@@ -5,13 +5,13 @@
 #include "app/app_state.h"
 #include "app/completion_message.h"
 #include "app/install_log.h"
+#include "app/web_retrieval.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/framed_install.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
 #include "catalogue/web_install.h"
 #include "catalogue/web_library.h"
-#include "app/web_retrieval.h"
 #include "res/resource.h"
 #include "res/texts.h"
 
@@ -21,9 +21,7 @@ DWORD WINAPI install_worker(LPVOID parameter)
     EnableWindow(GetDlgItem(main_window, ID_DOWNLOAD_BUTTON), FALSE);
     HWND list_view = GetDlgItem(main_window, ID_LIBRARY_LIST);
 
-    char folder[261] = {0};
-    GetDlgItemTextA(main_window, ID_FOLDER_TEXT, folder, 260);
-    CreateDirectoryA(folder, nullptr);  // an existing folder is the normal case
+    CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr);  // an existing folder is the normal case
 
     // A library its publisher's signature does not cover installs nothing; say why again.
     if (const char *refusal = signature_refusal_text()) {
@@ -40,11 +38,11 @@ DWORD WINAPI install_worker(LPVOID parameter)
     memset(&report, 0, sizeof report);
     int installed = 0;
     if (web_library_in_force())
-        installed = install_over_web(main_window, folder, list_view, &report, log_web_note);
+        installed = install_over_web(main_window, list_view, &report, log_web_note);
     else if (g_protocol_preference)
-        installed = install_over_text(main_window, folder, list_view, &report);
+        installed = install_over_text(main_window, list_view, &report);
     else if (main_window)
-        installed = install_over_framed(main_window, folder, list_view, &report);
+        installed = install_over_framed(main_window, list_view, &report);
 
     log_install_pass(list_view, &before, &report, installed, nullptr);
 

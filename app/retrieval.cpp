@@ -7,14 +7,14 @@
 #include "app/run_log.h"
 #include "app/web_retrieval.h"
 #include "catalogue/catalogue.h"
-#include "catalogue/field_list.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/sequence_file.h"
+#include "core/field_list.h"
 #include "net/framed/framed_session.h"
+#include "net/server_address.h"
 #include "net/text/text_channel.h"
 #include "res/texts.h"
 #include "settings/registry_store.h"
-#include "settings/server_address.h"
 
 // The observer of datagram tries has no context argument; the retrieval in progress is
 // process-wide state like the session it watches.

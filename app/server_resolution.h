@@ -2,7 +2,7 @@
 // built-in default; the machine policy (HKEY_LOCAL_MACHINE) over them, and a "-ip" host over
 // all of them.
 #pragma once
-#include "settings/server_address.h"
+#include "net/server_address.h"
 
 // cmdline_host: the "-ip" text or null/empty; blanks around it are ignored, and a
 // non-blank one replaces whatever host the other sources gave (the port still comes from

@@ -16,6 +16,7 @@
 #include "app/retrieval.h"
 #include "app/run_log.h"
 #include "app/server_resolution.h"
+#include "app/web_retrieval.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/framed_install.h"
 #include "catalogue/list_rows.h"
@@ -24,7 +25,6 @@
 #include "catalogue/text_install.h"
 #include "catalogue/web_install.h"
 #include "catalogue/web_library.h"
-#include "app/web_retrieval.h"
 #include "res/texts.h"
 
 // The install passes work through the main window's controls (rows, progress, current
@@ -77,16 +77,13 @@ static int install_rows(HWND window, HWND list)
 {
     rows_before_install before;
     remember_rows(list, &before);
-    char folder[261] = {0};
-    GetDlgItemTextA(window, ID_FOLDER_TEXT, folder, 260);
-    CreateDirectoryA(folder, nullptr);  // an existing folder is the normal case
+    CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr);  // an existing folder is the normal case
 
     install_report report;
     memset(&report, 0, sizeof report);
-    int installed = web_library_in_force()
-                        ? install_over_web(window, folder, list, &report, log_web_note)
-                    : g_protocol_preference ? install_over_text(window, folder, list, &report)
-                                            : install_over_framed(window, folder, list, &report);
+    int installed = web_library_in_force()  ? install_over_web(window, list, &report, log_web_note)
+                    : g_protocol_preference ? install_over_text(window, list, &report)
+                                            : install_over_framed(window, list, &report);
     log_install_pass(list, &before, &report, installed, echo);
 
     // The outcome is the folder as it is now, not what the pass believes of itself.

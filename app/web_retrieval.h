@@ -3,8 +3,8 @@
 // happened. The retrieval (app/retrieval.cpp) does everything else as for the other protocols.
 #pragma once
 #include "app/retrieval.h"
-#include "catalogue/field_list.h"
 #include "catalogue/web_library.h"
+#include "core/field_list.h"
 
 // Resolves the library's address (cmdline_url: the "-url" text or null), takes it for the
 // run and logs it with its source. Without an address nothing changes.

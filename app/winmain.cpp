@@ -19,9 +19,9 @@
 #include "app/unattended.h"
 #include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
+#include "net/server_address.h"
 #include "net/text/text_channel.h"
 #include "res/texts.h"
-#include "settings/server_address.h"
 
 
 // A closed window ends the program even while an abandoned retrieval waits on the server.

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <vector>
 
-#include "catalogue/file_checksum.h"
+#include "core/file_checksum.h"
 
 namespace {
 

@@ -17,18 +17,18 @@
 #include <algorithm>
 #include <vector>
 #include "catalogue/catalogue.h"
-#include "catalogue/decimal_text.h"
 #include "catalogue/framed_install.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
 #include "catalogue/web_install.h"
 #include "catalogue/web_library.h"
+#include "core/decimal_text.h"
 #include "net/framed/framed_session.h"
+#include "net/server_address.h"
 #include "net/text/text_channel.h"
-#include "settings/registry_store.h"
-#include "settings/server_address.h"
 #include "res/texts.h"
+#include "settings/registry_store.h"
 
 struct bench_window {
     HWND main;
@@ -123,11 +123,11 @@ static DWORD WINAPI run_install(void *context)
 {
     pass_call *call = static_cast<pass_call *>(context);
     if (call->text == OVER_WEB)
-        call->installed = install_over_web(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
+        call->installed = install_over_web(call->w->main, call->w->list);
     else if (call->text == OVER_TEXT)
-        call->installed = install_over_text(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
+        call->installed = install_over_text(call->w->main, call->w->list);
     else
-        call->installed = install_over_framed(call->w->main, INSTALL_FOLDER_TEXT, call->w->list);
+        call->installed = install_over_framed(call->w->main, call->w->list);
     return 0;
 }
 

@@ -2,13 +2,13 @@
 #include <winsock2.h>
 #include <cstdlib>
 #include <cstring>
-#include "catalogue/field_split.h"
-#include "catalogue/name_case.h"
+#include "core/field_split.h"
+#include "core/name_case.h"
+#include "core/packet_codec.h"
 #include "net/framed/framed_session.h"
-#include "net/framed/packet_codec.h"
+#include "net/server_address.h"
 #include "net/text/text_channel.h"
 #include "settings/registry_store.h"
-#include "settings/server_address.h"
 
 catalogue_entry *g_catalogue = nullptr;
 int g_catalogue_count = 0;

@@ -1,8 +1,8 @@
 // The catalogue: one entry per library file the server publishes, in list-row order,
 // and the main window's state that the retrievals and install passes share.
 #pragma once
-#include "catalogue/field_list.h"
-#include "catalogue/library_name.h"
+#include "core/field_list.h"
+#include "core/library_name.h"
 
 enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = 40960 };
 

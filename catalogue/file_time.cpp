@@ -1,6 +1,6 @@
 #include "catalogue/file_time.h"
 #include <windows.h>
-#include "catalogue/decimal_text.h"
+#include "core/decimal_text.h"
 
 int set_file_time_from_entry(const char *path, const catalogue_entry *entry)
 {

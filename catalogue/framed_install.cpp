@@ -6,10 +6,10 @@
 #include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
 #include "catalogue/ledger.h"
-#include "catalogue/library_name.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
+#include "core/library_name.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
@@ -42,11 +42,10 @@ static void show_failures(HWND main_window, const failed_files *failed)
     }
 }
 
-int install_over_framed(HWND main_window, const char *folder, HWND list_view,
-                        install_report *report)
+int install_over_framed(HWND main_window, HWND list_view, install_report *report)
 {
     report_begin(report);
-    if (!folder || !folder[0] || !list_view)
+    if (!list_view)
         return 0;
     int rows = 0;
     HANDLE lock = begin_pass_over_rows(list_view, report, &rows);

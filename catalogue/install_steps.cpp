@@ -1,14 +1,14 @@
 #include "catalogue/install_steps.h"
 #include <cstring>
-#include "catalogue/decimal_text.h"
-#include "catalogue/field_split.h"
 #include "catalogue/file_time.h"
 #include "catalogue/install_lock.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
-#include "net/framed/staged_file.h"
 #include "catalogue/staging_leftovers.h"
+#include "core/decimal_text.h"
+#include "core/field_split.h"
+#include "net/framed/staged_file.h"
 #include "res/texts.h"
 
 const catalogue_entry *entry_for_row(int row)

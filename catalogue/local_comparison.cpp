@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstring>
 #include "catalogue/catalogue.h"
-#include "catalogue/decimal_text.h"
-#include "catalogue/field_split.h"
-#include "catalogue/file_checksum.h"
-#include "catalogue/library_name.h"
 #include "catalogue/manifest_check.h"
-#include "net/sha256.h"
+#include "core/decimal_text.h"
+#include "core/field_split.h"
+#include "core/file_checksum.h"
+#include "core/library_name.h"
+#include "core/sha256.h"
 #include "res/texts.h"
 
 

@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "catalogue/decimal_text.h"
 #include "catalogue/manifest_fetch.h"
 #include "catalogue/sequence_file.h"
 #include "catalogue/signature_verify.h"
 #include "catalogue/web_library.h"
+#include "core/decimal_text.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
 #include "res/resource.h"

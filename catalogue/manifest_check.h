@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <cstdint>
 #include "catalogue/catalogue.h"
-#include "catalogue/manifest.h"
+#include "core/manifest.h"
 #include "net/framed/framed_transfer.h"
 #include "settings/publisher_key.h"
 

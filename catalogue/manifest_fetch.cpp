@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "catalogue/text_install.h"
-#include "catalogue/manifest.h"
+#include "core/manifest.h"
+#include "core/packet_codec.h"
 #include "net/bounded_receive.h"
-#include "net/framed/packet_codec.h"
 #include "net/framed/packet_stream.h"
 #include "net/framed/staged_file.h"
 #include "net/net_timeouts.h"

@@ -4,7 +4,7 @@
 #include <bcrypt.h>
 #include <cstring>
 
-#include "net/sha256.h"
+#include "core/sha256.h"
 
 int verify_p256_signature(const uint8_t public_key[64], const void *data, size_t length,
                           const uint8_t signature[64])

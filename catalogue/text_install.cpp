@@ -4,18 +4,19 @@
 #include <cstdlib>
 #include <cstring>
 #include "catalogue/catalogue.h"
-#include "catalogue/decimal_text.h"
-#include "catalogue/field_split.h"
-#include "catalogue/file_checksum.h"
 #include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
 #include "catalogue/ledger.h"
-#include "catalogue/library_name.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "core/decimal_text.h"
+#include "core/field_split.h"
+#include "core/file_checksum.h"
+#include "core/library_name.h"
 #include "net/bounded_receive.h"
 #include "net/framed/staged_file.h"
 #include "net/text/text_channel.h"
+#include "res/resource.h"
 
 // The answer is read by one receive of at most 40960 bytes, as the server expects. File data
 // is read in receives of up to 1 MiB: the block size the server announces only says how it
@@ -411,11 +412,12 @@ int download_text_to_memory(SOCKET s, const char *name, char *data, int capacity
     return *failure == INSTALL_OK ? result : -1;
 }
 
-int install_over_text(HWND main_window, const char *folder, HWND list_view, install_report *report)
+int install_over_text(HWND main_window, HWND list_view, install_report *report)
 {
     report_begin(report);
-    if (!main_window || !folder || !folder[0] || !list_view)
+    if (!main_window || !list_view)
         return 0;
+    const char *folder = INSTALL_FOLDER_TEXT;
     int rows = 0;
     HANDLE lock = begin_pass_over_rows(list_view, report, &rows);
     if (!lock)

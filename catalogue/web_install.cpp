@@ -5,16 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "catalogue/decimal_text.h"
 #include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
 #include "catalogue/ledger.h"
-#include "catalogue/library_name.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/manifest_check.h"
-#include "catalogue/static_layout.h"
 #include "catalogue/web_library.h"
+#include "core/decimal_text.h"
+#include "core/library_name.h"
+#include "core/static_layout.h"
 #include "net/framed/staged_file.h"
+#include "res/resource.h"
 #include "res/texts.h"
 
 // The bar moves at most this often: each move is a message to the window's thread.
@@ -237,12 +238,13 @@ static int start_next_fetch(web_fetch *f, HWND list_view, int row, int rows, con
     return 1;
 }
 
-int install_over_web(HWND main_window, const char *folder, HWND list_view, install_report *report,
+int install_over_web(HWND main_window, HWND list_view, install_report *report,
                      web_install_note note)
 {
     report_begin(report);
-    if (!main_window || !folder || !folder[0] || !list_view)
+    if (!main_window || !list_view)
         return 0;
+    const char *folder = INSTALL_FOLDER_TEXT;
     int rows = 0;
     HANDLE lock = begin_pass_over_rows(list_view, report, &rows);
     if (!lock)

@@ -10,10 +10,10 @@
 // Lines worth the run log (a failure's HTTP status, a resumed transfer); may be null.
 typedef void (*web_install_note)(const char *line);
 
-// Number of files installed; report (when given) receives the failures. The channel is the
-// one the catalogue came over (open_web_library).
-int install_over_web(HWND main_window, const char *folder, HWND list_view,
-                     install_report *report = nullptr, web_install_note note = nullptr);
+// Number of files installed into the install folder; report (when given) receives the
+// failures. The channel is the one the catalogue came over (open_web_library).
+int install_over_web(HWND main_window, HWND list_view, install_report *report = nullptr,
+                     web_install_note note = nullptr);
 
 // One file: INSTALL_OK when it was received, checked and put in place, else an install_failure.
 // entry gives the path (its catalogue CRC-32 and size), check what the bytes must match.

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "catalogue/field_split.h"
-#include "catalogue/manifest.h"
 #include "catalogue/manifest_fetch.h"
-#include "catalogue/static_layout.h"
+#include "core/field_split.h"
+#include "core/manifest.h"
+#include "core/static_layout.h"
 #include "res/texts.h"
 #include "settings/publisher_key.h"
 

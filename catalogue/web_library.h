@@ -2,7 +2,7 @@
 // catalogue and manifest fetched over it. While an address is in force the socket protocols
 // are not tried at all; without one nothing here is used.
 #pragma once
-#include "catalogue/field_list.h"
+#include "core/field_list.h"
 #include "net/web/web_channel.h"
 #include "settings/library_url.h"
 

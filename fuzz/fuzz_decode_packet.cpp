@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "net/framed/packet_codec.h"
+#include "core/packet_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "catalogue/entity_names.h"
+#include "core/entity_names.h"
 #include "fuzz_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

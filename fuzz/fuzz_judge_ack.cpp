@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "net/framed/ack_datagram.h"
+#include "core/ack_datagram.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "settings/config_loader.h"
+#include "core/config_loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

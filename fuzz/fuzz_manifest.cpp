@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "catalogue/manifest.h"
+#include "core/manifest.h"
 
 static manifest parsed, again;
 

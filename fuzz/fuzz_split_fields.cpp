@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "catalogue/field_split.h"
+#include "core/field_split.h"
 #include "fuzz_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -4,7 +4,7 @@
 #pragma once
 #include <winsock2.h>
 
-#include "net/transfer_bound.h"
+#include "core/transfer_bound.h"
 
 // The result of bounded_receive once the transfer fell below its rate: abandon it.
 enum { RECEIVE_TOO_SLOW = -2 };

@@ -10,7 +10,7 @@ struct net_timeouts {
     int file_connect_ms;       // framed file service connect: 3000
     int file_receive_ms;       // framed file data phase, per receive: 10000
     int min_rate_bytes_per_s;  // every transfer's floor, judged per rate window: 8192
-    int rate_window_ms;        // the rate window (net/transfer_bound.h): 30000
+    int rate_window_ms;        // the rate window (core/transfer_bound.h): 30000
 };
 
 extern net_timeouts g_net_timeouts;

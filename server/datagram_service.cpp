@@ -1,7 +1,7 @@
 #include "server/datagram_service.h"
 
-#include "net/framed/ack_datagram.h"
-#include "net/framed/packet_codec.h"
+#include "core/ack_datagram.h"
+#include "core/packet_codec.h"
 #include "server/server_log.h"
 
 using asio::ip::udp;

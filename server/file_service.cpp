@@ -3,7 +3,7 @@
 #include <array>
 #include <memory>
 
-#include "net/framed/packet_codec.h"
+#include "core/packet_codec.h"
 #include "server/answer_pacing.h"
 #include "server/connection_lifetime.h"
 #include "server/file_stream.h"

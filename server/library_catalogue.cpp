@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "catalogue/file_checksum.h"
-#include "catalogue/manifest.h"
-#include "catalogue/name_case.h"
+#include "core/file_checksum.h"
+#include "core/manifest.h"
+#include "core/name_case.h"
 #include "server/file_time.h"
 #include "server/server_log.h"
 #include "server/wire_name.h"

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "catalogue/file_checksum.h"
-#include "catalogue/manifest.h"
-#include "catalogue/static_layout.h"
+#include "core/file_checksum.h"
+#include "core/manifest.h"
+#include "core/static_layout.h"
 #include "server/library_catalogue.h"
 #include "server/library_signing.h"
 #include "server/platform_files.h"

@@ -1,5 +1,5 @@
 // Writing a library folder as the static folder a web server, object store or CDN serves
-// (the layout of catalogue/static_layout.h), for clients that fetch it over HTTP(S).
+// (the layout of core/static_layout.h), for clients that fetch it over HTTP(S).
 #pragma once
 #include <cstdint>
 #include <string>

@@ -12,7 +12,7 @@
 
 #include <openssl/evp.h>
 
-#include "catalogue/manifest.h"
+#include "core/manifest.h"
 #include "server/file_time.h"
 #include "server/library_catalogue.h"
 #include "server/signing_key.h"

@@ -10,9 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "catalogue/file_checksum.h"
-#include "net/framed/ack_datagram.h"
-#include "net/framed/packet_codec.h"
+#include "core/ack_datagram.h"
+#include "core/file_checksum.h"
+#include "core/packet_codec.h"
 
 sockaddr_in probe_address(const char *host, int port)
 {

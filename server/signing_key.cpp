@@ -15,8 +15,8 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
-#include "catalogue/base64.h"
-#include "catalogue/manifest.h"
+#include "core/base64.h"
+#include "core/manifest.h"
 
 static std::string openssl_error(const char *what)
 {

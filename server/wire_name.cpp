@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "catalogue/library_name.h"
+#include "core/library_name.h"
 #include "server/code_page_949.h"
 
 bool wire_name_from_utf8(const std::string &utf8, std::string *cp949, std::string *reason)

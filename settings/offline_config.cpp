@@ -2,10 +2,10 @@
 #include <windows.h>
 #include <cstdio>
 #include <cstring>
-#include "catalogue/decimal_text.h"
+#include "core/config_loader.h"
+#include "core/decimal_text.h"
 #include "net/framed/framed_transfer.h"
-#include "settings/config_loader.h"
-#include "settings/server_address.h"
+#include "net/server_address.h"
 
 static const char INSTALL_FOLDER_CONFIG[] = LIBRARY_FOLDER "Offline.INI";
 static const char CONFIG_FILE_NAME[] = "Offline.INI";

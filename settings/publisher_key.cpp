@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/manifest.h"
+#include "core/manifest.h"
 #include "settings/offline_config.h"
 #include "settings/registry_store.h"
 

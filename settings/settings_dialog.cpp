@@ -7,12 +7,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "catalogue/field_split.h"
+#include "core/field_split.h"
+#include "net/server_address.h"
 #include "res/resource.h"
 #include "res/texts.h"
 #include "settings/ip_address_control.h"
 #include "settings/registry_store.h"
-#include "settings/server_address.h"
 
 enum {
     TEMPLATE_TEXT_MAX = 260,  // UTF-16 units per template text, terminator included

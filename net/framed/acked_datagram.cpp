@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "net/framed/ack_datagram.h"
+#include "core/ack_datagram.h"
 
 
 // More datagrams than any earlier try can have left behind; a host flooding the socket must

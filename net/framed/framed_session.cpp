@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/packet_codec.h"
 #include "net/framed/acked_datagram.h"
-#include "net/framed/packet_codec.h"
 #include "net/host_address.h"
 #include "net/net_timeouts.h"
 

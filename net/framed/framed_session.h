@@ -2,7 +2,7 @@
 #pragma once
 #include <winsock2.h>
 #include <cstdint>
-#include "net/framed/framed_packet.h"
+#include "core/framed_packet.h"
 
 enum { SESSION_BUFFER_SIZE = 65535 };
 

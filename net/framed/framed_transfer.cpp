@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "catalogue/library_name.h"
+#include "core/library_name.h"
+#include "core/packet_codec.h"
 #include "net/bounded_receive.h"
-#include "net/framed/packet_codec.h"
 #include "net/framed/packet_stream.h"
 #include "net/framed/staged_file.h"
 #include "net/net_timeouts.h"

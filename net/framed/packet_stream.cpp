@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "net/framed/packet_codec.h"
+#include "core/packet_codec.h"
 
 int send_packet_stream(SOCKET s, const framed_packet *packet)
 {

@@ -1,7 +1,7 @@
 // One framed packet over a connected TCP socket.
 #pragma once
 #include <winsock2.h>
-#include "net/framed/framed_packet.h"
+#include "core/framed_packet.h"
 
 int send_packet_stream(SOCKET s, const framed_packet *packet);  // always 0
 // Result of the single receive. Bytes past the packet's 44 + body length are copied to

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/file_checksum.h"
+#include "core/file_checksum.h"
 #include "net/framed/framed_transfer.h"
 
 static const char TEMP_PREFIX[] = "pvs";

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
-#include "net/sha256.h"
+#include "core/sha256.h"
 
 struct transfer_check;
 

@@ -7,7 +7,7 @@
 
 #include "net/host_address.h"
 #include "net/net_timeouts.h"
-#include "settings/server_address.h"
+#include "net/server_address.h"
 
 SOCKET g_channel_socket = 0;
 sockaddr_in g_channel_address = {};

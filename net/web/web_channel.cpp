@@ -5,8 +5,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "core/transfer_bound.h"
 #include "net/net_timeouts.h"
-#include "net/transfer_bound.h"
 #include "res/texts.h"
 
 // The body goes to the sink in pieces of up to READ_PIECE: a piece is handed on once less

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "settings/config_loader.h"
+#include "core/config_loader.h"
 #include "temp_dir.h"
 
 namespace {

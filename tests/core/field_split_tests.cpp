@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/entity_names.h"
-#include "catalogue/field_split.h"
+#include "core/entity_names.h"
+#include "core/field_split.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/file_checksum.h"
+#include "core/file_checksum.h"
 #include "temp_dir.h"
 
 TEST(Crc32, StandardValues)

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "catalogue/library_name.h"
-#include "catalogue/name_case.h"
+#include "core/library_name.h"
+#include "core/name_case.h"
 
 TEST(LibraryName, AcceptsPlainNames)
 {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "catalogue/base64.h"
-#include "catalogue/manifest.h"
+#include "core/base64.h"
+#include "core/manifest.h"
 
 static const std::string HASH(64, 'a');
 static const std::string SIGNATURE_LINE = "signature " + std::string(86, 'A') + "==\n";

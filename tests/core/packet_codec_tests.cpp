@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "net/framed/ack_datagram.h"
-#include "net/framed/packet_codec.h"
+#include "core/ack_datagram.h"
+#include "core/packet_codec.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "catalogue/static_layout.h"
+#include "core/static_layout.h"
 
 static std::string path_of(const char *name, uint32_t crc, uint64_t size, size_t capacity = 512)
 {

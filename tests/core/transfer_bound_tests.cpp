@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "net/transfer_bound.h"
+#include "core/transfer_bound.h"
 
 // 8 KiB/s judged over 30 s windows, as the program uses it.
 static transfer_bound started(uint64_t now = 1000)

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "catalogue/file_checksum.h"
-#include "catalogue/library_name.h"
+#include "core/file_checksum.h"
+#include "core/library_name.h"
 #include "server/file_time.h"
 #include "server/library_catalogue.h"
 #include "server/wire_name.h"

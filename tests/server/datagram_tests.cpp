@@ -7,8 +7,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include "net/framed/ack_datagram.h"
-#include "net/framed/packet_codec.h"
+#include "core/ack_datagram.h"
+#include "core/packet_codec.h"
 #include "server/datagram_service.h"
 #include "server/library_catalogue.h"
 #include "server/probe_client.h"

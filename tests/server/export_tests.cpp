@@ -10,10 +10,10 @@
 
 #include <openssl/evp.h>
 
-#include "catalogue/field_split.h"
-#include "catalogue/file_checksum.h"
-#include "catalogue/manifest.h"
-#include "catalogue/static_layout.h"
+#include "core/field_split.h"
+#include "core/file_checksum.h"
+#include "core/manifest.h"
+#include "core/static_layout.h"
 #include "server/library_export.h"
 #include "server/signing_key.h"
 #include "tests/server/signature_check.h"

@@ -4,7 +4,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "net/framed/packet_codec.h"
+#include "core/packet_codec.h"
 #include "server/library_catalogue.h"
 #include "server/probe_client.h"
 #include "tests/server/test_server.h"

@@ -5,7 +5,7 @@
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 
-#include "catalogue/manifest.h"
+#include "core/manifest.h"
 
 bool verifies(const std::string &public_key, const std::string &data, const uint8_t *rs)
 {

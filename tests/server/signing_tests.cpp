@@ -5,8 +5,8 @@
 
 #include <openssl/evp.h>
 
-#include "catalogue/base64.h"
-#include "catalogue/manifest.h"
+#include "core/base64.h"
+#include "core/manifest.h"
 #include "server/library_catalogue.h"
 #include "server/library_signing.h"
 #include "server/probe_client.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/ip_option.h"
-#include "settings/server_address.h"
+#include "net/server_address.h"
 
 TEST(IpOption, StoresTheTextAfterTheOptionUnchanged)
 {

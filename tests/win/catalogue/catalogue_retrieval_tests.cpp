@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include "catalogue/catalogue.h"
-#include "catalogue/field_split.h"
-#include "catalogue/manifest.h"
 #include "catalogue/manifest_fetch.h"
+#include "core/field_split.h"
+#include "core/manifest.h"
 #include "framed_peer.h"
 #include "net/framed/framed_session.h"
+#include "net/server_address.h"
 #include "net/text/text_channel.h"
-#include "settings/server_address.h"
 #include "test_support.h"
 
 namespace {

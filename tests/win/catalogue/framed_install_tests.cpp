@@ -56,9 +56,8 @@ struct FramedInstall : testing::Test {
     int install()
     {
         int installed = -1;
-        boxes = run_pass([&]() {
-            installed = install_over_framed(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
-        });
+        boxes =
+            run_pass([&]() { installed = install_over_framed(window.main, window.list, &report); });
         return installed;
     }
     std::vector<std::string> requested()
@@ -174,13 +173,12 @@ TEST_F(FramedInstall, FailureBoxesComeAfterTheInstallLockIsReleased)
     prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", a),
             {{"a.dll", a, framed_file_rule::REFUSE}, {"b.dll", a, framed_file_rule::REFUSE}});
     std::vector<bool> lock_free;
-    boxes = run_pass(
-        [&]() { install_over_framed(window.main, INSTALL_FOLDER_TEXT, window.list, &report); },
-        [&]() {
-            HANDLE lock = take_install_lock();  // this thread is not the pass's
-            lock_free.push_back(lock != nullptr);
-            release_install_lock(lock);
-        });
+    boxes = run_pass([&]() { install_over_framed(window.main, window.list, &report); },
+                     [&]() {
+                         HANDLE lock = take_install_lock();  // this thread is not the pass's
+                         lock_free.push_back(lock != nullptr);
+                         release_install_lock(lock);
+                     });
     EXPECT_EQ(boxes, (std::vector<std::string>{failure_box("a.dll"), failure_box("b.dll")}));
     EXPECT_EQ(lock_free, (std::vector<bool>{true, true}));
 }

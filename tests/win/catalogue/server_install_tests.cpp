@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include "catalogue/catalogue.h"
-#include "catalogue/decimal_text.h"
 #include "catalogue/framed_install.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/text_install.h"
+#include "core/decimal_text.h"
 #include "net/framed/framed_session.h"
 #include "net/text/text_channel.h"
-#include "test_support.h"
 #include "res/texts.h"
+#include "test_support.h"
 
 namespace {
 
@@ -57,9 +57,8 @@ struct AgainstServer : testing::Test {
     {
         int installed = -1;
         boxes = run_pass([&]() {
-            installed =
-                text ? install_over_text(window.main, INSTALL_FOLDER_TEXT, window.list, &report)
-                     : install_over_framed(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
+            installed = text ? install_over_text(window.main, window.list, &report)
+                             : install_over_framed(window.main, window.list, &report);
         });
         return installed;
     }

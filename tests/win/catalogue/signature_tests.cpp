@@ -5,21 +5,21 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <cstring>
+#include "app/retrieval.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/install_report.h"
-#include "app/retrieval.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/sequence_file.h"
 #include "catalogue/text_install.h"
+#include "core/sha256.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
-#include "net/sha256.h"
 #include "net/text/text_channel.h"
-#include "settings/publisher_key.h"
 #include "res/resource.h"
 #include "res/texts.h"
+#include "settings/publisher_key.h"
 #include "test_support.h"
 
 namespace {
@@ -291,9 +291,7 @@ struct SignedInstall : Signature {
     int install()
     {
         int installed = -1;
-        run_pass([&]() {
-            installed = install_over_text(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
-        });
+        run_pass([&]() { installed = install_over_text(window.main, window.list, &report); });
         return installed;
     }
     bool requested(const std::string &name)

@@ -5,8 +5,8 @@
 #include <cstring>
 #include "app/catalogue_rows.h"
 #include "catalogue/catalogue.h"
-#include "catalogue/field_split.h"
 #include "catalogue/local_comparison.h"
+#include "core/field_split.h"
 #include "net/net_timeouts.h"
 #include "net/text/text_channel.h"
 #include "res/resource.h"

@@ -15,8 +15,8 @@
 #include "catalogue/text_install.h"
 #include "net/framed/staged_file.h"
 #include "net/text/text_channel.h"
-#include "test_support.h"
 #include "res/texts.h"
+#include "test_support.h"
 
 namespace {
 
@@ -50,9 +50,7 @@ struct TextInstall : testing::Test {
     int install()
     {
         int installed = -1;
-        run_pass([&]() {
-            installed = install_over_text(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
-        });
+        run_pass([&]() { installed = install_over_text(window.main, window.list, &report); });
         return installed;
     }
     std::vector<std::string> file_requests()
@@ -511,9 +509,8 @@ TEST_F(TextInstall, AStagingFileIsHiddenFromItsFirstMoment)
                 FindClose(search);
                 DWORD attributes = found.dwFileAttributes;
                 bool first = names.insert(found.cFileName).second;
-                for (int look = 0; wine && first && !(attributes & FILE_ATTRIBUTE_HIDDEN) &&
-                                   look < 20;
-                     look++) {
+                for (int look = 0;
+                     wine && first && !(attributes & FILE_ATTRIBUTE_HIDDEN) && look < 20; look++) {
                     Sleep(1);
                     attributes = GetFileAttributesA(path_of(found.cFileName).c_str());
                 }

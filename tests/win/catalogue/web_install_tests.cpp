@@ -11,11 +11,11 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/install_report.h"
 #include "catalogue/list_rows.h"
-#include "catalogue/manifest.h"
 #include "catalogue/manifest_check.h"
-#include "catalogue/static_layout.h"
 #include "catalogue/web_install.h"
 #include "catalogue/web_library.h"
+#include "core/manifest.h"
+#include "core/static_layout.h"
 #include "net/framed/staged_file.h"
 #include "res/texts.h"
 #include "settings/library_url.h"
@@ -93,9 +93,7 @@ struct WebInstall : testing::Test {
     int install()
     {
         int installed = -1;
-        run_pass([&]() {
-            installed = install_over_web(window.main, INSTALL_FOLDER_TEXT, window.list, &report);
-        });
+        run_pass([&]() { installed = install_over_web(window.main, window.list, &report); });
         return installed;
     }
     std::vector<std::string> paths()

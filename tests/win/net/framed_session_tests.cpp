@@ -2,10 +2,10 @@
 #include <string>
 #include <thread>
 
+#include "core/packet_codec.h"
 #include "framed_peer.h"
-#include "net_fixture.h"
 #include "net/framed/framed_session.h"
-#include "net/framed/packet_codec.h"
+#include "net_fixture.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <thread>
 
+#include "core/file_checksum.h"
 #include "framed_peer.h"
-#include "net_fixture.h"
-#include "catalogue/file_checksum.h"
 #include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
+#include "net_fixture.h"
 
 namespace {
 

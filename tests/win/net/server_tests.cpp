@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "net_fixture.h"
-#include "catalogue/file_checksum.h"
+#include "core/file_checksum.h"
+#include "core/packet_codec.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/framed_transfer.h"
-#include "net/framed/packet_codec.h"
+#include "net/server_address.h"
 #include "net/text/text_channel.h"
-#include "settings/server_address.h"
+#include "net_fixture.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 #include <cstring>
 #include <string>
 
-#include "net_fixture.h"
-#include "catalogue/file_checksum.h"
+#include "core/file_checksum.h"
+#include "core/sha256.h"
 #include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
-#include "net/sha256.h"
+#include "net_fixture.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 #include <string>
 #include <thread>
 
-#include "net_fixture.h"
 #include "net/host_address.h"
+#include "net/server_address.h"
 #include "net/text/text_channel.h"
-#include "settings/server_address.h"
+#include "net_fixture.h"
 
 namespace {
 

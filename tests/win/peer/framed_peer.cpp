@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "net/framed/ack_datagram.h"
-#include "net/framed/framed_packet.h"
-#include "net/framed/packet_codec.h"
+#include "core/ack_datagram.h"
+#include "core/framed_packet.h"
+#include "core/packet_codec.h"
 
 namespace {
 const uint8_t SERVER_ACK = 7;  // any code but a rejection is an acknowledgement

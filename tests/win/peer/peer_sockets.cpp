@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "net/framed/ack_datagram.h"
-#include "net/framed/packet_codec.h"
+#include "core/ack_datagram.h"
+#include "core/packet_codec.h"
 
 sockaddr_in loopback(u_short port)
 {

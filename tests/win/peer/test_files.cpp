@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/file_checksum.h"
+#include "core/file_checksum.h"
 
 std::string read_whole_file(const std::string &path)
 {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "net/server_address.h"
 #include "peer_sockets.h"
-#include "settings/server_address.h"
 
 text_peer::~text_peer()
 {

@@ -7,10 +7,10 @@
 #include <string>
 #include <thread>
 
-#include "settings/ip_address_control.h"
-#include "settings/server_address.h"
-#include "settings/settings_dialog.h"
+#include "net/server_address.h"
 #include "res/texts.h"
+#include "settings/ip_address_control.h"
+#include "settings/settings_dialog.h"
 #include "settings_registry.h"
 #include "ui_test_support.h"
 

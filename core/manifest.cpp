@@ -1,13 +1,13 @@
 // One canonical spelling per manifest: fixed keywords, single blanks, decimal numbers
 // without leading zeros, lower-case hexadecimal, LF line ends. The signature covers bytes,
 // so a lenient reader would only invite two readers to disagree about the same bytes.
-#include "catalogue/manifest.h"
+#include "core/manifest.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/base64.h"
-#include "catalogue/name_case.h"
+#include "core/base64.h"
+#include "core/name_case.h"
 
 static const char HEADER[] = "pavoset-manifest 1";
 

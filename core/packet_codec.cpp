@@ -1,7 +1,7 @@
 // The framed packet on the wire: 44 header bytes with no padding, numbers big-endian, then the
 // body. The in-memory record is not the wire layout, so every field is written and read by its
 // wire offset.
-#include "net/framed/packet_codec.h"
+#include "core/packet_codec.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "settings/server_address.h"
+#include "net/server_address.h"
 
 const char DEFAULT_SERVER_HOST[] = "update.tervalenwyndale.co.kr";
 

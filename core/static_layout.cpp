@@ -1,4 +1,4 @@
-#include "catalogue/static_layout.h"
+#include "core/static_layout.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The hash object API rather than the one-call BCryptHash, which older systems lack.
-#include "net/sha256.h"
+#include "core/sha256.h"
 
 #include <windows.h>
 #include <bcrypt.h>

@@ -1,7 +1,7 @@
 // HTML named character references, recognised through a character tree that is built once
 // and then only read. The splitter asks it how far a reference such as "&amp" reaches so that a
 // separator character inside the reference does not cut the text.
-#include "catalogue/entity_names.h"
+#include "core/entity_names.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Building, sizing, encoding, decoding and releasing framed packets.
 #pragma once
 #include <cstdint>
-#include "net/framed/framed_packet.h"
+#include "core/framed_packet.h"
 
 void init_packet(framed_packet *packet, const char *name, uint8_t kind, uint8_t sub_kind,
                  int32_t value, const void *body, uint16_t body_length);

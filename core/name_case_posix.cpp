@@ -1,4 +1,4 @@
-#include "catalogue/name_case.h"
+#include "core/name_case.h"
 
 #include <iconv.h>
 #include <locale.h>

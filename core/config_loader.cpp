@@ -1,7 +1,7 @@
 // Loader for sectioned key/value files ("[SECTION]" headers, "key=value" lines, ";" comments,
 // a final "_" continuing the value on the next entry line). Every text in the tree is an
 // owned copy; every length is bounded, whatever the file holds.
-#include "settings/config_loader.h"
+#include "core/config_loader.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Splitting texts into fields: the general splitter, the record splitter for "~|",
 // terminating fields in place, and the suffix test used by the local comparison.
 #pragma once
-#include "catalogue/field_list.h"
+#include "core/field_list.h"
 
 // General splitter. Does not modify text; steps over character references and keeps a
 // field that begins with a double quote together. Returns the number of fields.

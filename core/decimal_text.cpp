@@ -1,4 +1,4 @@
-#include "catalogue/decimal_text.h"
+#include "core/decimal_text.h"
 
 static const char *skip_blanks(const char *p)
 {

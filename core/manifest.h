@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include "catalogue/library_name.h"
+#include "core/library_name.h"
 
 // Served beside the library under this name; the catalogue never lists it.
 #define MANIFEST_FILE_NAME "Pavoset.manifest"

@@ -1,4 +1,4 @@
-#include "net/transfer_bound.h"
+#include "core/transfer_bound.h"
 
 void transfer_bound_start(transfer_bound *bound, uint64_t min_bytes_per_second, uint64_t window_ms,
                           uint64_t now_ms)

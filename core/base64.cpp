@@ -1,6 +1,6 @@
 // Strict on decoding: a key or signature has exactly one spelling, so a text that differs
 // from it is a fault to report, not something to guess at.
-#include "catalogue/base64.h"
+#include "core/base64.h"
 
 static const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 

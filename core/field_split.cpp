@@ -1,10 +1,10 @@
 // Cutting flat texts at short separators. The splitters only record where fields start and how
 // long they are; split_records and terminate_fields are the only ones that write into the text.
-#include "catalogue/field_split.h"
+#include "core/field_split.h"
 
 #include <cstring>
 
-#include "catalogue/entity_names.h"
+#include "core/entity_names.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The 8-byte acknowledgement: a first marker, a fixed signature, the code and a last marker.
-#include "net/framed/ack_datagram.h"
+#include "core/ack_datagram.h"
 
 namespace {
 const uint8_t ack_signature[5] = {0x88, 0x89, 0x8A, 0x8B, 0x8C};

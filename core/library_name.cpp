@@ -1,6 +1,6 @@
 // Guards the install folder: a catalogue name becomes a file name directly inside it, so any
 // name that could reach another folder, a device, or a file of another name is refused.
-#include "catalogue/library_name.h"
+#include "core/library_name.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 //  - slicing-by-8 with eight tables, the portable fast path;
 //  - on x86 processors with carry-less multiply, folding 64 bytes per step, chosen at run time
 //    so the program still runs on processors without it.
-#include "catalogue/file_checksum.h"
+#include "core/file_checksum.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -44,11 +44,8 @@ static void show_failures(HWND main_window, const failed_files *failed)
 
 int install_over_framed(HWND main_window, HWND list_view, install_report *report)
 {
-    report_begin(report);
-    if (!list_view)
-        return 0;
     int rows = 0;
-    HANDLE lock = begin_pass_over_rows(list_view, report, &rows);
+    HANDLE lock = begin_pass_over_rows(main_window, list_view, report, &rows);
     if (!lock)
         return 0;
     framed_session *session = g_framed_session;
@@ -83,10 +80,7 @@ int install_over_framed(HWND main_window, HWND list_view, install_report *report
             continue;
         }
         ++installed;
-        report_installed(report);
-        char path[MAX_PATH];
-        install_path(path, name);
-        mark_row_installed(list_view, row, path);
+        record_installed_row(list_view, report, row, name, nullptr);
     }
     write_ledger(list_view);
     release_install_lock(lock);

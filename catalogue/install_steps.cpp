@@ -93,8 +93,12 @@ HANDLE begin_install_pass(void)
     return lock;
 }
 
-HANDLE begin_pass_over_rows(HWND list_view, install_report *report, int *rows)
+HANDLE begin_pass_over_rows(HWND main_window, HWND list_view, install_report *report, int *rows)
 {
+    report_begin(report);
+    *rows = 0;
+    if (!main_window || !list_view)
+        return nullptr;
     *rows = list_row_count(list_view);
     if (*rows == 0)
         return nullptr;
@@ -109,4 +113,15 @@ void mark_row_installed(HWND list_view, int row, const char *path)
     write_cell(list_view, row, COLUMN_STATUS, TEXT_STATUS_MATCH);
     set_file_time_from_entry(path, entry_for_row(row));
     InterlockedIncrement((volatile LONG *)&g_installed_count);
+}
+
+void record_installed_row(HWND list_view, install_report *report, int row, const char *name,
+                          const char *size_text)
+{
+    report_installed(report);
+    if (size_text)
+        write_cell(list_view, row, COLUMN_LOCAL_SIZE, size_text);
+    char path[MAX_PATH];
+    install_path(path, name);
+    mark_row_installed(list_view, row, path);
 }

@@ -1,4 +1,4 @@
-// Steps shared by the text and the framed install passes.
+// Steps shared by the three install passes (text, framed, web).
 #pragma once
 #include <windows.h>
 #include "catalogue/catalogue.h"
@@ -32,9 +32,15 @@ void report_waiting_rows(HWND list_view, install_report *report, int reason);
 // folder. Null when another instance is installing; release with release_install_lock.
 HANDLE begin_install_pass(void);
 
-// begin_install_pass for a pass over list_view: *rows is its row count. Null when there are
+// The start of every install pass: report emptied, then begin_install_pass for a pass over
+// list_view, whose row count goes to *rows. Null without a window or a list, when there are
 // no rows, or when another instance installs (every waiting row is then reported so).
-HANDLE begin_pass_over_rows(HWND list_view, install_report *report, int *rows);
+HANDLE begin_pass_over_rows(HWND main_window, HWND list_view, install_report *report, int *rows);
 
 // Marks row i installed: status Match, the file's time from the catalogue, the counters.
 void mark_row_installed(HWND list_view, int row, const char *path);
+
+// The end of a file that is in place: counted in report, its size (when size_text is given)
+// in the row's local size column, the row marked installed.
+void record_installed_row(HWND list_view, install_report *report, int row, const char *name,
+                          const char *size_text);

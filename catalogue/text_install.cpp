@@ -414,12 +414,9 @@ int download_text_to_memory(SOCKET s, const char *name, char *data, int capacity
 
 int install_over_text(HWND main_window, HWND list_view, install_report *report)
 {
-    report_begin(report);
-    if (!main_window || !list_view)
-        return 0;
     const char *folder = INSTALL_FOLDER_TEXT;
     int rows = 0;
-    HANDLE lock = begin_pass_over_rows(list_view, report, &rows);
+    HANDLE lock = begin_pass_over_rows(main_window, list_view, report, &rows);
     if (!lock)
         return 0;
     // The refresh's connection may be gone (server restarted, a reopen that failed): the
@@ -479,13 +476,9 @@ int install_over_text(HWND main_window, HWND list_view, install_report *report)
             continue;
         }
         ++installed;
-        report_installed(report);
         char size_text[16];
         snprintf(size_text, sizeof size_text, "%d", size);
-        write_cell(list_view, row, COLUMN_LOCAL_SIZE, size_text);
-        char path[MAX_PATH];
-        snprintf(path, sizeof path, "%s\\%s", folder, name);
-        mark_row_installed(list_view, row, path);
+        record_installed_row(list_view, report, row, name, size_text);
     }
     write_ledger(list_view);
     release_install_lock(lock);

@@ -241,12 +241,9 @@ static int start_next_fetch(web_fetch *f, HWND list_view, int row, int rows, con
 int install_over_web(HWND main_window, HWND list_view, install_report *report,
                      web_install_note note)
 {
-    report_begin(report);
-    if (!main_window || !list_view)
-        return 0;
     const char *folder = INSTALL_FOLDER_TEXT;
     int rows = 0;
-    HANDLE lock = begin_pass_over_rows(list_view, report, &rows);
+    HANDLE lock = begin_pass_over_rows(main_window, list_view, report, &rows);
     if (!lock)
         return 0;
     if (!g_web_library.channel_open && open_web_library() != WEB_OK) {
@@ -283,13 +280,9 @@ int install_over_web(HWND main_window, HWND list_view, install_report *report,
             continue;
         }
         ++installed;
-        report_installed(report);
         char size_text[16];
         snprintf(size_text, sizeof size_text, "%u", (unsigned)f->check.size);
-        write_cell(list_view, f->row, COLUMN_LOCAL_SIZE, size_text);
-        char path[MAX_PATH];
-        snprintf(path, sizeof path, "%s\\%s", folder, f->name);
-        mark_row_installed(list_view, f->row, path);
+        record_installed_row(list_view, report, f->row, f->name, size_text);
     }
     free(slots);
     write_ledger(list_view);

@@ -197,8 +197,10 @@ screenshot() {  # name
 
 # Only the main window, for the documentation.
 screenshot_main_window() {  # file
-    local id
-    id=$(xdotool search --name 'Plimo Ver\. 15\.0' 2>/dev/null | head -n 1)
+    # Its caption's ASCII part, "Plimo Ver. 15.0" with the built version, as a pattern.
+    local id version=${MAIN_TITLE#*Plimo Ver. }
+    version=${version%% *}
+    id=$(xdotool search --name "Plimo Ver\\. ${version//./\\.}" 2>/dev/null | head -n 1)
     [ -n "$id" ] && import -window "$id" "$1" >/dev/null 2>&1 && return 0
     import -window root "$1" >/dev/null 2>&1
 }

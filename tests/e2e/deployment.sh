@@ -19,7 +19,9 @@ BUILD=$(dirname "$(dirname "$PAVOSET_BIN")")
 MSI="$BUILD/pavoset.msi"
 SHIPPED_MSI="$PAVOSET_ROOT/build/windows-release/pavoset.msi"
 case "$PAVOSET_WINE_ARCH" in win64) ARCH=x64 ;; *) ARCH=x86 ;; esac
-VERSION=$(sed -n 's/^project(Pavoset VERSION \([0-9.]*\).*/\1/p' "$PAVOSET_ROOT/CMakeLists.txt")
+# The version the build was made with (its generated header, from project() in CMakeLists.txt).
+VERSION=$(sed -n 's/^#define PAVOSET_VERSION_TEXT "\([0-9.]*\)"$/\1/p' "$BUILD/generated/pavoset_version.h")
+[ -n "$VERSION" ] || setup_failed "deployment-setup (no version in $BUILD/generated/pavoset_version.h)"
 NEWER_VERSION="${VERSION%.*}.$((${VERSION##*.} + 1))"
 NEWER_MSI="$E2E_DIR/pavoset-$NEWER_VERSION.msi"
 [ -f "$MSI" ] || setup_failed "deployment-setup (no $MSI)"

@@ -197,7 +197,7 @@ screenshot() {  # name
 
 # Only the main window, for the documentation.
 screenshot_main_window() {  # file
-    # Its caption's ASCII part, "Plimo Ver. 15.0" with the built version, as a pattern.
+    # The ASCII run of its caption, "Plimo Ver. 15.0" with the built version, as a pattern.
     local id version=${MAIN_TITLE#*Plimo Ver. }
     version=${version%% *}
     id=$(xdotool search --name "Plimo Ver\\. ${version//./\\.}" 2>/dev/null | head -n 1)

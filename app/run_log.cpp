@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-const char PAVOSET_VERSION[] = "15.0.0.0";
-
 static const char LOG_NAME[] = "Pavoset.log";
 static const char OLD_LOG_NAME[] = "Pavoset.old.log";
 

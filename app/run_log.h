@@ -3,8 +3,6 @@
 
 enum { RUN_LOG_LIMIT = 1024 * 1024, RUN_LOG_LINE_MAX = 1024 };
 
-extern const char PAVOSET_VERSION[];
-
 // Tests point the log elsewhere; null or empty: the user's local application data folder.
 void run_log_set_folder(const char *folder);
 // The log file's full name; 0 when no folder can be had.

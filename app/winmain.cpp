@@ -17,6 +17,7 @@
 #include "app/run_log.h"
 #include "app/scheduled_run.h"
 #include "app/unattended.h"
+#include "pavoset_version.h"
 #include "catalogue/install_lock.h"
 #include "catalogue/install_steps.h"
 #include "net/server_address.h"
@@ -146,7 +147,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line_text, int)
     if (options.mode == MODE_HELP) {
         MessageBoxA(nullptr, USAGE_TEXT, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);
     } else {
-        run_log(TEXT_LOG_START_FORMAT, PAVOSET_VERSION, mode_name(options.mode),
+        run_log(TEXT_LOG_START_FORMAT, PAVOSET_FILE_VERSION_TEXT, mode_name(options.mode),
                 first_instance ? "" : TEXT_LOG_OTHER_INSTANCE);
         if (options.mode == MODE_WINDOW && options.url_too_long)
             MessageBoxA(nullptr, TEXT_CONSOLE_URL_TOO_LONG, "Pavoset.exe", MB_OK | MB_ICONWARNING);

@@ -30,11 +30,11 @@
 #   PAVOSET_SERVER_BIN            folder holding pavoset-server (default build/native-release/server)
 #   PAVOSET_INSTALL_BENCH_CLIENT  install_bench_client.exe (default: the Windows build that tools/wine/env.sh chose)
 set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server}
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BIN=${PAVOSET_SERVER_BIN:-$PAVOSET_ROOT/build/native-release/server}
 MB=${PAVOSET_BENCH_INSTALL_MB:-256}
 # shellcheck source=../tools/wine/env.sh
-. "$ROOT/tools/wine/env.sh"
+. "$PAVOSET_ROOT/tools/wine/env.sh"
 CLIENT=${PAVOSET_INSTALL_BENCH_CLIENT:-$PAVOSET_WIN_BUILD/tests/win/catalogue/install_bench_client.exe}
 RUNS=${PAVOSET_BENCH_RUNS:-3}
 LOCKSTEP_MB=${PAVOSET_BENCH_LOCKSTEP_MB:-16}
@@ -47,7 +47,7 @@ if [ ! -x "$BIN/pavoset-server" ]; then
     exit 1
 fi
 if [ ! -f "$CLIENT" ]; then
-    (cd "$ROOT" && cmake --preset "$PAVOSET_WIN_PRESET" >/dev/null &&
+    (cd "$PAVOSET_ROOT" && cmake --preset "$PAVOSET_WIN_PRESET" >/dev/null &&
         cmake --build "$PAVOSET_WIN_BUILD" --target install_bench_client -j 2 >/dev/null) ||
         { echo "install_bench: could not build install_bench_client.exe" >&2; exit 1; }
 fi
@@ -58,9 +58,9 @@ ANCHOR_PID=
 OWN_PREFIX=
 WEB=${PAVOSET_BENCH_WEB:-1}
 # shellcheck source=../tools/web_library.sh
-. "$ROOT/tools/web_library.sh"
+. "$PAVOSET_ROOT/tools/web_library.sh"
 # shellcheck source=../tools/ports.sh
-. "$ROOT/tools/ports.sh"
+. "$PAVOSET_ROOT/tools/ports.sh"
 cleanup() {
     web_library_down
     [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null
@@ -117,7 +117,7 @@ run_client() {
 }
 
 if [ -z "${WINEPREFIX:-}" ]; then
-    . "$ROOT/tools/wine/env.sh"
+    . "$PAVOSET_ROOT/tools/wine/env.sh"
     OWN_PREFIX=1
     wine_prefix_up "$WORK/wine"
     xvfb_up || exit 1
@@ -241,7 +241,7 @@ fi
 # ---- anchor: a stock web server, curl fetching the same files one after another into files
 if [ "$WEB" != only ]; then
     mkdir -p "$WORK/curl"
-    . "$ROOT/bench/lib/web_anchor.sh"
+    . "$PAVOSET_ROOT/bench/lib/web_anchor.sh"
     start_web_anchor "$WORK" "$WORK/lib" "$ANCHOR_PORT" 64 || echo "install_bench: the anchor web server did not answer" >&2
     : >"$WORK/curl.cfg"
     for f in "$WORK"/lib/*; do

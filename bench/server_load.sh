@@ -21,8 +21,8 @@
 #                          and errors should count faults, not threads starved of CPU)
 #   PAVOSET_BENCH_ONLY_BALANCED=1  only the balanced case
 set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server}
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BIN=${PAVOSET_SERVER_BIN:-$PAVOSET_ROOT/build/native-release/server}
 CLIENTS=${PAVOSET_BENCH_CLIENTS:-500}
 MB=${PAVOSET_BENCH_MB:-8}
 GAP_MS=${PAVOSET_BENCH_GAP_MS:-100}
@@ -77,7 +77,7 @@ if [ -z "${PAVOSET_BENCH_ONLY_BALANCED:-}" ]; then
     grep -E ' (error|warn) ' "$WORK/server.log" | head -5
 
     # ---- anchor: a stock web server and curl, same files, same number of fetches
-    . "$ROOT/bench/lib/web_anchor.sh"
+    . "$PAVOSET_ROOT/bench/lib/web_anchor.sh"
 
     if start_web_anchor "$WORK" "$WORK/lib" "$ANCHOR_PORT" 4096; then
         : >"$WORK/curl.cfg"
@@ -103,7 +103,7 @@ if [ -z "${PAVOSET_BENCH_ONLY_BALANCED:-}" ]; then
 fi
 
 # ---- balanced: one replica direct vs three behind nginx, same clients
-. "$ROOT/tools/ports.sh"
+. "$PAVOSET_ROOT/tools/ports.sh"
 STREAM_MODULE=/usr/share/nginx/modules/ngx_stream_module.so
 if ! command -v nginx >/dev/null || [ ! -f "$STREAM_MODULE" ]; then
     echo "balanced: skipped, nginx's stream module is not installed (libnginx-mod-stream)"
@@ -134,7 +134,7 @@ REPLICA_PIDS+=("$!")
 mkdir -p "$WORK/stream"
 sed -e "s/127\.0\.0\.1\([123]\):5757/127.0.0.1\1:$R_PORT/" -e "s/127\.0\.0\.1\([123]\):5758/127.0.0.1\1:$R_FILE/" \
     -e "s/listen 127\.0\.0\.1:5757/listen 127.0.0.1:$BAL_PORT/" -e "s/listen 127\.0\.0\.1:5758/listen 127.0.0.1:$BAL_FILE/" \
-    "$ROOT/packaging/nginx-stream-pavoset.conf" >"$WORK/stream/pavoset-stream.conf"
+    "$PAVOSET_ROOT/packaging/nginx-stream-pavoset.conf" >"$WORK/stream/pavoset-stream.conf"
 printf 'load_module %s;\nworker_processes auto;\ndaemon off;\npid %s/nginx.pid;\nerror_log %s/error.log;\nevents { worker_connections 16384; }\ninclude %s/pavoset-stream.conf;\n' \
     "$STREAM_MODULE" "$WORK/stream" "$WORK/stream" "$WORK/stream" >"$WORK/stream/nginx.conf"
 nginx -c "$WORK/stream/nginx.conf" -p "$WORK/stream" 2>"$WORK/stream/stderr" &

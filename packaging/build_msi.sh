@@ -10,12 +10,12 @@
 # removal among them, run first), and the properties allowed into the elevated install.
 set -eu
 out=$1 exe=$2 arch=$3 version=$4
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The text of '#define NAME "..."' in FILE, with C's doubled backslashes made single.
 define() {
     local value
-    value=$(sed -n "s/^#define $2  *\"\\(.*\\)\".*\$/\\1/p" "$root/$1")
+    value=$(sed -n "s/^#define $2  *\"\\(.*\\)\".*\$/\\1/p" "$PAVOSET_ROOT/$1")
     [ -n "$value" ] || { echo "build_msi: $2 is not in $1" >&2; exit 1; }
     printf '%s' "${value//\\\\/\\}"
 }
@@ -40,7 +40,7 @@ cp "$exe" "$work/Pavoset.exe"
     -D SettingLibraryUrl="$(define settings/registry_store.h SETTING_LIBRARY_URL)" \
     -D SettingAutoInstall="$(define settings/registry_store.h SETTING_AUTO_INSTALL)" \
     -D ExeSource=Pavoset.exe -D Win64="$win64" -D ProgramFilesFolder="$program_files" \
-    -o pavoset.msi "$root/packaging/pavoset.wxs")
+    -o pavoset.msi "$PAVOSET_ROOT/packaging/pavoset.wxs")
 
 printf '\r\n\r\n949\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 msibuild "$work/pavoset.msi" -i "$work/_ForceCodepage.idt"

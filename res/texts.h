@@ -7,10 +7,12 @@
 // One line per text, as the scripts read them:
 // clang-format off
 
+#include "pavoset_version.h"
+
 // The program's name as the version information, the Start menu shortcut and the installer
 // package show it.
 #define TEXT_PROGRAM_NAME "Plimo Excel Library 설치관리 프로그램"
-#define TEXT_MAIN_CAPTION "♧ (주)Tervalen Wyndale Plimo Ver. 15.0 Excel Library 설치관리 프로그램"
+#define TEXT_MAIN_CAPTION "♧ (주)Tervalen Wyndale Plimo Ver. " PAVOSET_VERSION_SHORT_TEXT " Excel Library 설치관리 프로그램"
 
 // The library list: its column headers, '%' between them, and the status column.
 #define TEXT_LIST_HEADER "순서%TervalenWyndale 서버파일 목록%체크용CRC%최신버전크기%현재버전크기%상태"

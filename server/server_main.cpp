@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "pavoset_version.h"
 #include "server/library_export.h"
 #include "server/library_signing.h"
 #include "server/platform_files.h"
@@ -44,7 +45,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (options.show_version) {
-        std::printf("pavoset-server %s\n", PAVOSET_SERVER_VERSION);
+        std::printf("pavoset-server %s\n", PAVOSET_VERSION_TEXT);
         return 0;
     }
     set_log_level(options.level);

@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-const char *const PAVOSET_SERVER_VERSION = "15.0.0";
-
 static bool parse_int(const char *text, long low, long high, int *out)
 {
     if (!text || !*text)

@@ -45,4 +45,3 @@ struct server_options {
 // 0 when the options are usable, -1 with *error set otherwise.
 int parse_server_options(int argc, char **argv, server_options *options, std::string *error);
 void print_server_usage();
-extern const char *const PAVOSET_SERVER_VERSION;

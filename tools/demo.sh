@@ -17,21 +17,21 @@
 # Expects the builds that `./run demo` makes (the Windows one chosen by tools/wine/env.sh);
 # PAVOSET_SERVER_BIN and PAVOSET_WIN_BUILD point at other builds when set.
 set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-SERVER_BIN=${PAVOSET_SERVER_BIN:-$ROOT/build/native-release/server/pavoset-server}
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+SERVER_BIN=${PAVOSET_SERVER_BIN:-$PAVOSET_ROOT/build/native-release/server/pavoset-server}
 # shellcheck source=wine/env.sh
-. "$ROOT/tools/wine/env.sh"
+. "$PAVOSET_ROOT/tools/wine/env.sh"
 # shellcheck source=../tests/e2e/texts.sh
-. "$ROOT/tests/e2e/texts.sh"  # the control ids uiauto drives
+. "$PAVOSET_ROOT/tests/e2e/texts.sh"  # the control ids uiauto drives
 # shellcheck source=ports.sh
-. "$ROOT/tools/ports.sh"
+. "$PAVOSET_ROOT/tools/ports.sh"
 # shellcheck source=web_library.sh
-. "$ROOT/tools/web_library.sh"
+. "$PAVOSET_ROOT/tools/web_library.sh"
 WIN_BUILD=$PAVOSET_WIN_BUILD
 PROGRAM=$WIN_BUILD/app/Pavoset.exe
 UIAUTO=$WIN_BUILD/tools/uiauto.exe
 EXCEL_STANDIN=$WIN_BUILD/tools/Excel.exe
-ARTIFACTS=${PAVOSET_ARTIFACTS:-$ROOT/artifacts}
+ARTIFACTS=${PAVOSET_ARTIFACTS:-$PAVOSET_ROOT/artifacts}
 
 say() { printf '%s\n' "$*"; }
 note() { printf '== %s\n' "$*" >&2; }

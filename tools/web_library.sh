@@ -19,7 +19,7 @@
 
 [ "${BASH_SOURCE[0]}" = "$0" ] && exit 0
 
-WEB_LIBRARY_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 WEB_PIDS=()
 
 make_test_ca() {
@@ -46,7 +46,7 @@ make_test_ca() {
 static_server_block() {  # dir root port http|https directives
     local dir=$1 root=$2 port=$3 scheme=$4 directives=$5 tls=" ssl"
     [ "$scheme" = https ] || tls=
-    sed -n '/^server {/,$p' "$WEB_LIBRARY_ROOT/packaging/nginx-pavoset.conf" | awk \
+    sed -n '/^server {/,$p' "$PAVOSET_ROOT/packaging/nginx-pavoset.conf" | awk \
         -v listen="listen 127.0.0.1:$port$tls;" -v root="root $root;" -v scheme="$scheme" \
         -v cert="ssl_certificate $dir/server.pem;" -v key="ssl_certificate_key $dir/server.key;" \
         -v extra="$directives" '

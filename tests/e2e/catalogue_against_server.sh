@@ -3,10 +3,10 @@
 # loopback: fresh install of the sample library, an upgrade of one changed file, and an
 # all-Match pass. Prints one PASS/FAIL line per scenario.
 set -u
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # shellcheck source=../../tools/wine/env.sh
-. "$ROOT/tools/wine/env.sh"
-SERVER=${PAVOSET_SERVER_BIN:-$ROOT/build/native-debug/server/pavoset-server}
+. "$PAVOSET_ROOT/tools/wine/env.sh"
+SERVER=${PAVOSET_SERVER_BIN:-$PAVOSET_ROOT/build/native-debug/server/pavoset-server}
 TESTS=${PAVOSET_CATALOGUE_TESTS:-${PAVOSET_E2E_WIN_BUILD:-$PAVOSET_WIN_BUILD}/tests/win/catalogue/catalogue_tests.exe}
 NAME=catalogue_against_server
 

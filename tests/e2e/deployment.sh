@@ -17,13 +17,15 @@ e2e_setup || exit 1
 
 BUILD=$(dirname "$(dirname "$PAVOSET_BIN")")
 MSI="$BUILD/pavoset.msi"
-SHIPPED_MSI="$E2E_ROOT/build/windows-release/pavoset.msi"
+SHIPPED_MSI="$PAVOSET_ROOT/build/windows-release/pavoset.msi"
 case "$PAVOSET_WINE_ARCH" in win64) ARCH=x64 ;; *) ARCH=x86 ;; esac
-VERSION=$(sed -n 's/^project(Pavoset VERSION \([0-9.]*\).*/\1/p' "$E2E_ROOT/CMakeLists.txt")
+# The version the build was made with (its generated header, from project() in CMakeLists.txt).
+VERSION=$(sed -n 's/^#define PAVOSET_VERSION_TEXT "\([0-9.]*\)"$/\1/p' "$BUILD/generated/pavoset_version.h")
+[ -n "$VERSION" ] || setup_failed "deployment-setup (no version in $BUILD/generated/pavoset_version.h)"
 NEWER_VERSION="${VERSION%.*}.$((${VERSION##*.} + 1))"
 NEWER_MSI="$E2E_DIR/pavoset-$NEWER_VERSION.msi"
 [ -f "$MSI" ] || setup_failed "deployment-setup (no $MSI)"
-bash "$E2E_ROOT/packaging/build_msi.sh" "$NEWER_MSI" "$PAVOSET_BIN" "$ARCH" "$NEWER_VERSION" \
+bash "$PAVOSET_ROOT/packaging/build_msi.sh" "$NEWER_MSI" "$PAVOSET_BIN" "$ARCH" "$NEWER_VERSION" \
     2>"$E2E_DIR/newer-msi.err" || setup_failed "deployment-setup (newer package)"
 
 MACHINE_KEY="HKLM\\$(header_text settings/registry_store.h SETTINGS_KEY)"
@@ -83,7 +85,7 @@ wine reg delete "$MACHINE_KEY" /f >/dev/null 2>&1
 
 # ------------------------------------------------------------------ the files, before anything runs
 scenario policy-templates
-out=$(python3 "$E2E_ROOT/packaging/check_policy.py" "$E2E_ROOT" 2>&1)
+out=$(python3 "$PAVOSET_ROOT/packaging/check_policy.py" "$PAVOSET_ROOT" 2>&1)
 check "ADMX and ADML against settings/registry_store.h" test $? = 0
 printf '%s\n' "$out" | sed 's/^/    /'
 scenario_end
@@ -92,7 +94,7 @@ scenario package-tables
 for package in "$MSI $ARCH $VERSION" "$NEWER_MSI $ARCH $NEWER_VERSION" "$SHIPPED_MSI x86 $VERSION"; do
     set -- $package
     [ -f "$1" ] || { check "built: $1" false; continue; }
-    out=$(python3 "$E2E_ROOT/packaging/check_msi.py" "$1" "$2" "$3" "$E2E_ROOT" 2>&1)
+    out=$(python3 "$PAVOSET_ROOT/packaging/check_msi.py" "$1" "$2" "$3" "$PAVOSET_ROOT" 2>&1)
     check "tables of $(basename "$1") ($2, $3)" test $? = 0
     printf '%s\n' "$out" | sed 's/^/    /'
 done

@@ -8,18 +8,18 @@
 # Sourced only; run directly it does nothing.
 [ "${BASH_SOURCE[0]}" = "$0" ] && exit 0
 
-E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # shellcheck source=../../tools/wine/env.sh
-. "$E2E_ROOT/tools/wine/env.sh"
+. "$PAVOSET_ROOT/tools/wine/env.sh"
 # shellcheck source=../../tools/ports.sh
-. "$E2E_ROOT/tools/ports.sh"
+. "$PAVOSET_ROOT/tools/ports.sh"
 
 # shellcheck source=texts.sh
-. "$E2E_ROOT/tests/e2e/texts.sh"
+. "$PAVOSET_ROOT/tests/e2e/texts.sh"
 SERVER_KEY="HKCU\\$(header_text settings/registry_store.h SETTINGS_KEY)"
 INSTALL_KEY=${SERVER_KEY%\\*\\*}  # the program's own key, two levels up
 # The message line as the dialog resource sets it (a resource text, so not in res/texts.h).
-INITIAL_MESSAGE=$(sed -n 's/^ *CONTROL "\(.*\)", ID_MESSAGE_LINE,.*/\1/p' "$E2E_ROOT/res/pavoset.rc")
+INITIAL_MESSAGE=$(sed -n 's/^ *CONTROL "\(.*\)", ID_MESSAGE_LINE,.*/\1/p' "$PAVOSET_ROOT/res/pavoset.rc")
 INITIAL_MESSAGE=${INITIAL_MESSAGE//\"\"/\"}
 
 E2E_FAILED=0
@@ -42,8 +42,8 @@ find_windows_binary() {  # name
 
 find_server_binary() {
     local candidate
-    for candidate in "${PAVOSET_E2E_SERVER:-}" "$E2E_ROOT/build/native-debug/server/pavoset-server" \
-                     "$E2E_ROOT/build/native-release/server/pavoset-server"; do
+    for candidate in "${PAVOSET_E2E_SERVER:-}" "$PAVOSET_ROOT/build/native-debug/server/pavoset-server" \
+                     "$PAVOSET_ROOT/build/native-release/server/pavoset-server"; do
         [ -n "$candidate" ] && [ -x "$candidate" ] && { printf '%s' "$candidate"; return 0; }
     done
 }
@@ -56,7 +56,7 @@ e2e_setup() {
         E2E_OWN_SCRATCH=$PAVOSET_SCRATCH
     fi
     export PAVOSET_SCRATCH
-    export PAVOSET_ARTIFACTS=${PAVOSET_ARTIFACTS:-$E2E_ROOT/artifacts}
+    export PAVOSET_ARTIFACTS=${PAVOSET_ARTIFACTS:-$PAVOSET_ROOT/artifacts}
     mkdir -p "$PAVOSET_ARTIFACTS"
     E2E_DIR="$PAVOSET_SCRATCH/e2e-$(basename "$0" .sh)"
     rm -rf "$E2E_DIR"
@@ -197,8 +197,10 @@ screenshot() {  # name
 
 # Only the main window, for the documentation.
 screenshot_main_window() {  # file
-    local id
-    id=$(xdotool search --name 'Plimo Ver\. 15\.0' 2>/dev/null | head -n 1)
+    # The ASCII run of its caption, "Plimo Ver. 15.0" with the built version, as a pattern.
+    local id version=${MAIN_TITLE#*Plimo Ver. }
+    version=${version%% *}
+    id=$(xdotool search --name "Plimo Ver\\. ${version//./\\.}" 2>/dev/null | head -n 1)
     [ -n "$id" ] && import -window "$id" "$1" >/dev/null 2>&1 && return 0
     import -window root "$1" >/dev/null 2>&1
 }
@@ -310,7 +312,7 @@ stop_pid() {
 #             client sends it.
 start_relay() {
     local proto=$1 listen=$2 target=$3 modes=${4:-}
-    python3 "$E2E_ROOT/tests/e2e/relay.py" "$proto" "$listen" "$target" "$modes" \
+    python3 "$PAVOSET_ROOT/tests/e2e/relay.py" "$proto" "$listen" "$target" "$modes" \
         >"$E2E_DIR/relay-$listen.log" 2>&1 &
     local pid=$! i
     E2E_PIDS+=("$pid")

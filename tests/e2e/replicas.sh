@@ -53,7 +53,7 @@ NGX="$E2E_DIR/nginx"
 mkdir -p "$NGX"
 sed -e "s/127\.0\.0\.1\([123]\):5757/127.0.0.1\1:$R_PORT/" -e "s/127\.0\.0\.1\([123]\):5758/127.0.0.1\1:$R_FILE/" \
     -e "s/listen 127\.0\.0\.1:5757/listen 127.0.0.1:$BAL_PORT/" -e "s/listen 127\.0\.0\.1:5758/listen 127.0.0.1:$BAL_FILE/" \
-    "$E2E_ROOT/packaging/nginx-stream-pavoset.conf" >"$NGX/pavoset-stream.conf"
+    "$PAVOSET_ROOT/packaging/nginx-stream-pavoset.conf" >"$NGX/pavoset-stream.conf"
 # Which replica each connection or session tried, to see the dead one left out.
 sed -i "s|^stream {|stream {\n    log_format pavoset '\$protocol \$upstream_addr \$status';\n    access_log $NGX/access.log pavoset;|" "$NGX/pavoset-stream.conf"
 cat >"$NGX/nginx.conf" <<CONF

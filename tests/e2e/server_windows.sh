@@ -8,8 +8,8 @@
 # protocol tests. Where the suite runs Windows code as 32-bit, it uses the 64-bit loader and a
 # 64-bit prefix of its own.
 set -u
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-. "$HERE/../../tools/wine/env.sh"
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$PAVOSET_ROOT/tools/wine/env.sh"
 wine_choose || exit 1
 export LC_ALL=ko_KR.UTF-8
 

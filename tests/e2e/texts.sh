@@ -5,15 +5,36 @@
 # program is built from) rather than typed again. UTF-8, as the scripts compare them.
 
 # The repository, where the headers are.
-TEXTS_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+PAVOSET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# The generated header with the version (project VERSION in CMakeLists.txt): texts that show the
+# version take it from there, as the program does.
+TEXTS_VERSION_HEADER=${PAVOSET_E2E_WIN_BUILD:-${PAVOSET_WIN_BUILD:-$PAVOSET_ROOT/build/windows-x64}}/generated/pavoset_version.h
 
 # header_text FILE NAME: the text of '#define NAME "..."' in FILE (from the top of the
 # repository), its \r dropped, \n kept and \\ made one backslash (the scripts read message
-# boxes with the carriage returns removed).
+# boxes with the carriage returns removed). A text joined from literals
+# and the version's macros ("Ver. " PAVOSET_VERSION_SHORT_TEXT " ...") is joined here too.
 header_text() {
-    local value
-    value=$(sed -n "s/^#define $2  *\"\\(.*\\)\"\$/\\1/p" "$TEXTS_ROOT/$1")
-    [ -n "$value" ] || { printf 'header_text: %s is not in %s\n' "$2" "$1" >&2; return 1; }
+    local rest value=
+    rest=$(sed -n "s/^#define $2  *\(\".*\"\)\$/\1/p" "$PAVOSET_ROOT/$1")
+    [ -n "$rest" ] || { printf 'header_text: %s is not in %s\n' "$2" "$1" >&2; return 1; }
+    local literal='^"(([^"\\]|\\.)*)"[[:space:]]*(.*)$' macro='^(PAVOSET_VERSION_[A-Z_]+)[[:space:]]*(.*)$' part
+    while [ -n "$rest" ]; do
+        if [[ $rest =~ $literal ]]; then
+            value+=${BASH_REMATCH[1]}
+            rest=${BASH_REMATCH[3]}
+        elif [[ $rest =~ $macro ]]; then
+            rest=${BASH_REMATCH[2]}
+            part=$(sed -n "s/^#define ${BASH_REMATCH[1]}  *\"\(.*\)\"\$/\1/p" "$TEXTS_VERSION_HEADER" 2>/dev/null)
+            [ -n "$part" ] || { printf 'header_text: %s needs %s (not built?)\n' "$2" "$TEXTS_VERSION_HEADER" >&2; return 1; }
+            value+=$part
+        else
+            printf 'header_text: %s in %s is not a text\n' "$2" "$1" >&2
+            return 1
+        fi
+    done
+    [ -n "$value" ] || { printf 'header_text: %s is empty in %s\n' "$2" "$1" >&2; return 1; }
     value=${value//\\r/}
     value=${value//\\n/$'\n'}
     value=${value//\\\"/\"}
@@ -47,7 +68,7 @@ program_line_start() {
 # header_number FILE NAME: the number of '#define NAME N' or of an enum's 'NAME = N,' in FILE.
 header_number() {
     local value
-    value=$(sed -n -E "s/^[[:space:]]*(#define[[:space:]]+$2[[:space:]]+|$2[[:space:]]*=[[:space:]]*)([0-9]+)[[:space:]]*(,.*|\/\/.*)?\$/\2/p" "$TEXTS_ROOT/$1")
+    value=$(sed -n -E "s/^[[:space:]]*(#define[[:space:]]+$2[[:space:]]+|$2[[:space:]]*=[[:space:]]*)([0-9]+)[[:space:]]*(,.*|\/\/.*)?\$/\2/p" "$PAVOSET_ROOT/$1")
     [[ $value =~ ^[0-9]+$ ]] || { printf 'header_number: %s is not in %s\n' "$2" "$1" >&2; return 1; }
     printf '%s' "$value"
 }

@@ -12,7 +12,7 @@
 set -u
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 # shellcheck source=../../tools/web_library.sh
-. "$E2E_ROOT/tools/web_library.sh"
+. "$PAVOSET_ROOT/tools/web_library.sh"
 
 # Only a component that cannot be installed is a reason to skip.
 for tool in nginx openssl tinyproxy curl; do

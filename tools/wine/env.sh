@@ -109,10 +109,8 @@ wine_prefix_up() {
     export WINE_C="$WINEPREFIX/drive_c"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         LC_ALL=ko_KR.UTF-8 wineboot -i >/dev/null 2>&1
-        local here
-        here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
         # regedit reads version 5 files as UTF-16LE with a byte-order mark.
-        { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$here/fonts.reg"; } > "$dir/fonts.reg"
+        { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$PAVOSET_ROOT/tools/wine/fonts.reg"; } > "$dir/fonts.reg"
         LC_ALL=ko_KR.UTF-8 wine regedit /S "$(winepath -w "$dir/fonts.reg" 2>/dev/null)" >/dev/null 2>&1
         wineserver -w 2>/dev/null
     fi

@@ -11,6 +11,11 @@ case "$(file -b "$exe" 2>/dev/null)" in
     *) echo "run-exe.sh: not a Windows executable: $exe" >&2; exit 2 ;;
 esac
 unset PAVOSET_WINE_DECIDED PAVOSET_WIN_BUILD
+# The server fixture's ports and folders (tests/win/server_fixture.sh), for the tests that need it.
+if [ -n "${PAVOSET_SERVER_FIXTURE:-}" ]; then
+    # shellcheck disable=SC1090
+    . "$PAVOSET_SERVER_FIXTURE" || { echo "run-exe.sh: no server fixture ($PAVOSET_SERVER_FIXTURE)" >&2; exit 2; }
+fi
 # shellcheck source=env.sh
 . "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 

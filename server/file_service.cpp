@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "net/framed/packet_codec.h"
-#include "server/answer_pacing.h"
 #include "server/file_stream.h"
 #include "server/server_log.h"
 #include "server/tcp_service.h"
@@ -41,7 +40,7 @@ static void file_close(const file_ptr &c, const char *why)
 
 static void file_arm(const file_ptr &c, int ms, const char *why)
 {
-    arm_deadline(tcp_ptr(c, &c->core), ms, why);
+    arm_deadline(core_of(c), ms, why);
 }
 
 // While a file is under way, any close (a stall, the server stopping, the process dying) is
@@ -67,24 +66,22 @@ static void file_finish(const file_ptr &c)
 
 static void file_read_acks(const file_ptr &c)
 {
-    c->core.socket.async_read_some(
-        asio::buffer(c->acks), [c](const asio::error_code &ec, size_t n) {
-            if (c->core.closed)
-                return;
-            if (ec) {
-                if (!c->done_sending)
-                    log_line(LOG_INFO, "file %s: client left after %llu of %llu bytes",
-                             c->core.peer.c_str(), static_cast<unsigned long long>(c->sent),
-                             static_cast<unsigned long long>(c->core.stream.end));
-                file_close(c, c->done_sending ? "transfer complete" : "client left");
-                return;
-            }
+    read_some(
+        core_of(c), asio::buffer(c->acks),
+        [c](size_t n) {
             c->ack_bytes += n;
             if (c->waiting_window) {
                 c->waiting_window = false;
                 file_stream_on(c);
             }
             file_read_acks(c);
+        },
+        [c](const asio::error_code &) {
+            if (!c->done_sending)
+                log_line(LOG_INFO, "file %s: client left after %llu of %llu bytes",
+                         c->core.peer.c_str(), static_cast<unsigned long long>(c->sent),
+                         static_cast<unsigned long long>(c->core.stream.end));
+            file_close(c, c->done_sending ? "transfer complete" : "client left");
         });
 }
 
@@ -122,15 +119,8 @@ static void file_stream_on(const file_ptr &c)
         }
         if (n == 0) {
             c->waiting_writable = true;
-            file_arm(c, c->core.ctx->options.stall_timeout_ms, "client stopped reading");
-            c->core.socket.async_wait(tcp::socket::wait_write, [c](const asio::error_code &ec) {
+            wait_writable(core_of(c), [c] {
                 c->waiting_writable = false;
-                if (c->core.closed)
-                    return;
-                if (ec) {
-                    file_close(c, "wait failed");
-                    return;
-                }
                 file_stream_on(c);
             });
             return;
@@ -153,36 +143,18 @@ static void file_answer(const file_ptr &c, int32_t value)
     init_packet(&packet, nullptr, KIND_REQUEST, SUB_FILE, value, nullptr, 0);
     packet.reserved[0] = packet.reserved[1] = 0;
     encode_packet(&packet, c->answer, sizeof c->answer);
-    file_arm(c, c->core.ctx->options.stall_timeout_ms, "client stopped reading");
-    asio::async_write(c->core.socket, asio::buffer(c->answer),
-                      [c, value](const asio::error_code &ec, size_t) {
-                          if (c->core.closed)
-                              return;
-                          if (ec) {
-                              file_close(c, "write failed");
-                              return;
-                          }
-                          if (value != PACKET_ACCEPTED || file_stream_left(&c->core.stream) == 0) {
-                              file_read_acks(c);
-                              file_finish(c);
-                              return;
-                          }
-                          // The client's first receive must bring the answer alone.
-                          pace_after_answer(
-                              c->core.socket, c->core.gap, c->core.ctx->options.answer_gap_ms,
-                              c->core.ctx->options.stall_timeout_ms,
-                              [c](bool delivered) {
-                                  if (c->core.closed)
-                                      return;
-                                  if (!delivered) {
-                                      file_close(c, "answer not acknowledged");
-                                      return;
-                                  }
-                                  file_read_acks(c);
-                                  file_stream_on(c);
-                              },
-                              c->core.ctx->options.answer_wait_ack);
-                      });
+    write_answer(core_of(c), asio::buffer(c->answer), [c, value] {
+        if (value != PACKET_ACCEPTED || file_stream_left(&c->core.stream) == 0) {
+            file_read_acks(c);
+            file_finish(c);
+            return;
+        }
+        // The client's first receive must bring the answer alone.
+        pace_answer(core_of(c), "answer not acknowledged", [c] {
+            file_read_acks(c);
+            file_stream_on(c);
+        });
+    });
 }
 
 static void file_handle_request(const file_ptr &c)
@@ -247,7 +219,7 @@ static void file_read_request(const file_ptr &c)
 static void file_open(server_context *ctx, tcp::socket socket)
 {
     auto c = std::make_shared<file_connection>(ctx, std::move(socket));
-    if (admit_tcp_connection(tcp_ptr(c, &c->core)))
+    if (admit_tcp_connection(core_of(c)))
         file_read_request(c);
 }
 

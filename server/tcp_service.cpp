@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "server/answer_pacing.h"
 #include "server/server_log.h"
 
 using asio::ip::tcp;
@@ -81,5 +82,44 @@ void arm_deadline(const tcp_ptr &c, int ms, const char *why)
         ++c->ctx->counters.timeouts;
         log_line(LOG_INFO, "%s %s: %s, closing", c->service->kind, c->peer.c_str(), why);
         close_tcp_connection(*c, why);
+    });
+}
+
+// What follows one step: nothing once the connection is closed, a close with failure when
+// the step failed, else then.
+static void after_step(const tcp_ptr &c, bool failed, const char *failure,
+                       const std::function<void()> &then)
+{
+    if (c->closed)
+        return;
+    if (failed) {
+        close_tcp_connection(*c, failure);
+        return;
+    }
+    then();
+}
+
+void write_answer(const tcp_ptr &c, asio::const_buffer answer, std::function<void()> then)
+{
+    arm_deadline(c, c->ctx->options.stall_timeout_ms, "client stopped reading");
+    asio::async_write(c->socket, answer, [c, then](const asio::error_code &ec, size_t) {
+        after_step(c, static_cast<bool>(ec), "write failed", then);
+    });
+}
+
+void pace_answer(const tcp_ptr &c, const char *undelivered, std::function<void()> then)
+{
+    const server_options &options = c->ctx->options;
+    pace_after_answer(
+        c->socket, c->gap, options.answer_gap_ms, options.stall_timeout_ms,
+        [c, undelivered, then](bool delivered) { after_step(c, !delivered, undelivered, then); },
+        options.answer_wait_ack);
+}
+
+void wait_writable(const tcp_ptr &c, std::function<void()> then)
+{
+    arm_deadline(c, c->ctx->options.stall_timeout_ms, "client stopped reading");
+    c->socket.async_wait(tcp::socket::wait_write, [c, then](const asio::error_code &ec) {
+        after_step(c, static_cast<bool>(ec), "wait failed", then);
     });
 }

@@ -3,6 +3,7 @@
 // callback. Each service keeps its protocol and passes what differs as plain data and
 // callbacks.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,12 @@ struct tcp_connection {
 };
 using tcp_ptr = std::shared_ptr<tcp_connection>;
 
+// The core of a service's connection, sharing the ownership of the whole record.
+template <class Connection> tcp_ptr core_of(const std::shared_ptr<Connection> &c)
+{
+    return tcp_ptr(c, &c->core);
+}
+
 // Accepts connections on the acceptor until it is closed, handing each to service->open.
 void accept_tcp_connections(server_context *ctx, asio::ip::tcp::acceptor *acceptor,
                             const tcp_service *service);
@@ -53,3 +60,30 @@ void close_tcp_connection(tcp_connection &c, const char *why);
 // One timer bounds whatever the connection is waiting for; re-arming replaces the bound.
 // When it runs out, the time-out is counted and the connection closed with why.
 void arm_deadline(const tcp_ptr &c, int ms, const char *why);
+
+// Reads what the client sends: got(n) with what came, failed(ec) when the read ends (the
+// client's close included); nothing once the connection is closed. Templates, not
+// std::function: the file service reads once per acknowledgement.
+template <class Got, class Failed>
+void read_some(const tcp_ptr &c, asio::mutable_buffer buffer, Got got, Failed failed)
+{
+    c->socket.async_read_some(buffer, [c, got, failed](const asio::error_code &ec, size_t n) {
+        if (c->closed)
+            return;
+        if (ec) {
+            failed(ec);
+            return;
+        }
+        got(n);
+    });
+}
+
+// The steps both protocols take, each bounded by the stall time-out. then runs only while the
+// connection is open; a failure closes it.
+// Writes the whole answer (it must outlive the write).
+void write_answer(const tcp_ptr &c, asio::const_buffer answer, std::function<void()> then);
+// Keeps the answer alone in the client's first receive (answer_pacing.h); closes with
+// undelivered when that cannot be had.
+void pace_answer(const tcp_ptr &c, const char *undelivered, std::function<void()> then);
+// Waits until the socket takes more.
+void wait_writable(const tcp_ptr &c, std::function<void()> then);

@@ -3,7 +3,6 @@
 #include <array>
 #include <memory>
 
-#include "server/answer_pacing.h"
 #include "server/file_stream.h"
 #include "server/server_log.h"
 #include "server/tcp_service.h"
@@ -44,7 +43,7 @@ static void text_close(const text_ptr &c, const char *why)
 
 static void text_arm(const text_ptr &c, int ms, const char *why)
 {
-    arm_deadline(tcp_ptr(c, &c->core), ms, why);
+    arm_deadline(core_of(c), ms, why);
 }
 
 // The answer to one complete request (without its NUL). For a file request whose name is in
@@ -97,16 +96,7 @@ static void text_stream(const text_ptr &c)
             return;
         }
         if (n == 0) {
-            text_arm(c, c->core.ctx->options.stall_timeout_ms, "client stopped reading");
-            c->core.socket.async_wait(tcp::socket::wait_write, [c](const asio::error_code &ec) {
-                if (c->core.closed)
-                    return;
-                if (ec) {
-                    text_close(c, "wait failed");
-                    return;
-                }
-                text_stream(c);
-            });
+            wait_writable(core_of(c), [c] { text_stream(c); });
             return;
         }
         sent_this_turn += static_cast<uint64_t>(n);
@@ -120,36 +110,15 @@ static void text_stream(const text_ptr &c)
 
 static void text_write_answer(const text_ptr &c, bool then_stream)
 {
-    text_arm(c, c->core.ctx->options.stall_timeout_ms, "client stopped reading");
-    asio::async_write(c->core.socket, asio::buffer(c->answer),
-                      [c, then_stream](const asio::error_code &ec, size_t) {
-                          if (c->core.closed)
-                              return;
-                          if (ec) {
-                              text_close(c, "write failed");
-                              return;
-                          }
-                          if (!then_stream) {
-                              text_finish_request(c);
-                              return;
-                          }
-                          // The client takes its first receive as the whole answer: let it
-                          // collect the answer before any file byte follows.
-                          const server_options &options = c->core.ctx->options;
-                          pace_after_answer(
-                              c->core.socket, c->core.gap, options.answer_gap_ms,
-                              options.stall_timeout_ms,
-                              [c](bool delivered) {
-                                  if (c->core.closed)
-                                      return;
-                                  if (!delivered) {
-                                      text_close(c, "answer not delivered");
-                                      return;
-                                  }
-                                  text_stream(c);
-                              },
-                              options.answer_wait_ack);
-                      });
+    write_answer(core_of(c), asio::buffer(c->answer), [c, then_stream] {
+        if (!then_stream) {
+            text_finish_request(c);
+            return;
+        }
+        // The client takes its first receive as the whole answer: let it collect the answer
+        // before any file byte follows.
+        pace_answer(core_of(c), "answer not delivered", [c] { text_stream(c); });
+    });
 }
 
 static void text_handle(const text_ptr &c, const std::string &request)
@@ -220,23 +189,21 @@ static void text_process(const text_ptr &c)
 
 static void text_read(const text_ptr &c)
 {
-    c->core.socket.async_read_some(
-        asio::buffer(c->chunk), [c](const asio::error_code &ec, size_t n) {
-            if (c->core.closed)
-                return;
-            if (ec) {
-                text_close(c, ec == asio::error::eof ? "client closed" : "read failed");
-                return;
-            }
+    read_some(
+        core_of(c), asio::buffer(c->chunk),
+        [c](size_t n) {
             c->pending.append(c->chunk.data(), n);
             text_process(c);
+        },
+        [c](const asio::error_code &ec) {
+            text_close(c, ec == asio::error::eof ? "client closed" : "read failed");
         });
 }
 
 static void text_open(server_context *ctx, tcp::socket socket)
 {
     auto c = std::make_shared<text_connection>(ctx, std::move(socket));
-    if (!admit_tcp_connection(tcp_ptr(c, &c->core)))
+    if (!admit_tcp_connection(core_of(c)))
         return;
     c->version = current_library(&ctx->library);
     log_line(LOG_DEBUG, "text %s: connected", c->core.peer.c_str());

@@ -163,6 +163,34 @@ TEST_F(file_fixture, AnUnfinishedFileEndsInAResetNeverInAnOrdinaryClose)
     EXPECT_EQ(error, ECONNRESET);
 }
 
+TEST_F(file_fixture, StoppingTheServerMidFileAlsoEndsInAReset)
+{
+    server_options options = test_options(dir);
+    options.window_kb = 16;
+    options.stall_timeout_ms = 10000;  // the stop, not a stall, ends this transfer
+    start(options);
+    int fd = probe_connect("127.0.0.1", server->ports.file, 2000);
+    ASSERT_GE(fd, 0);
+    std::string request = request_bytes("Stickrow64.dll");
+    ASSERT_TRUE(probe_send_all(fd, request.data(), request.size()));
+    // Take the answer and the first window, never say NEXT: the transfer is held mid-file.
+    uint64_t total = 0;
+    char buffer[65536];
+    while (total < 44u + 16u * 1024u) {
+        long n = probe_receive(fd, buffer, sizeof buffer, 3000);
+        ASSERT_GT(n, 0);
+        total += static_cast<uint64_t>(n);
+    }
+    stop_test_server(server.get());
+    server.reset();
+    long n = 0;
+    while ((n = probe_receive(fd, buffer, sizeof buffer, 3000)) > 0) {}
+    int error = errno;
+    probe_close(fd);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(error, ECONNRESET);
+}
+
 TEST_F(file_fixture, ManyConcurrentTransfersAllCheckOut)
 {
     server_options options = test_options(dir);

@@ -1,7 +1,7 @@
 // What the server's two TCP services (text and file) share: the connection's common fields,
-// its close and its deadline, and the accept loop with the connection cap and the stop
-// callback. Each service keeps its protocol and passes what differs as plain data and
-// callbacks.
+// its close and its deadline, the accept loop with the connection cap and the stop callback,
+// and the reads, writes and waits both protocols are made of. Each service keeps its protocol
+// and passes what differs as plain data and callbacks.
 #pragma once
 #include <functional>
 #include <memory>

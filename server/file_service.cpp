@@ -4,36 +4,30 @@
 #include <memory>
 
 #include "core/packet_codec.h"
-#include "server/answer_pacing.h"
-#include "server/connection_lifetime.h"
 #include "server/file_stream.h"
 #include "server/server_log.h"
+#include "server/tcp_service.h"
 
 using asio::ip::tcp;
 
+static void file_open(server_context *ctx, tcp::socket socket);
+
+// At the cap the file service closes without an answer packet.
+static const tcp_service file_service = {"file", false, std::string(), file_open};
+
 struct file_connection {
-    server_context *ctx;
-    tcp::socket socket;
-    asio::steady_timer deadline;
-    asio::steady_timer gap;
-    uint64_t id = 0;
-    std::string peer;
+    tcp_connection core;
     uint8_t header[PACKET_HEADER_SIZE] = {};
     std::string name;
     uint8_t answer[PACKET_HEADER_SIZE] = {};
     std::array<char, 4096> acks;
-    file_stream stream;
     uint64_t sent = 0;
-    uint64_t ack_bytes = 0;  // bytes the client sent back: 4 per "NEXT"
-    unsigned deadline_generation = 0;
+    uint64_t ack_bytes = 0;         // bytes the client sent back: 4 per "NEXT"
     bool waiting_window = false;    // paused until more "NEXT"s arrive
     bool waiting_writable = false;  // paused until the socket takes more
     bool done_sending = false;
-    bool closed = false;
 
-    explicit file_connection(server_context *c, tcp::socket s)
-        : ctx(c), socket(std::move(s)), deadline(*c->io), gap(*c->io)
-    {}
+    file_connection(server_context *c, tcp::socket s) : core(c, &file_service, std::move(s)) {}
 };
 using file_ptr = std::shared_ptr<file_connection>;
 
@@ -41,12 +35,12 @@ static void file_stream_on(const file_ptr &c);
 
 static void file_close(const file_ptr &c, const char *why)
 {
-    close_connection(*c, "file", why, false);
+    close_tcp_connection(c->core, why);
 }
 
 static void file_arm(const file_ptr &c, int ms, const char *why)
 {
-    arm_deadline(c, ms, "file", why, file_close);
+    arm_deadline(core_of(c), ms, why);
 }
 
 // While a file is under way, any close (a stall, the server stopping, the process dying) is
@@ -55,7 +49,7 @@ static void file_arm(const file_ptr &c, int ms, const char *why)
 static void file_abort_on_close(const file_ptr &c, bool abort)
 {
     asio::error_code ignored;
-    c->socket.set_option(asio::socket_base::linger(abort, 0), ignored);
+    c->core.socket.set_option(asio::socket_base::linger(abort, 0), ignored);
 }
 
 // After the last byte: stop sending, but keep reading until the client hangs up, so that
@@ -66,30 +60,29 @@ static void file_finish(const file_ptr &c)
     c->done_sending = true;
     file_abort_on_close(c, false);
     asio::error_code ec;
-    c->socket.shutdown(tcp::socket::shutdown_send, ec);
-    file_arm(c, c->ctx->options.stall_timeout_ms, "client did not hang up");
+    c->core.socket.shutdown(tcp::socket::shutdown_send, ec);
+    file_arm(c, c->core.ctx->options.stall_timeout_ms, "client did not hang up");
 }
 
 static void file_read_acks(const file_ptr &c)
 {
-    c->socket.async_read_some(asio::buffer(c->acks), [c](const asio::error_code &ec, size_t n) {
-        if (c->closed)
-            return;
-        if (ec) {
+    read_some(
+        core_of(c), asio::buffer(c->acks),
+        [c](size_t n) {
+            c->ack_bytes += n;
+            if (c->waiting_window) {
+                c->waiting_window = false;
+                file_stream_on(c);
+            }
+            file_read_acks(c);
+        },
+        [c](const asio::error_code &) {
             if (!c->done_sending)
-                log_line(LOG_INFO, "file %s: client left after %llu of %llu bytes", c->peer.c_str(),
-                         static_cast<unsigned long long>(c->sent),
-                         static_cast<unsigned long long>(c->stream.end));
+                log_line(LOG_INFO, "file %s: client left after %llu of %llu bytes",
+                         c->core.peer.c_str(), static_cast<unsigned long long>(c->sent),
+                         static_cast<unsigned long long>(c->core.stream.end));
             file_close(c, c->done_sending ? "transfer complete" : "client left");
-            return;
-        }
-        c->ack_bytes += n;
-        if (c->waiting_window) {
-            c->waiting_window = false;
-            file_stream_on(c);
-        }
-        file_read_acks(c);
-    });
+        });
 }
 
 // Each "NEXT" stands for at most CLIENT_CHUNK bytes the client has taken: a client that reads
@@ -99,7 +92,7 @@ static void file_read_acks(const file_ptr &c)
 // it nothing more on loopback.)
 static uint64_t file_window_room(const file_connection *c)
 {
-    uint64_t window = static_cast<uint64_t>(c->ctx->options.window_kb) * 1024;
+    uint64_t window = static_cast<uint64_t>(c->core.ctx->options.window_kb) * 1024;
     uint64_t taken = (c->ack_bytes / 4) * CLIENT_CHUNK;
     uint64_t ahead = c->sent > taken ? c->sent - taken : 0;
     return ahead >= window ? 0 : window - ahead;
@@ -108,33 +101,26 @@ static uint64_t file_window_room(const file_connection *c)
 static void file_stream_on(const file_ptr &c)
 {
     uint64_t sent_this_turn = 0;
-    while (!c->closed && !c->done_sending) {
-        if (file_stream_left(&c->stream) == 0) {
+    while (!c->core.closed && !c->done_sending) {
+        if (file_stream_left(&c->core.stream) == 0) {
             file_finish(c);
             return;
         }
         uint64_t room = file_window_room(c.get());
         if (room == 0) {
             c->waiting_window = true;
-            file_arm(c, c->ctx->options.stall_timeout_ms, "client stopped acknowledging");
+            file_arm(c, c->core.ctx->options.stall_timeout_ms, "client stopped acknowledging");
             return;
         }
-        long long n = file_stream_send(c->socket.native_handle(), &c->stream, room);
+        long long n = file_stream_send(c->core.socket.native_handle(), &c->core.stream, room);
         if (n < 0) {
             file_close(c, "send failed");
             return;
         }
         if (n == 0) {
             c->waiting_writable = true;
-            file_arm(c, c->ctx->options.stall_timeout_ms, "client stopped reading");
-            c->socket.async_wait(tcp::socket::wait_write, [c](const asio::error_code &ec) {
+            wait_writable(core_of(c), [c] {
                 c->waiting_writable = false;
-                if (c->closed)
-                    return;
-                if (ec) {
-                    file_close(c, "wait failed");
-                    return;
-                }
                 file_stream_on(c);
             });
             return;
@@ -142,7 +128,7 @@ static void file_stream_on(const file_ptr &c)
         c->sent += static_cast<uint64_t>(n);
         sent_this_turn += static_cast<uint64_t>(n);
         if (sent_this_turn >= (4u << 20)) {
-            asio::post(*c->ctx->io, [c] {
+            asio::post(*c->core.ctx->io, [c] {
                 if (!c->waiting_writable && !c->waiting_window)
                     file_stream_on(c);
             });
@@ -157,44 +143,27 @@ static void file_answer(const file_ptr &c, int32_t value)
     init_packet(&packet, nullptr, KIND_REQUEST, SUB_FILE, value, nullptr, 0);
     packet.reserved[0] = packet.reserved[1] = 0;
     encode_packet(&packet, c->answer, sizeof c->answer);
-    file_arm(c, c->ctx->options.stall_timeout_ms, "client stopped reading");
-    asio::async_write(
-        c->socket, asio::buffer(c->answer), [c, value](const asio::error_code &ec, size_t) {
-            if (c->closed)
-                return;
-            if (ec) {
-                file_close(c, "write failed");
-                return;
-            }
-            if (value != PACKET_ACCEPTED || file_stream_left(&c->stream) == 0) {
-                file_read_acks(c);
-                file_finish(c);
-                return;
-            }
-            // The client's first receive must bring the answer alone.
-            pace_after_answer(
-                c->socket, c->gap, c->ctx->options.answer_gap_ms, c->ctx->options.stall_timeout_ms,
-                [c](bool delivered) {
-                    if (c->closed)
-                        return;
-                    if (!delivered) {
-                        file_close(c, "answer not acknowledged");
-                        return;
-                    }
-                    file_read_acks(c);
-                    file_stream_on(c);
-                },
-                c->ctx->options.answer_wait_ack);
+    write_answer(core_of(c), asio::buffer(c->answer), [c, value] {
+        if (value != PACKET_ACCEPTED || file_stream_left(&c->core.stream) == 0) {
+            file_read_acks(c);
+            file_finish(c);
+            return;
+        }
+        // The client's first receive must bring the answer alone.
+        pace_answer(core_of(c), "answer not acknowledged", [c] {
+            file_read_acks(c);
+            file_stream_on(c);
         });
+    });
 }
 
 static void file_handle_request(const file_ptr &c)
 {
-    ++c->ctx->counters.file_requests;
+    ++c->core.ctx->counters.file_requests;
     // The file is opened once, from one version: never a mix of two inside one file.
     asio::error_code ignored;
     library_version version = version_for_client(
-        &c->ctx->library, c->socket.remote_endpoint(ignored).address().to_string());
+        &c->core.ctx->library, c->core.socket.remote_endpoint(ignored).address().to_string());
     const library_file *entry = find_library_file(version.get(), c->name);
     if (!entry) {
         refresh_version(version);
@@ -203,86 +172,58 @@ static void file_handle_request(const file_ptr &c)
     file_ref handle;
     uint64_t size = 0;
     if (!entry || !open_library_file(version.get(), *entry, &handle, &size)) {
-        log_line(LOG_INFO, "file %s: refused %s", c->peer.c_str(), printable(c->name).c_str());
+        log_line(LOG_INFO, "file %s: refused %s", c->core.peer.c_str(), printable(c->name).c_str());
         file_answer(c, 0);
         return;
     }
-    file_stream_start(&c->stream, handle, size);
+    file_stream_start(&c->core.stream, handle, size);
     file_abort_on_close(c, true);
-    log_line(LOG_DEBUG, "file %s: sending %s (%llu bytes)", c->peer.c_str(), entry->fs_name.c_str(),
-             static_cast<unsigned long long>(size));
+    log_line(LOG_DEBUG, "file %s: sending %s (%llu bytes)", c->core.peer.c_str(),
+             entry->fs_name.c_str(), static_cast<unsigned long long>(size));
     file_answer(c, PACKET_ACCEPTED);
 }
 
 static void file_read_request(const file_ptr &c)
 {
-    file_arm(c, c->ctx->options.request_timeout_ms, "no request");
-    asio::async_read(c->socket, asio::buffer(c->header), [c](const asio::error_code &ec, size_t) {
-        if (c->closed)
-            return;
-        if (ec) {
-            file_close(c, "no request");
-            return;
-        }
-        unsigned body_length = (static_cast<unsigned>(c->header[41]) << 8) | c->header[42];
-        if (c->header[31] != KIND_REQUEST || c->header[32] != SUB_FILE || body_length == 0 ||
-            body_length > FILE_REQUEST_MAX_BODY) {
-            log_line(LOG_INFO, "file %s: not a file request (kind %u/%u, body %u)", c->peer.c_str(),
-                     c->header[31], c->header[32], body_length);
-            file_answer(c, 0);
-            return;
-        }
-        c->name.assign(body_length, '\0');
-        asio::async_read(c->socket, asio::buffer(&c->name[0], body_length),
-                         [c](const asio::error_code &body_ec, size_t) {
-                             if (c->closed)
-                                 return;
-                             if (body_ec) {
-                                 file_close(c, "request cut short");
-                                 return;
-                             }
-                             file_handle_request(c);
-                         });
-    });
+    file_arm(c, c->core.ctx->options.request_timeout_ms, "no request");
+    asio::async_read(
+        c->core.socket, asio::buffer(c->header), [c](const asio::error_code &ec, size_t) {
+            if (c->core.closed)
+                return;
+            if (ec) {
+                file_close(c, "no request");
+                return;
+            }
+            unsigned body_length = (static_cast<unsigned>(c->header[41]) << 8) | c->header[42];
+            if (c->header[31] != KIND_REQUEST || c->header[32] != SUB_FILE || body_length == 0 ||
+                body_length > FILE_REQUEST_MAX_BODY) {
+                log_line(LOG_INFO, "file %s: not a file request (kind %u/%u, body %u)",
+                         c->core.peer.c_str(), c->header[31], c->header[32], body_length);
+                file_answer(c, 0);
+                return;
+            }
+            c->name.assign(body_length, '\0');
+            asio::async_read(c->core.socket, asio::buffer(&c->name[0], body_length),
+                             [c](const asio::error_code &body_ec, size_t) {
+                                 if (c->core.closed)
+                                     return;
+                                 if (body_ec) {
+                                     file_close(c, "request cut short");
+                                     return;
+                                 }
+                                 file_handle_request(c);
+                             });
+        });
 }
 
-static void file_accept(server_context *ctx, tcp::acceptor *acceptor)
+static void file_open(server_context *ctx, tcp::socket socket)
 {
-    acceptor->async_accept([ctx, acceptor](const asio::error_code &ec, tcp::socket socket) {
-        if (ec == asio::error::operation_aborted || !acceptor->is_open())
-            return;
-        if (ec) {
-            log_line(LOG_WARN, "file: accept failed: %s", ec.message().c_str());
-            auto pause =
-                std::make_shared<asio::steady_timer>(*ctx->io, std::chrono::milliseconds(100));
-            pause->async_wait([ctx, acceptor, pause](const asio::error_code &) {
-                if (acceptor->is_open())
-                    file_accept(ctx, acceptor);
-            });
-            return;
-        }
-        auto c = std::make_shared<file_connection>(ctx, std::move(socket));
-        asio::error_code ignored;
-        c->peer = endpoint_text(c->socket.remote_endpoint(ignored));
-        std::weak_ptr<file_connection> weak = c;
-        c->id = admit_connection(ctx, [weak] {
-            if (auto strong = weak.lock())
-                file_close(strong, "server stopping");
-        });
-        if (!c->id) {
-            log_line(LOG_WARN, "file %s: connection cap reached, refusing", c->peer.c_str());
-            c->socket.close(ignored);
-            c->closed = true;
-        } else {
-            c->socket.set_option(tcp::no_delay(true), ignored);
-            c->socket.non_blocking(true, ignored);
-            file_read_request(c);
-        }
-        file_accept(ctx, acceptor);
-    });
+    auto c = std::make_shared<file_connection>(ctx, std::move(socket));
+    if (admit_tcp_connection(core_of(c)))
+        file_read_request(c);
 }
 
 void start_file_service(server_context *ctx, asio::ip::tcp::acceptor *acceptor)
 {
-    file_accept(ctx, acceptor);
+    accept_tcp_connections(ctx, acceptor, &file_service);
 }

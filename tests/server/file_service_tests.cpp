@@ -40,6 +40,17 @@ struct file_fixture : ::testing::Test {
                       static_cast<uint16_t>(bytes.size()));
         return bytes;
     }
+    // Connects to the file service and asks for name; the descriptor, or -1.
+    int ask_for_file(const std::string &name)
+    {
+        int fd = probe_connect("127.0.0.1", server->ports.file, 2000);
+        std::string request = request_bytes(name);
+        if (fd >= 0 && !probe_send_all(fd, request.data(), request.size())) {
+            probe_close(fd);
+            return -1;
+        }
+        return fd;
+    }
     // Sends raw bytes and returns everything until the server closes (or 3 s pass).
     std::string raw_exchange(const std::string &bytes, bool byte_by_byte = false)
     {
@@ -125,10 +136,8 @@ TEST_F(file_fixture, StreamingStaysWithinTheWindowWithoutAcknowledgements)
     options.window_kb = 16;
     options.stall_timeout_ms = 500;
     start(options);
-    int fd = probe_connect("127.0.0.1", server->ports.file, 2000);
+    int fd = ask_for_file("Stickrow64.dll");
     ASSERT_GE(fd, 0);
-    std::string request = request_bytes("Stickrow64.dll");
-    ASSERT_TRUE(probe_send_all(fd, request.data(), request.size()));
     // Read everything but never say NEXT: the server must stop at the window and give up.
     uint64_t total = 0;
     char buffer[65536];
@@ -149,15 +158,39 @@ TEST_F(file_fixture, AnUnfinishedFileEndsInAResetNeverInAnOrdinaryClose)
     options.window_kb = 16;
     options.stall_timeout_ms = 300;
     start(options);
-    int fd = probe_connect("127.0.0.1", server->ports.file, 2000);
+    int fd = ask_for_file("Stickrow64.dll");
     ASSERT_GE(fd, 0);
-    std::string request = request_bytes("Stickrow64.dll");
-    ASSERT_TRUE(probe_send_all(fd, request.data(), request.size()));
     char buffer[65536];
     long n = 0;
     int error = 0;
     while ((n = probe_receive(fd, buffer, sizeof buffer, 3000)) > 0) {}
     error = errno;
+    probe_close(fd);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(error, ECONNRESET);
+}
+
+TEST_F(file_fixture, StoppingTheServerMidFileAlsoEndsInAReset)
+{
+    server_options options = test_options(dir);
+    options.window_kb = 16;
+    options.stall_timeout_ms = 10000;  // the stop, not a stall, ends this transfer
+    start(options);
+    int fd = ask_for_file("Stickrow64.dll");
+    ASSERT_GE(fd, 0);
+    // Take the answer and the first window, never say NEXT: the transfer is held mid-file.
+    uint64_t total = 0;
+    char buffer[65536];
+    while (total < 44u + 16u * 1024u) {
+        long n = probe_receive(fd, buffer, sizeof buffer, 3000);
+        ASSERT_GT(n, 0);
+        total += static_cast<uint64_t>(n);
+    }
+    stop_test_server(server.get());
+    server.reset();
+    long n = 0;
+    while ((n = probe_receive(fd, buffer, sizeof buffer, 3000)) > 0) {}
+    int error = errno;
     probe_close(fd);
     EXPECT_EQ(n, -1);
     EXPECT_EQ(error, ECONNRESET);

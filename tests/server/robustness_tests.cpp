@@ -128,6 +128,42 @@ TEST_F(robust_fixture, ConnectionCapTurnsAwayExtraClientsUntilOneLeaves)
     probe_close(held[2]);
 }
 
+// Both services count against one cap; a place taken by a connection closed for silence comes
+// back, and the file service turns clients away with a close and no answer packet.
+TEST_F(robust_fixture, TimedOutConnectionsGiveTheirPlaceBack)
+{
+    server_options options = test_options(dir);
+    options.max_connections = 2;
+    options.request_timeout_ms = 400;
+    server = start_test_server(options);
+    ASSERT_TRUE(server);
+    // The cap taken by one silent client of each service.
+    int silent[] = {probe_connect("127.0.0.1", server->ports.text, 2000),
+                    probe_connect("127.0.0.1", server->ports.file, 2000)};
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    int extra_file = probe_connect("127.0.0.1", server->ports.file, 2000);
+    char buffer[256];
+    EXPECT_EQ(probe_receive(extra_file, buffer, sizeof buffer, 3000), 0);
+    probe_close(extra_file);
+    int extra_text = probe_connect("127.0.0.1", server->ports.text, 2000);
+    long n = probe_receive(extra_text, buffer, sizeof buffer, 3000);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)),
+              std::string("#EXL:ERR:server busy\0", 21));
+    probe_close(extra_text);
+
+    for (int fd : silent) {
+        EXPECT_GE(seconds_until_closed(fd, 3000), 0.0);
+        probe_close(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(catalogue_over_text().compare(0, 9, "#EXL: OK:"), 0);
+    probe_download download;
+    EXPECT_EQ(
+        probe_framed_download("127.0.0.1", server->ports.file, "Kickoff.xls", &download, 3000), 1);
+}
+
 TEST_F(robust_fixture, SlowReaderIsDroppedWhileOthersAreServed)
 {
     // Larger than any socket buffers, so the server really has to wait for the reader.

@@ -3,17 +3,13 @@
 #include <array>
 #include <memory>
 
+#include "core/text_protocol.h"
 #include "server/answer_pacing.h"
 #include "server/connection_lifetime.h"
 #include "server/file_stream.h"
 #include "server/server_log.h"
 
 using asio::ip::tcp;
-
-static const char OK_PREFIX[] = "#EXL: OK:";
-static const char ERR_PREFIX[] = "#EXL:ERR:";
-static const char REQ_CATALOGUE[] = "#REQ:UPDATELIST";
-static const char REQ_FILE[] = "#REQ:FTP_RCV:";
 
 struct text_connection {
     server_context *ctx;
@@ -57,14 +53,14 @@ static std::string text_answer(const library_version &version, const std::string
                                const library_file **file)
 {
     *file = nullptr;
-    if (request == REQ_CATALOGUE) {
+    if (request == TEXT_REQUEST_CATALOGUE) {
         refresh_version(version);
         if (version->current.files.empty())
-            return std::string(ERR_PREFIX) + "library is empty";
-        return OK_PREFIX + version->current.text;
+            return std::string(TEXT_ANSWER_REFUSED) + "library is empty";
+        return TEXT_ANSWER_OK + version->current.text;
     }
-    if (request.compare(0, sizeof REQ_FILE - 1, REQ_FILE) == 0) {
-        std::string name = request.substr(sizeof REQ_FILE - 1);
+    if (request.compare(0, TEXT_REQUEST_FILE_LENGTH, TEXT_REQUEST_FILE) == 0) {
+        std::string name = request.substr(TEXT_REQUEST_FILE_LENGTH);
         const library_file *entry = find_library_file(version.get(), name);
         if (!entry) {
             // A file added since the last catalogue request is served all the same.
@@ -72,11 +68,11 @@ static std::string text_answer(const library_version &version, const std::string
             entry = find_library_file(version.get(), name);
         }
         if (!entry)
-            return std::string(ERR_PREFIX) + "no such file";
+            return std::string(TEXT_ANSWER_REFUSED) + "no such file";
         *file = entry;
         return std::string();  // the caller builds the answer once the file is open
     }
-    return std::string(ERR_PREFIX) + "unknown request";
+    return std::string(TEXT_ANSWER_REFUSED) + "unknown request";
 }
 
 static void text_finish_request(const text_ptr &c)
@@ -166,11 +162,12 @@ static void text_handle(const text_ptr &c, const std::string &request)
         uint64_t size = 0;
         file_ref handle;
         if (!open_library_file(c->version.get(), *file, &handle, &size)) {
-            answer = std::string(ERR_PREFIX) + "file cannot be read";
+            answer = std::string(TEXT_ANSWER_REFUSED) + "file cannot be read";
             file = nullptr;
         } else {
             file_stream_start(&c->stream, handle, size);
-            answer = OK_PREFIX + file->wire_name + "~|" + std::to_string(TEXT_BLOCK_SIZE) + "~|" +
+            answer = TEXT_ANSWER_OK + file->wire_name + TEXT_RECORD_SEPARATOR +
+                     std::to_string(TEXT_RECEIVE_SIZE) + TEXT_RECORD_SEPARATOR +
                      std::to_string(size);
         }
     }
@@ -194,7 +191,7 @@ static void text_process(const text_ptr &c)
         if (request.empty())
             continue;  // a stray NUL is no request; answering it would shift later answers
         if (request.size() > TEXT_MAX_REQUEST) {
-            c->answer = std::string(ERR_PREFIX) + "request too long";
+            c->answer = std::string(TEXT_ANSWER_REFUSED) + "request too long";
             c->answer.push_back('\0');
             c->busy = true;
             text_write_answer(c, false);
@@ -206,7 +203,7 @@ static void text_process(const text_ptr &c)
     if (c->pending.size() > TEXT_MAX_REQUEST) {
         // No NUL in sight: this is not a client of ours. Say so and hang up.
         log_line(LOG_INFO, "text %s: request too long, closing", c->peer.c_str());
-        c->answer = std::string(ERR_PREFIX) + "request too long";
+        c->answer = std::string(TEXT_ANSWER_REFUSED) + "request too long";
         c->answer.push_back('\0');
         asio::async_write(
             c->socket, asio::buffer(c->answer),
@@ -251,7 +248,7 @@ static void text_accept(server_context *ctx, tcp::acceptor *acceptor)
             });
             if (!c->id) {
                 log_line(LOG_WARN, "text %s: connection cap reached, refusing", c->peer.c_str());
-                c->answer = std::string(ERR_PREFIX) + "server busy";
+                c->answer = std::string(TEXT_ANSWER_REFUSED) + "server busy";
                 c->answer.push_back('\0');
                 c->socket.non_blocking(true, ignored);
                 c->socket.send(asio::buffer(c->answer), 0, ignored);

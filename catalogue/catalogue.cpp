@@ -5,6 +5,7 @@
 #include "core/field_split.h"
 #include "core/name_case.h"
 #include "core/packet_codec.h"
+#include "core/text_protocol.h"
 #include "net/framed/framed_session.h"
 #include "net/server_address.h"
 #include "net/text/text_channel.h"
@@ -15,10 +16,6 @@ int g_catalogue_count = 0;
 char *g_receive_buffer = nullptr;
 int g_protocol_preference = 1;
 int g_installed_count = 0;
-
-static const char UPDATELIST_REQUEST[] = "#REQ:UPDATELIST";
-static const char ANSWER_OK[] = "#EXL: OK:";
-enum { ANSWER_PREFIX_LENGTH = 9, CATALOGUE_RECEIVE_MAX = 2048 };
 
 static char *copy_text(const char *start, int length)
 {
@@ -62,7 +59,7 @@ void build_catalogue(field_list *records)
         if (!record)
             continue;
         field_list fields;
-        int count = split_fields(&fields, record, "^|", FIELD_LIST_CAPACITY);
+        int count = split_fields(&fields, record, TEXT_FIELD_SEPARATOR, FIELD_LIST_CAPACITY);
         // A record without a name (for example the empty one after a final "~|") would
         // give a row that nothing can be installed into.
         if (count > 0 && fields.starts[0] && fields.lengths[0] > 0) {
@@ -97,10 +94,11 @@ int fetch_catalogue_text(field_list *records)
     if (!records || !g_receive_buffer)
         return 0;
     g_receive_buffer[0] = 0;
-    int sent = send(g_channel_socket, UPDATELIST_REQUEST, (int)sizeof UPDATELIST_REQUEST, 0);
+    int sent =
+        send(g_channel_socket, TEXT_REQUEST_CATALOGUE, (int)sizeof TEXT_REQUEST_CATALOGUE, 0);
     int received = 0;
     if (sent > 0)
-        received = recv(g_channel_socket, g_receive_buffer, CATALOGUE_RECEIVE_MAX, 0);
+        received = recv(g_channel_socket, g_receive_buffer, TEXT_CATALOGUE_RECEIVE_SIZE, 0);
     if (sent <= 0 || received <= 0) {
         pass_socket_mutex();
         return 0;
@@ -108,9 +106,10 @@ int fetch_catalogue_text(field_list *records)
     // The answer is exactly what this receive returned: a longer earlier answer must not
     // lend its tail to this one.
     g_receive_buffer[received] = 0;
-    if (strncmp(g_receive_buffer, ANSWER_OK, ANSWER_PREFIX_LENGTH) != 0)
+    if (strncmp(g_receive_buffer, TEXT_ANSWER_OK, TEXT_ANSWER_PREFIX_LENGTH) != 0)
         return 0;
-    split_fields(records, g_receive_buffer + ANSWER_PREFIX_LENGTH, "~|", FIELD_LIST_CAPACITY);
+    split_fields(records, g_receive_buffer + TEXT_ANSWER_PREFIX_LENGTH, TEXT_RECORD_SEPARATOR,
+                 FIELD_LIST_CAPACITY);
     terminate_fields(records);
     if (records->count < 1 || records->count > CATALOGUE_MAX_ENTRIES)
         return 0;

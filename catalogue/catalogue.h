@@ -3,8 +3,9 @@
 #pragma once
 #include "core/field_list.h"
 #include "core/library_name.h"
+#include "core/text_protocol.h"
 
-enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = 40960 };
+enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = TEXT_RECEIVE_SIZE };
 
 struct catalogue_entry {
     char *name;
@@ -16,7 +17,7 @@ struct catalogue_entry {
 
 extern catalogue_entry *g_catalogue;
 extern int g_catalogue_count;
-extern char *g_receive_buffer;     // 40960 bytes, owned by the main window
+extern char *g_receive_buffer;     // RECEIVE_BUFFER_SIZE bytes, owned by the main window
 extern int g_protocol_preference;  // nonzero: text first; mirrors "IsPlimo"; starts at 1
 extern int g_installed_count;      // files installed in this run of the program
 

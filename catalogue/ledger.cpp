@@ -2,6 +2,7 @@
 #include <string>
 #include "catalogue/catalogue.h"
 #include "catalogue/list_rows.h"
+#include "core/text_protocol.h"
 #include "net/framed/staged_file.h"
 
 static const char LEDGER_PATH[] = LIBRARY_FOLDER "EXCELLIBINFO.DAT";
@@ -9,7 +10,7 @@ static const char LEDGER_PATH[] = LIBRARY_FOLDER "EXCELLIBINFO.DAT";
 static void append_field(std::string &line, const char *text, bool last)
 {
     line += text ? text : "";
-    line += last ? "\r\n" : "^|";
+    line += last ? "\r\n" : TEXT_FIELD_SEPARATOR;
 }
 
 int write_ledger(HWND list_view)

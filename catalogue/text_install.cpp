@@ -13,17 +13,16 @@
 #include "core/field_split.h"
 #include "core/file_checksum.h"
 #include "core/library_name.h"
+#include "core/text_protocol.h"
 #include "net/bounded_receive.h"
 #include "net/framed/staged_file.h"
 #include "net/text/text_channel.h"
 #include "res/resource.h"
 
-// The answer is read by one receive of at most 40960 bytes, as the server expects. File data
-// is read in receives of up to 1 MiB: the block size the server announces only says how it
-// writes, and under a 40960-byte read the install ran at a fraction of a plain HTTP fetch.
-enum { ANSWER_RECEIVE_SIZE = 40960, DATA_RECEIVE_SIZE = 1 << 20, ANSWER_PREFIX_LENGTH = 9 };
-
-static const char ANSWER_REFUSED[] = "#EXL:ERR:";
+// The answer is read by one receive of at most TEXT_RECEIVE_SIZE bytes, as the server expects.
+// File data is read in receives of up to 1 MiB: the block size the server announces only says
+// how it writes, and under a read of that size the install ran at a fraction of a plain HTTP fetch.
+enum { DATA_RECEIVE_SIZE = 1 << 20 };
 
 static int fail(int *failure, int reason)
 {
@@ -102,7 +101,7 @@ struct file_bytes {
 
 // Longest padding taken for one: the answer and its padding travel in one send, which the
 // answer's receive reads.
-enum { PADDING_MAX = ANSWER_RECEIVE_SIZE };
+enum { PADDING_MAX = TEXT_RECEIVE_SIZE };
 
 static void stage(file_bytes *f, const char *data, int64_t length)
 {
@@ -218,7 +217,7 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
     // The rate is judged from the request on, so a slow answer counts against it too.
     transfer_bound bound;
     begin_transfer_bound(&bound);
-    int received_now = text_exchange(s, request, buffer, ANSWER_RECEIVE_SIZE);
+    int received_now = text_exchange(s, request, buffer, TEXT_RECEIVE_SIZE);
     if (received_now <= 0) {
         *channel = CHANNEL_NO_ANSWER;
         return fail(failure, INSTALL_BROKEN);
@@ -228,15 +227,16 @@ static int download_with_buffer(SOCKET s, const char *folder, const char *target
         return fail(failure, INSTALL_TOO_SLOW);
     }
     int answer_length = (int)strlen(buffer);
-    if (strncmp(buffer, ANSWER_REFUSED, ANSWER_PREFIX_LENGTH) == 0) {
+    if (strncmp(buffer, TEXT_ANSWER_REFUSED, TEXT_ANSWER_PREFIX_LENGTH) == 0) {
         return fail(failure, INSTALL_REFUSED);
     }
     // From here on an answer that cannot be used leaves the connection out of step: whatever
     // the server sends after it would be read as the next answer.
     field_list fields;
     fields.count = 0;
-    if (answer_length >= ANSWER_PREFIX_LENGTH) {
-        split_fields(&fields, buffer + ANSWER_PREFIX_LENGTH, "~|", FIELD_LIST_CAPACITY);
+    if (answer_length >= TEXT_ANSWER_PREFIX_LENGTH) {
+        split_fields(&fields, buffer + TEXT_ANSWER_PREFIX_LENGTH, TEXT_RECORD_SEPARATOR,
+                     FIELD_LIST_CAPACITY);
         terminate_fields(&fields);
     }
     int size = -1;
@@ -379,7 +379,7 @@ int download_file_text(SOCKET s, const char *folder, const char *name, HWND prog
     if (snprintf(target, sizeof target, "%s\\%s", folder, name) >= (int)sizeof target)
         return fail(failure, INSTALL_BAD_NAME);
     char request[300];
-    snprintf(request, sizeof request, "#REQ:FTP_RCV:%s", name);
+    snprintf(request, sizeof request, TEXT_REQUEST_FILE "%s", name);
 
     // One byte more than the answer's receive can fill, so the answer is always terminated.
     char *buffer = (char *)calloc(DATA_RECEIVE_SIZE + 1, 1);
@@ -400,7 +400,7 @@ int download_text_to_memory(SOCKET s, const char *name, char *data, int capacity
         return fail(failure, INSTALL_NO_CONNECTION) - 1;
     char request[300];
     if (!data || capacity < 0 ||
-        snprintf(request, sizeof request, "#REQ:FTP_RCV:%s", name) >= (int)sizeof request)
+        snprintf(request, sizeof request, TEXT_REQUEST_FILE "%s", name) >= (int)sizeof request)
         return fail(failure, INSTALL_BAD_NAME) - 1;
     char *buffer = (char *)calloc(DATA_RECEIVE_SIZE + 1, 1);
     if (!buffer)

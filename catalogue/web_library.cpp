@@ -9,6 +9,7 @@
 #include "core/field_split.h"
 #include "core/manifest.h"
 #include "core/static_layout.h"
+#include "core/text_protocol.h"
 #include "res/texts.h"
 #include "settings/publisher_key.h"
 
@@ -122,7 +123,7 @@ int fetch_catalogue_web(field_list *records, web_response *response)
     if (outcome != WEB_OK)
         return outcome;
     // The same cut and the same limits as the text protocol's answer.
-    split_fields(records, g_receive_buffer, "~|", FIELD_LIST_CAPACITY);
+    split_fields(records, g_receive_buffer, TEXT_RECORD_SEPARATOR, FIELD_LIST_CAPACITY);
     terminate_fields(records);
     if (records->count < 1 || records->count > CATALOGUE_MAX_ENTRIES)
         return WEB_RECORD_LIMITS;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/entity_names.h"
+#include "core/text_protocol.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ int split_records(field_list *list, char *text)
         return 0;
     list->count = 0;
     list->source = text;
-    copy_separator(list, "~|");
+    copy_separator(list, TEXT_RECORD_SEPARATOR);
     if (!text || !*text)
         return 0;
 

@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "core/field_split.h"
+#include "core/text_protocol.h"
 #include "fuzz_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)
         return 0;
-    static const char *const separators[] = {"~|", "^|", "%", "."};
+    static const char *const separators[] = {TEXT_RECORD_SEPARATOR, TEXT_FIELD_SEPARATOR, "%", "."};
     const char *separator = separators[data[0] & 3];
     int max_count = (data[0] & 4) ? 4 : 150;
     char *text = fuzz_text(data + 1, size - 1);

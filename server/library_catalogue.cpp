@@ -7,6 +7,7 @@
 #include "core/file_checksum.h"
 #include "core/manifest.h"
 #include "core/name_case.h"
+#include "core/text_protocol.h"
 #include "server/file_time.h"
 #include "server/server_log.h"
 #include "server/wire_name.h"
@@ -77,17 +78,17 @@ std::string catalogue_record(const library_file &file)
 {
     uint64_t filetime = filetime_from_unix(file.mtime_sec, file.mtime_nsec);
     std::string record = file.wire_name;
-    record += "^|" + std::to_string(file.crc);
-    record += "^|" + std::to_string(file.size);
-    record += "^|" + std::to_string(filetime_low_signed(filetime));
-    record += "^|" + std::to_string(filetime_high_signed(filetime));
+    record += TEXT_FIELD_SEPARATOR + std::to_string(file.crc);
+    record += TEXT_FIELD_SEPARATOR + std::to_string(file.size);
+    record += TEXT_FIELD_SEPARATOR + std::to_string(filetime_low_signed(filetime));
+    record += TEXT_FIELD_SEPARATOR + std::to_string(filetime_high_signed(filetime));
     return record;
 }
 
 std::string framed_catalogue_body(const library_catalogue &catalogue)
 {
     if (catalogue.files.size() == 1)
-        return catalogue.text + "~|";
+        return catalogue.text + TEXT_RECORD_SEPARATOR;
     return catalogue.text;
 }
 
@@ -195,12 +196,13 @@ bool refresh_catalogue(catalogue_cache *cache, std::string *error)
     }
     for (size_t i = 0; i < scan.files.size(); ++i) {
         if (i)
-            scan.text += "~|";
+            scan.text += TEXT_RECORD_SEPARATOR;
         scan.text += catalogue_record(scan.files[i]);
     }
     if (scan.text.size() > CATALOGUE_MAX_TEXT) {
         *error = "catalogue of " + std::to_string(scan.text.size()) +
-                 " bytes does not fit the client's 2048-byte answer";
+                 " bytes does not fit the client's " + std::to_string(TEXT_CATALOGUE_RECEIVE_SIZE) +
+                 "-byte answer";
         return false;
     }
     cache->current = scan;

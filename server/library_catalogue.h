@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "core/text_protocol.h"
 #include "server/platform_files.h"
 
 enum {
     CATALOGUE_MAX_FILES = 15,
-    // The client reads the text answer in one receive of at most 2048 bytes; "#EXL: OK:" and
-    // the closing NUL must fit in it as well.
-    CATALOGUE_MAX_TEXT = 2048 - 9 - 1,
+    // The client reads the text answer in one receive; the answer's status and the closing NUL
+    // must fit in it as well.
+    CATALOGUE_MAX_TEXT = TEXT_CATALOGUE_RECEIVE_SIZE - TEXT_ANSWER_PREFIX_LENGTH - 1,
 };
 
 struct library_file {

@@ -20,6 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/field_split_text.h"
+#include "core/text_protocol.h"
 #include "server/probe_client.h"
 
 struct catalogue_entry {
@@ -48,26 +50,12 @@ struct load_config {
     bool legacy = false;
 };
 
-static std::vector<std::string> split(const std::string &text, const char *separator)
-{
-    std::vector<std::string> parts;
-    size_t start = 0, length = std::strlen(separator);
-    for (;;) {
-        size_t at = text.find(separator, start);
-        parts.push_back(
-            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos)
-            return parts;
-        start = at + length;
-    }
-}
-
 static bool parse_catalogue(const std::string &text, std::vector<catalogue_entry> *entries)
 {
-    for (const std::string &record : split(text, "~|")) {
+    for (const std::string &record : split_field_texts(text, TEXT_RECORD_SEPARATOR)) {
         if (record.empty())
             continue;  // the one-file framed catalogue ends with a separator
-        std::vector<std::string> fields = split(record, "^|");
+        std::vector<std::string> fields = split_field_texts(record, TEXT_FIELD_SEPARATOR);
         if (fields.size() < 5)
             return false;
         catalogue_entry entry;
@@ -138,9 +126,10 @@ static void text_client(const load_config &config, load_results *results)
     }
     std::string answer;
     std::vector<catalogue_entry> entries;
-    if (!probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, config.timeout_ms) ||
-        answer.compare(0, 9, "#EXL: OK:") != 0 ||
-        !parse_catalogue(std::string(answer.c_str()).substr(9), &entries)) {
+    if (!probe_text_exchange(fd, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE, &answer,
+                             config.timeout_ms) ||
+        answer.compare(0, TEXT_ANSWER_PREFIX_LENGTH, TEXT_ANSWER_OK) != 0 ||
+        !parse_catalogue(std::string(answer.c_str()).substr(TEXT_ANSWER_PREFIX_LENGTH), &entries)) {
         note_error(results, std::string("text: catalogue failed: ") + std::strerror(errno));
         note_client_failed(results);
         probe_close(fd);

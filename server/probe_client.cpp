@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "core/ack_datagram.h"
+#include "core/field_split_text.h"
 #include "core/file_checksum.h"
 #include "core/packet_codec.h"
+#include "core/text_protocol.h"
 
 sockaddr_in probe_address(const char *host, int port)
 {
@@ -120,42 +122,30 @@ static int broken(probe_download *out, const char *step, long rc)
     return -1;
 }
 
-// Splits an answer's fields at "~|" (the names we serve hold no character references).
-static std::vector<std::string> split_tilde(const std::string &text)
-{
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t at = text.find("~|", start);
-        fields.push_back(
-            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos)
-            return fields;
-        start = at + 2;
-    }
-}
-
 int probe_text_download(int fd, const std::string &name, probe_download *out, int timeout_ms)
 {
-    if (!probe_text_exchange(fd, "#REQ:FTP_RCV:" + name, 40960, &out->answer, timeout_ms))
+    if (!probe_text_exchange(fd, TEXT_REQUEST_FILE + name, TEXT_RECEIVE_SIZE, &out->answer,
+                             timeout_ms))
         return -1;
     size_t text_length = strnlen(out->answer.data(), out->answer.size());
     out->answer_alone = text_length + 1 == out->answer.size();
     std::string text = out->answer.substr(0, text_length);
-    if (text.compare(0, 9, "#EXL:ERR:") == 0)
+    if (text.compare(0, TEXT_ANSWER_PREFIX_LENGTH, TEXT_ANSWER_REFUSED) == 0)
         return 0;
-    if (text.compare(0, 9, "#EXL: OK:") != 0)
+    if (text.compare(0, TEXT_ANSWER_PREFIX_LENGTH, TEXT_ANSWER_OK) != 0)
         return -1;
     // File bytes that came with the answer are lost to the program, which would then wait in
     // vain for the rest: fail at once instead.
     if (!out->answer_alone)
         return -1;
-    std::vector<std::string> fields = split_tilde(text.substr(9));
+    // The answer is cut as the program cuts it.
+    std::vector<std::string> fields =
+        split_field_texts(text.substr(TEXT_ANSWER_PREFIX_LENGTH), TEXT_RECORD_SEPARATOR);
     if (fields.size() < 3)
         return -1;
     long long block = std::atoll(fields[1].c_str());
     out->announced = static_cast<uint64_t>(std::atoll(fields[2].c_str()));
-    if (block <= 0 || block > 40960)
+    if (block <= 0 || block > TEXT_RECEIVE_SIZE)
         return -1;
     std::vector<char> buffer(static_cast<size_t>(block));
     while (out->received < out->announced) {

@@ -3,22 +3,19 @@
 #include <array>
 #include <memory>
 
+#include "core/text_protocol.h"
 #include "server/file_stream.h"
 #include "server/server_log.h"
 #include "server/tcp_service.h"
 
 using asio::ip::tcp;
 
-static const char OK_PREFIX[] = "#EXL: OK:";
-static const char ERR_PREFIX[] = "#EXL:ERR:";
-static const char REQ_CATALOGUE[] = "#REQ:UPDATELIST";
-static const char REQ_FILE[] = "#REQ:FTP_RCV:";
 
 static void text_open(server_context *ctx, tcp::socket socket);
 
 // At the cap a client is told so before the close, NUL-terminated like every answer.
-static const tcp_service text_service = {"text", true,
-                                         std::string(ERR_PREFIX) + "server busy" + '\0', text_open};
+static const tcp_service text_service = {
+    "text", true, std::string(TEXT_ANSWER_REFUSED) + "server busy" + '\0', text_open};
 
 struct text_connection {
     tcp_connection core;
@@ -52,14 +49,14 @@ static std::string text_answer(const library_version &version, const std::string
                                const library_file **file)
 {
     *file = nullptr;
-    if (request == REQ_CATALOGUE) {
+    if (request == TEXT_REQUEST_CATALOGUE) {
         refresh_version(version);
         if (version->current.files.empty())
-            return std::string(ERR_PREFIX) + "library is empty";
-        return OK_PREFIX + version->current.text;
+            return std::string(TEXT_ANSWER_REFUSED) + "library is empty";
+        return TEXT_ANSWER_OK + version->current.text;
     }
-    if (request.compare(0, sizeof REQ_FILE - 1, REQ_FILE) == 0) {
-        std::string name = request.substr(sizeof REQ_FILE - 1);
+    if (request.compare(0, TEXT_REQUEST_FILE_LENGTH, TEXT_REQUEST_FILE) == 0) {
+        std::string name = request.substr(TEXT_REQUEST_FILE_LENGTH);
         const library_file *entry = find_library_file(version.get(), name);
         if (!entry) {
             // A file added since the last catalogue request is served all the same.
@@ -67,11 +64,11 @@ static std::string text_answer(const library_version &version, const std::string
             entry = find_library_file(version.get(), name);
         }
         if (!entry)
-            return std::string(ERR_PREFIX) + "no such file";
+            return std::string(TEXT_ANSWER_REFUSED) + "no such file";
         *file = entry;
         return std::string();  // the caller builds the answer once the file is open
     }
-    return std::string(ERR_PREFIX) + "unknown request";
+    return std::string(TEXT_ANSWER_REFUSED) + "unknown request";
 }
 
 static void text_finish_request(const text_ptr &c)
@@ -132,11 +129,12 @@ static void text_handle(const text_ptr &c, const std::string &request)
         uint64_t size = 0;
         file_ref handle;
         if (!open_library_file(c->version.get(), *file, &handle, &size)) {
-            answer = std::string(ERR_PREFIX) + "file cannot be read";
+            answer = std::string(TEXT_ANSWER_REFUSED) + "file cannot be read";
             file = nullptr;
         } else {
             file_stream_start(&c->core.stream, handle, size);
-            answer = OK_PREFIX + file->wire_name + "~|" + std::to_string(TEXT_BLOCK_SIZE) + "~|" +
+            answer = TEXT_ANSWER_OK + file->wire_name + TEXT_RECORD_SEPARATOR +
+                     std::to_string(TEXT_RECEIVE_SIZE) + TEXT_RECORD_SEPARATOR +
                      std::to_string(size);
         }
     }
@@ -160,7 +158,7 @@ static void text_process(const text_ptr &c)
         if (request.empty())
             continue;  // a stray NUL is no request; answering it would shift later answers
         if (request.size() > TEXT_MAX_REQUEST) {
-            c->answer = std::string(ERR_PREFIX) + "request too long";
+            c->answer = std::string(TEXT_ANSWER_REFUSED) + "request too long";
             c->answer.push_back('\0');
             c->busy = true;
             text_write_answer(c, false);
@@ -172,7 +170,7 @@ static void text_process(const text_ptr &c)
     if (c->pending.size() > TEXT_MAX_REQUEST) {
         // No NUL in sight: this is not a client of ours. Say so and hang up.
         log_line(LOG_INFO, "text %s: request too long, closing", c->core.peer.c_str());
-        c->answer = std::string(ERR_PREFIX) + "request too long";
+        c->answer = std::string(TEXT_ANSWER_REFUSED) + "request too long";
         c->answer.push_back('\0');
         asio::async_write(
             c->core.socket, asio::buffer(c->answer),

@@ -4,8 +4,7 @@
 #include "server/server_context.h"
 
 enum {
-    TEXT_BLOCK_SIZE = 40960,  // the client's receive buffer; announced as the block size
-    TEXT_MAX_REQUEST = 512,   // "#REQ:FTP_RCV:" + a 246-byte name fits with room to spare
+    TEXT_MAX_REQUEST = 512,  // "#REQ:FTP_RCV:" + a 246-byte name fits with room to spare
 };
 
 // Accepts connections on the acceptor until it is closed.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/library_name.h"
+#include "core/text_protocol.h"
 #include "server/code_page_949.h"
 
 bool wire_name_from_utf8(const std::string &utf8, std::string *cp949, std::string *reason)
@@ -32,7 +33,8 @@ std::string wire_name_problem(const std::string &name)
         if (std::strchr("\\/:*?\"<>|", c))
             return std::string("name holds '") + static_cast<char>(c) + "'";
     }
-    if (name.find("^|") != std::string::npos || name.find("~|") != std::string::npos)
+    if (name.find(TEXT_FIELD_SEPARATOR) != std::string::npos ||
+        name.find(TEXT_RECORD_SEPARATOR) != std::string::npos)
         return "name holds a catalogue separator";
     // Windows drops trailing dots and blanks, so the installed file would not match the name.
     if (name.back() == '.' || name.back() == ' ')

@@ -6,6 +6,8 @@
 
 #include "core/entity_names.h"
 #include "core/field_split.h"
+#include "core/field_split_text.h"
+#include "core/text_protocol.h"
 
 namespace {
 
@@ -207,6 +209,34 @@ TEST(SplitRecords, CapAndClearedSlot)
 
     std::string exact = repeat_fields(150, "~|") + "~|";
     ASSERT_EQ(split_records(&list, &exact[0]), 150);
+}
+
+// The std::string companion must cut exactly where the client cuts, since the load generator
+// and the probe judge the server by it.
+TEST(SplitFieldTexts, CutsAsTheClientDoes)
+{
+    using fields = std::vector<std::string>;
+    EXPECT_EQ(split_field_texts("a.dll^|1^|2^|-3^|4", TEXT_FIELD_SEPARATOR),
+              (fields{"a.dll", "1", "2", "-3", "4"}));
+    EXPECT_EQ(split_field_texts("r1~|r2~|", TEXT_RECORD_SEPARATOR), (fields{"r1", "r2", ""}))
+        << "a closing separator leaves an empty record";
+    EXPECT_EQ(split_field_texts("~|r", TEXT_RECORD_SEPARATOR), (fields{"", "r"}));
+    EXPECT_EQ(split_field_texts("x&amp^|y^|z", TEXT_FIELD_SEPARATOR), (fields{"x&amp^|y", "z"}))
+        << "a separator right after a reference name does not cut";
+    EXPECT_EQ(split_field_texts("\"q^|uoted\"^|'b'", TEXT_FIELD_SEPARATOR),
+              (fields{"q^|uoted", "b"}));
+    EXPECT_EQ(split_field_texts(std::string("a^|b\0^|c", 8), TEXT_FIELD_SEPARATOR),
+              (fields{"a", "b"}))
+        << "the text ends at its first NUL, as in the client's buffer";
+    EXPECT_TRUE(split_field_texts("", TEXT_FIELD_SEPARATOR).empty());
+    EXPECT_TRUE(split_field_texts("abc", "").empty());
+
+    const std::string many = repeat_fields(160, TEXT_RECORD_SEPARATOR);
+    fields cut = split_field_texts(many, TEXT_RECORD_SEPARATOR);
+    ASSERT_EQ(cut.size(), static_cast<size_t>(FIELD_LIST_CAPACITY));
+    EXPECT_EQ(cut.back(), "f149");
+    EXPECT_EQ(many, repeat_fields(160, TEXT_RECORD_SEPARATOR))
+        << "the caller's text is not written";
 }
 
 TEST(TerminateFields, SingleFieldIsLeftAlone)

@@ -6,6 +6,7 @@
 
 #include "core/file_checksum.h"
 #include "core/library_name.h"
+#include "core/text_protocol.h"
 #include "server/file_time.h"
 #include "server/library_catalogue.h"
 #include "server/wire_name.h"
@@ -63,9 +64,10 @@ static std::string expected_record(const std::string &dir, const std::string &na
     stat((dir + "/" + name).c_str(), &st);
     uint64_t ft = (static_cast<uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
                   static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
-    return name + "^|" + std::to_string(crc32_update(0, content.data(), content.size())) + "^|" +
-           std::to_string(content.size()) + "^|" +
-           std::to_string(static_cast<int32_t>(ft & 0xFFFFFFFFu)) + "^|" +
+    return name + TEXT_FIELD_SEPARATOR +
+           std::to_string(crc32_update(0, content.data(), content.size())) + TEXT_FIELD_SEPARATOR +
+           std::to_string(content.size()) + TEXT_FIELD_SEPARATOR +
+           std::to_string(static_cast<int32_t>(ft & 0xFFFFFFFFu)) + TEXT_FIELD_SEPARATOR +
            std::to_string(static_cast<int32_t>(ft >> 32));
 }
 
@@ -82,7 +84,7 @@ TEST(Catalogue, SampleLibraryRecordsMatchTheFiles)
                                  "Stickrow64.dll"};
     std::string expected;
     for (const char *name : names)
-        expected += (expected.empty() ? "" : "~|") + expected_record(dir, name);
+        expected += (expected.empty() ? "" : TEXT_RECORD_SEPARATOR) + expected_record(dir, name);
     EXPECT_EQ(cache.current.text, expected);
     EXPECT_LE(cache.current.text.size(), 2048u - 10u);
     // The library must exercise the negative low half, and fixed times make it reproducible.
@@ -123,7 +125,7 @@ TEST(Catalogue, ChecksumsAreCachedUntilAFileChanges)
     ASSERT_TRUE(refresh_catalogue(&cache, &error));
     EXPECT_EQ(cache.bytes_checksummed, 17000u);
     EXPECT_NE(cache.current.files[0].crc, old_crc);
-    EXPECT_EQ(cache.current.text.substr(0, cache.current.text.find("~|")),
+    EXPECT_EQ(cache.current.text.substr(0, cache.current.text.find(TEXT_RECORD_SEPARATOR)),
               expected_record(dir, "a.dll"));
     remove_folder(dir);
 }
@@ -136,8 +138,8 @@ TEST(Catalogue, OneFileLibraryGivesTheFramedClientTwoRecords)
     std::string error;
     ASSERT_TRUE(open_catalogue_cache(&cache, dir, &error));
     ASSERT_TRUE(refresh_catalogue(&cache, &error));
-    EXPECT_EQ(framed_catalogue_body(cache.current), cache.current.text + "~|");
-    EXPECT_EQ(cache.current.text.find("~|"), std::string::npos);
+    EXPECT_EQ(framed_catalogue_body(cache.current), cache.current.text + TEXT_RECORD_SEPARATOR);
+    EXPECT_EQ(cache.current.text.find(TEXT_RECORD_SEPARATOR), std::string::npos);
     remove_folder(dir);
 }
 

@@ -14,6 +14,7 @@
 #include "core/file_checksum.h"
 #include "core/manifest.h"
 #include "core/static_layout.h"
+#include "core/text_protocol.h"
 #include "server/library_export.h"
 #include "server/signing_key.h"
 #include "tests/server/signature_check.h"
@@ -46,11 +47,12 @@ std::vector<catalogue_row> read_catalogue(const std::string &path)
     std::string text = read_file(path);
     std::vector<catalogue_row> rows;
     field_list records;
-    split_fields(&records, &text[0], "~|", FIELD_LIST_CAPACITY);
+    split_fields(&records, &text[0], TEXT_RECORD_SEPARATOR, FIELD_LIST_CAPACITY);
     for (int r = 0; r < records.count; ++r) {
         std::string record(records.starts[r], static_cast<size_t>(records.lengths[r]));
         field_list fields;
-        EXPECT_EQ(split_fields(&fields, &record[0], "^|", FIELD_LIST_CAPACITY), 5) << record;
+        EXPECT_EQ(split_fields(&fields, &record[0], TEXT_FIELD_SEPARATOR, FIELD_LIST_CAPACITY), 5)
+            << record;
         if (fields.count != 5)
             continue;
         auto field = [&](int i) { return std::string(fields.starts[i], fields.lengths[i]); };

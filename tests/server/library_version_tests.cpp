@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/text_protocol.h"
 #include "server/library_version.h"
 #include "server/probe_client.h"
 #include "tests/server/test_server.h"
@@ -55,7 +56,8 @@ struct version_fixture : ::testing::Test {
     std::string text_catalogue(int fd)
     {
         std::string answer;
-        EXPECT_TRUE(probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, 3000));
+        EXPECT_TRUE(probe_text_exchange(fd, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                        &answer, 3000));
         return answer;
     }
     std::string text_file(int fd, const std::string &name)
@@ -136,7 +138,7 @@ TEST_F(version_fixture, UnpublishableOrRemovedFoldersLeaveAClearOutcome)
     switch_to("bad");
     int fd = probe_connect("127.0.0.1", server->ports.text, 2000);
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(text_catalogue(fd), "#EXL: OK:" + v1 + std::string(1, '\0'));
+    EXPECT_EQ(text_catalogue(fd), TEXT_ANSWER_OK + v1 + std::string(1, '\0'));
     EXPECT_EQ(text_file(fd, "Alpha.dll"), "alpha one");
     probe_close(fd);
 

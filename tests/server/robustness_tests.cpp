@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "core/packet_codec.h"
+#include "core/text_protocol.h"
 #include "server/library_catalogue.h"
 #include "server/probe_client.h"
 #include "tests/server/test_server.h"
@@ -26,7 +27,8 @@ struct robust_fixture : ::testing::Test {
     {
         int fd = probe_connect("127.0.0.1", server->ports.text, 2000);
         std::string answer;
-        EXPECT_TRUE(probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, 3000));
+        EXPECT_TRUE(probe_text_exchange(fd, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                        &answer, 3000));
         probe_close(fd);
         return answer;
     }
@@ -59,7 +61,7 @@ TEST_F(robust_fixture, SilentAndHalfSpokenClientsAreClosedAfterTheRequestTimeout
     int half_text = probe_connect("127.0.0.1", server->ports.text, 2000);
     int silent_file = probe_connect("127.0.0.1", server->ports.file, 2000);
     int half_file = probe_connect("127.0.0.1", server->ports.file, 2000);
-    probe_send_all(half_text, "#REQ:UPDA", 9);
+    probe_send_all(half_text, TEXT_REQUEST_CATALOGUE, 9);
     probe_send_all(half_file, "\xA0\x00\x00", 3);
     for (int fd : {silent_text, half_text, silent_file, half_file}) {
         double s = seconds_until_closed(fd, 3000);
@@ -70,9 +72,11 @@ TEST_F(robust_fixture, SilentAndHalfSpokenClientsAreClosedAfterTheRequestTimeout
     // A client that asked once may rest longer, but not for ever.
     int idle = probe_connect("127.0.0.1", server->ports.text, 2000);
     std::string answer;
-    ASSERT_TRUE(probe_text_exchange(idle, "#REQ:UPDATELIST", 2048, &answer, 3000));
+    ASSERT_TRUE(probe_text_exchange(idle, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                    &answer, 3000));
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    ASSERT_TRUE(probe_text_exchange(idle, "#REQ:UPDATELIST", 2048, &answer,
+    ASSERT_TRUE(probe_text_exchange(idle, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                    &answer,
                                     3000));  // past 300 ms: still open
     double s = seconds_until_closed(idle, 3000);
     EXPECT_GT(s, 0.4);
@@ -89,11 +93,11 @@ TEST_F(robust_fixture, OverlongRequestGetsAnErrorAndAClose)
     probe_send_all(fd, flood.data(), flood.size());
     char buffer[256];
     long n = probe_receive(fd, buffer, sizeof buffer, 3000);
-    ASSERT_GT(n, 9);
-    EXPECT_EQ(std::string(buffer, 9), "#EXL:ERR:");
+    ASSERT_GT(n, TEXT_ANSWER_PREFIX_LENGTH);
+    EXPECT_EQ(std::string(buffer, TEXT_ANSWER_PREFIX_LENGTH), TEXT_ANSWER_REFUSED);
     EXPECT_GE(seconds_until_closed(fd, 3000), 0.0);
     probe_close(fd);
-    EXPECT_EQ(catalogue_over_text().compare(0, 9, "#EXL: OK:"), 0);
+    EXPECT_EQ(catalogue_over_text().compare(0, TEXT_ANSWER_PREFIX_LENGTH, TEXT_ANSWER_OK), 0);
 }
 
 TEST_F(robust_fixture, ConnectionCapTurnsAwayExtraClientsUntilOneLeaves)
@@ -106,14 +110,15 @@ TEST_F(robust_fixture, ConnectionCapTurnsAwayExtraClientsUntilOneLeaves)
     std::string answer;
     for (int &fd : held) {
         fd = probe_connect("127.0.0.1", server->ports.text, 2000);
-        ASSERT_TRUE(probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, 3000));
+        ASSERT_TRUE(probe_text_exchange(fd, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                        &answer, 3000));
     }
     int extra = probe_connect("127.0.0.1", server->ports.text, 2000);
     char buffer[256];
     long n = probe_receive(extra, buffer, sizeof buffer, 3000);
     ASSERT_GT(n, 0);
     EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)),
-              std::string("#EXL:ERR:server busy\0", 21));
+              std::string(TEXT_ANSWER_REFUSED "server busy\0", 21));
     probe_close(extra);
     probe_download refused;
     EXPECT_NE(probe_framed_download("127.0.0.1", server->ports.file, "Kickoff.xls", &refused, 2000),
@@ -175,7 +180,7 @@ TEST_F(robust_fixture, SlowReaderIsDroppedWhileOthersAreServed)
     int slow = probe_connect("127.0.0.1", server->ports.text, 2000);
     int small_buffer = 4096;
     setsockopt(slow, SOL_SOCKET, SO_RCVBUF, &small_buffer, sizeof small_buffer);
-    probe_send_all(slow, "#REQ:FTP_RCV:Huge.dll\0", 22);
+    probe_send_all(slow, TEXT_REQUEST_FILE "Huge.dll\0", 22);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     // Meanwhile another client is served in full.
     int fd = probe_connect("127.0.0.1", server->ports.text, 2000);
@@ -201,7 +206,7 @@ TEST_F(robust_fixture, ClientsHangingUpMidFileDoNotDisturbTheServer)
     char buffer[4096];
     for (int round = 0; round < 3; ++round) {
         int text = probe_connect("127.0.0.1", server->ports.text, 2000);
-        probe_send_all(text, "#REQ:FTP_RCV:Stickrow64.dll\0", 28);
+        probe_send_all(text, TEXT_REQUEST_FILE "Stickrow64.dll\0", 28);
         probe_receive(text, buffer, sizeof buffer, 2000);
         probe_receive(text, buffer, sizeof buffer, 2000);
         probe_close(text);  // unread data: the server sees a reset
@@ -241,7 +246,7 @@ TEST_F(robust_fixture, LibraryChangesArePickedUpWithoutRestart)
     ASSERT_TRUE(open_catalogue_cache(&expected, dir, &error));
     ASSERT_TRUE(refresh_catalogue(&expected, &error));
     EXPECT_NE(before, after);
-    EXPECT_EQ(after, "#EXL: OK:" + expected.current.text + std::string(1, '\0'));
+    EXPECT_EQ(after, TEXT_ANSWER_OK + expected.current.text + std::string(1, '\0'));
     EXPECT_NE(after.find("Added.dll^|"), std::string::npos);
     EXPECT_EQ(after.find("PlimoHelp.xls"), std::string::npos);
 
@@ -263,14 +268,15 @@ TEST_F(robust_fixture, FileSwappedForALinkOutsideTheRootIsNotServed)
     write_file(outside + "/secret.txt", "secret");
     server = start_test_server(test_options(dir));
     ASSERT_TRUE(server);
-    ASSERT_EQ(catalogue_over_text().compare(0, 9, "#EXL: OK:"), 0);
+    ASSERT_EQ(catalogue_over_text().compare(0, TEXT_ANSWER_PREFIX_LENGTH, TEXT_ANSWER_OK), 0);
     // Swapped after the scan, before the request: the stale entry must not lead outside.
     unlink((dir + "/Kickoff.xls").c_str());
     ASSERT_EQ(symlink((outside + "/secret.txt").c_str(), (dir + "/Kickoff.xls").c_str()), 0);
     int fd = probe_connect("127.0.0.1", server->ports.text, 2000);
     std::string answer;
-    ASSERT_TRUE(probe_text_exchange(fd, "#REQ:FTP_RCV:Kickoff.xls", 40960, &answer, 3000));
-    EXPECT_EQ(answer.compare(0, 9, "#EXL:ERR:"), 0) << answer;
+    ASSERT_TRUE(
+        probe_text_exchange(fd, TEXT_REQUEST_FILE "Kickoff.xls", TEXT_RECEIVE_SIZE, &answer, 3000));
+    EXPECT_EQ(answer.compare(0, TEXT_ANSWER_PREFIX_LENGTH, TEXT_ANSWER_REFUSED), 0) << answer;
     probe_close(fd);
     probe_download download;
     EXPECT_EQ(
@@ -284,7 +290,8 @@ TEST_F(robust_fixture, StopClosesEveryConnection)
     ASSERT_TRUE(server);
     int text = probe_connect("127.0.0.1", server->ports.text, 2000);
     std::string answer;
-    ASSERT_TRUE(probe_text_exchange(text, "#REQ:UPDATELIST", 2048, &answer, 3000));
+    ASSERT_TRUE(probe_text_exchange(text, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                    &answer, 3000));
     int file = probe_connect("127.0.0.1", server->ports.file, 2000);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     int port = server->ports.text;

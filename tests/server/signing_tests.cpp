@@ -7,6 +7,7 @@
 
 #include "core/base64.h"
 #include "core/manifest.h"
+#include "core/text_protocol.h"
 #include "server/library_catalogue.h"
 #include "server/library_signing.h"
 #include "server/probe_client.h"
@@ -109,7 +110,8 @@ TEST(LibrarySigning, ManifestIsServedButNeverListed)
     ASSERT_TRUE(server);
     int fd = probe_connect("127.0.0.1", server->ports.text, 2000);
     std::string answer;
-    ASSERT_TRUE(probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, 3000));
+    ASSERT_TRUE(probe_text_exchange(fd, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                    &answer, 3000));
     EXPECT_EQ(answer.find("manifest"), std::string::npos) << answer;
     EXPECT_NE(answer.find("a.dll"), std::string::npos) << answer;
     probe_download download;

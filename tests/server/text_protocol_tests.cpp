@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "core/text_protocol.h"
 #include "server/library_catalogue.h"
 #include "server/probe_client.h"
 #include "tests/server/test_server.h"
@@ -34,7 +35,7 @@ struct text_fixture : ::testing::Test {
     int connect() { return probe_connect("127.0.0.1", server->ports.text, 2000); }
     std::string catalogue_answer()
     {
-        return "#EXL: OK:" + expected.current.text + std::string(1, '\0');
+        return TEXT_ANSWER_OK + expected.current.text + std::string(1, '\0');
     }
 };
 
@@ -43,14 +44,16 @@ TEST_F(text_fixture, CatalogueThenEveryFileOnOneConnection)
     int fd = connect();
     ASSERT_GE(fd, 0);
     std::string answer;
-    ASSERT_TRUE(probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, 3000));
+    ASSERT_TRUE(probe_text_exchange(fd, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                    &answer, 3000));
     EXPECT_EQ(answer, catalogue_answer());
 
     for (const library_file &file : expected.current.files) {
         probe_download download;
         download.keep_data = true;
         ASSERT_EQ(probe_text_download(fd, file.wire_name, &download, 3000), 1) << file.fs_name;
-        EXPECT_EQ(download.answer, "#EXL: OK:" + file.wire_name + "~|40960~|" +
+        EXPECT_EQ(download.answer, TEXT_ANSWER_OK + file.wire_name + TEXT_RECORD_SEPARATOR +
+                                       std::to_string(TEXT_RECEIVE_SIZE) + TEXT_RECORD_SEPARATOR +
                                        std::to_string(file.size) + std::string(1, '\0'));
         EXPECT_TRUE(download.answer_alone) << file.fs_name;
         EXPECT_EQ(download.received, file.size);
@@ -58,7 +61,7 @@ TEST_F(text_fixture, CatalogueThenEveryFileOnOneConnection)
         EXPECT_EQ(download.data, read_file(dir + "/" + file.fs_name));
     }
     // Nothing extra is left on the connection: the next answer is exactly the catalogue.
-    ASSERT_TRUE(probe_text_exchange(fd, "#REQ:UPDATELIST", 40960, &answer, 3000));
+    ASSERT_TRUE(probe_text_exchange(fd, TEXT_REQUEST_CATALOGUE, TEXT_RECEIVE_SIZE, &answer, 3000));
     EXPECT_EQ(answer, catalogue_answer());
     probe_close(fd);
 }
@@ -95,27 +98,29 @@ TEST_F(text_fixture, RefusalsKeepTheConnectionUsable)
     int fd = connect();
     ASSERT_GE(fd, 0);
     const std::string refused[] = {
-        "#REQ:FTP_RCV:..\\x",
-        "#REQ:FTP_RCV:../x",
-        "#REQ:FTP_RCV:C:\\x",
-        "#REQ:FTP_RCV:/etc/passwd",
-        "#REQ:FTP_RCV:" + std::string(300, 'a'),
-        "#REQ:FTP_RCV:",
-        "#REQ:FTP_RCV:kickoff.xls",
-        "#REQ:FTP_RCV:Kickoff.xls ",
+        TEXT_REQUEST_FILE "..\\x",
+        TEXT_REQUEST_FILE "../x",
+        TEXT_REQUEST_FILE "C:\\x",
+        TEXT_REQUEST_FILE "/etc/passwd",
+        TEXT_REQUEST_FILE + std::string(300, 'a'),
+        TEXT_REQUEST_FILE,
+        TEXT_REQUEST_FILE "kickoff.xls",
+        TEXT_REQUEST_FILE "Kickoff.xls ",
         "#REQ:SOMETHING",
         "#req:updatelist",
         "hello",
     };
     for (const std::string &request : refused) {
         std::string answer;
-        ASSERT_TRUE(probe_text_exchange(fd, request, 40960, &answer, 3000)) << request;
-        EXPECT_EQ(answer.compare(0, 9, "#EXL:ERR:"), 0) << request << " -> " << answer;
+        ASSERT_TRUE(probe_text_exchange(fd, request, TEXT_RECEIVE_SIZE, &answer, 3000)) << request;
+        EXPECT_EQ(answer.compare(0, TEXT_ANSWER_PREFIX_LENGTH, TEXT_ANSWER_REFUSED), 0)
+            << request << " -> " << answer;
         EXPECT_EQ(answer.back(), '\0');
         EXPECT_EQ(answer.find('\0'), answer.size() - 1);
     }
     std::string answer;
-    ASSERT_TRUE(probe_text_exchange(fd, "#REQ:UPDATELIST", 2048, &answer, 3000));
+    ASSERT_TRUE(probe_text_exchange(fd, TEXT_REQUEST_CATALOGUE, TEXT_CATALOGUE_RECEIVE_SIZE,
+                                    &answer, 3000));
     EXPECT_EQ(answer, catalogue_answer());
     probe_close(fd);
 }
@@ -125,20 +130,21 @@ TEST_F(text_fixture, RequestsSplitAcrossSendsOrBatchedTogether)
     int fd = connect();
     ASSERT_GE(fd, 0);
     // Split: the server must wait for the NUL.
-    ASSERT_TRUE(probe_send_all(fd, "#REQ:UPD", 8));
+    ASSERT_TRUE(probe_send_all(fd, TEXT_REQUEST_CATALOGUE, 8));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     char buffer[8192];
     EXPECT_EQ(probe_receive(fd, buffer, sizeof buffer, 100), -1);  // no answer to half a request
-    ASSERT_TRUE(probe_send_all(fd, "ATELIST\0", 8));
+    ASSERT_TRUE(probe_send_all(fd, TEXT_REQUEST_CATALOGUE + 8, sizeof TEXT_REQUEST_CATALOGUE - 8));
     long n = probe_receive(fd, buffer, sizeof buffer, 3000);
     ASSERT_GT(n, 0);
     EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), catalogue_answer());
 
     // Batched, with a stray NUL between: two answers, in order, and nothing for the NUL.
-    std::string batch = std::string("#REQ:UPDATELIST\0\0#REQ:FTP_RCV:nothing\0", 39);
+    std::string batch =
+        std::string(TEXT_REQUEST_CATALOGUE "\0\0" TEXT_REQUEST_FILE "nothing\0", 39);
     ASSERT_TRUE(probe_send_all(fd, batch.data(), batch.size()));
     std::string expected_bytes =
-        catalogue_answer() + "#EXL:ERR:no such file" + std::string(1, '\0');
+        catalogue_answer() + TEXT_ANSWER_REFUSED "no such file" + std::string(1, '\0');
     std::string got;
     while (got.size() < expected_bytes.size()) {
         n = probe_receive(fd, buffer, sizeof buffer, 3000);

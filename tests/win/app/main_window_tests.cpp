@@ -20,6 +20,7 @@
 #include "app/main_window.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/local_comparison.h"
+#include "core/text_protocol.h"
 #include "net/framed/framed_session.h"
 #include "net/net_timeouts.h"
 #include "net/server_address.h"
@@ -48,11 +49,11 @@ struct file_table {
 std::string catalogue_answer(file_table *table)
 {
     std::lock_guard<std::mutex> hold(table->lock);
-    std::string answer = "#EXL: OK:";
+    std::string answer = TEXT_ANSWER_OK;
     bool first = true;
     for (auto &file : table->files) {
         if (!first)
-            answer += "~|";
+            answer += TEXT_RECORD_SEPARATOR;
         first = false;
         answer += record_for(file.first, file.second);
     }
@@ -64,12 +65,12 @@ std::function<void(SOCKET, text_peer *)> serve_table(file_table *table)
     return [table](SOCKET s, text_peer *) {
         std::string request;
         while (read_request(s, &request)) {
-            if (request == "#REQ:UPDATELIST") {
+            if (request == TEXT_REQUEST_CATALOGUE) {
                 std::string answer = catalogue_answer(table);
                 send_all(s, answer.c_str(), answer.size() + 1);
                 continue;
             }
-            std::string name = request.substr(strlen("#REQ:FTP_RCV:"));
+            std::string name = request.substr(TEXT_REQUEST_FILE_LENGTH);
             std::string bytes;
             bool refuse;
             int delay;
@@ -81,10 +82,12 @@ std::function<void(SOCKET, text_peer *)> serve_table(file_table *table)
                 delay = table->data_delay_ms;
             }
             if (refuse) {
-                send_all(s, "#EXL:ERR:refused", 17);
+                send_all(s, TEXT_ANSWER_REFUSED "refused", 17);
                 continue;
             }
-            std::string answer = "#EXL: OK:" + name + "~|4096~|" + std::to_string(bytes.size());
+            std::string answer = TEXT_ANSWER_OK + name +
+                                 TEXT_RECORD_SEPARATOR "4096" TEXT_RECORD_SEPARATOR +
+                                 std::to_string(bytes.size());
             send_all(s, answer.c_str(), answer.size() + 1);
             // The client reads the answer with one receive; data must not join it.
             Sleep(60 + delay);

@@ -7,6 +7,7 @@
 #include "core/field_split.h"
 #include "core/manifest.h"
 #include "framed_peer.h"
+#include "core/text_protocol.h"
 #include "net/framed/framed_session.h"
 #include "net/server_address.h"
 #include "net/text/text_channel.h"
@@ -19,7 +20,7 @@ std::string records(int count)
     std::string text;
     for (int i = 0; i < count; ++i) {
         if (i)
-            text += "~|";
+            text += TEXT_RECORD_SEPARATOR;
         text += "file" + std::to_string(i) + ".dll^|" + std::to_string(1000 + i) + "^|10^|5^|6";
     }
     return text;
@@ -67,7 +68,7 @@ struct TextRetrieval : testing::Test {
 
 TEST_F(TextRetrieval, OneRecordSucceedsAndRecordsTheTextProtocol)
 {
-    connect({"#EXL: OK:" + records(1)});
+    connect({TEXT_ANSWER_OK + records(1)});
     g_protocol_preference = 0;
     field_list list;
     ASSERT_EQ(fetch_catalogue_text(&list), 1);
@@ -86,8 +87,8 @@ TEST_F(TextRetrieval, OneRecordSucceedsAndRecordsTheTextProtocol)
 
 TEST_F(TextRetrieval, AnswersOutsideTheLimitsFailWithoutTouchingThePreference)
 {
-    connect({std::string("#EXL: OK:\0", 10), "#EXL: OK:" + records(16), "#EXL:ERR:busy",
-             "#EXL:OK:" + records(2), "#EXL: OK:" + records(15)});
+    connect({std::string(TEXT_ANSWER_OK "\0", 10), TEXT_ANSWER_OK + records(16),
+             TEXT_ANSWER_REFUSED "busy", "#EXL:OK:" + records(2), TEXT_ANSWER_OK + records(15)});
     g_protocol_preference = 0;
     field_list list;
     EXPECT_EQ(fetch_catalogue_text(&list), 0) << "no record";
@@ -102,8 +103,8 @@ TEST_F(TextRetrieval, AnswersOutsideTheLimitsFailWithoutTouchingThePreference)
 
 TEST_F(TextRetrieval, AShorterAnswerReadsOnlyItsOwnBytes)
 {
-    std::string longer = "#EXL: OK:" + records(3);
-    std::string shorter = "#EXL: OK:x.dll^|1^|2^|3^|4";  // no terminator of its own
+    std::string longer = TEXT_ANSWER_OK + records(3);
+    std::string shorter = TEXT_ANSWER_OK "x.dll^|1^|2^|3^|4";  // no terminator of its own
     connect({longer, shorter});
     field_list list;
     ASSERT_EQ(fetch_catalogue_text(&list), 1);
@@ -148,7 +149,7 @@ TEST_F(FramedRetrieval, ASingleRecordIsBelowTheLimitButARecordAndSeparatorIsTwo)
     EXPECT_EQ(g_protocol_preference, 1);
     EXPECT_EQ(is_plimo(), "<absent>");
 
-    peer.catalogue_body = records(1) + "~|";
+    peer.catalogue_body = records(1) + TEXT_RECORD_SEPARATOR;
     ASSERT_EQ(fetch_catalogue_framed(&list), 1);
     EXPECT_EQ(list.count, 2);
     EXPECT_EQ(g_protocol_preference, 0);

@@ -8,6 +8,7 @@
 #include "catalogue/install_report.h"
 #include "catalogue/local_comparison.h"
 #include "framed_peer.h"
+#include "core/text_protocol.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
 #include "res/texts.h"
@@ -76,8 +77,9 @@ TEST_F(FramedInstall, NewFilesAreInstalledWithTheirTimesAndTheLedger)
 {
     std::string a = make_bytes(2500, 21), b = make_bytes(70000, 22), c = make_bytes(100, 23);
     write_whole_file(path_of("c.dll").c_str(), c);
-    prepare(record_for("a.dll", a, "-1", "30000000") + "~|" + record_for("b.xls", b, "5", "6") +
-                "~|" + record_for("c.dll", c, "8", "9"),
+    prepare(record_for("a.dll", a, "-1", "30000000") + TEXT_RECORD_SEPARATOR +
+                record_for("b.xls", b, "5", "6") + TEXT_RECORD_SEPARATOR +
+                record_for("c.dll", c, "8", "9"),
             {{"a.dll", a, framed_file_rule::SERVE}, {"b.xls", b, framed_file_rule::SERVE}});
     int before = g_installed_count;
     EXPECT_EQ(install(), 2);
@@ -109,7 +111,7 @@ TEST_F(FramedInstall, EachFailedFileIsShownAndKeepsTheOldFile)
     std::string catalogue;
     for (const char *name : names) {
         write_whole_file(path_of(name).c_str(), "old");
-        catalogue += record_for(name, wanted) + "~|";
+        catalogue += record_for(name, wanted) + TEXT_RECORD_SEPARATOR;
     }
     catalogue += record_for("good.dll", good);
     remove_tree("C:\\up.dll");
@@ -153,7 +155,7 @@ TEST_F(FramedInstall, ATricklingFileServiceIsAbandonedBelowTheMinimumRate)
     rate_bound_for_test bound(1000, 1000);
     std::string slow = make_bytes(3000, 29), good = make_bytes(1500, 30);
     write_whole_file(path_of("slow.dll").c_str(), "old");
-    prepare(record_for("slow.dll", slow) + "~|" + record_for("good.dll", good),
+    prepare(record_for("slow.dll", slow) + TEXT_RECORD_SEPARATOR + record_for("good.dll", good),
             {{"slow.dll", slow, framed_file_rule::TRICKLE},
              {"good.dll", good, framed_file_rule::SERVE}});
     EXPECT_EQ(install(), 1);
@@ -170,7 +172,7 @@ TEST_F(FramedInstall, ATricklingFileServiceIsAbandonedBelowTheMinimumRate)
 TEST_F(FramedInstall, FailureBoxesComeAfterTheInstallLockIsReleased)
 {
     std::string a = make_bytes(100, 31);
-    prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", a),
+    prepare(record_for("a.dll", a) + TEXT_RECORD_SEPARATOR + record_for("b.dll", a),
             {{"a.dll", a, framed_file_rule::REFUSE}, {"b.dll", a, framed_file_rule::REFUSE}});
     std::vector<bool> lock_free;
     boxes = run_pass([&]() { install_over_framed(window.main, window.list, &report); },
@@ -187,7 +189,7 @@ TEST_F(FramedInstall, NoFileServiceFailsEveryFileButStillWritesTheLedger)
 {
     peer.announced_port = unused_port();
     std::string a = make_bytes(10, 26);
-    prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", a), {});
+    prepare(record_for("a.dll", a) + TEXT_RECORD_SEPARATOR + record_for("b.dll", a), {});
     EXPECT_EQ(install(), 0);
     EXPECT_EQ(boxes, (std::vector<std::string>{failure_box("a.dll"), failure_box("b.dll")}));
     EXPECT_EQ(report.failed_reasons[0], INSTALL_NO_CONNECTION);

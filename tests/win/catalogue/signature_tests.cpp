@@ -14,6 +14,7 @@
 #include "catalogue/sequence_file.h"
 #include "catalogue/text_install.h"
 #include "core/sha256.h"
+#include "core/text_protocol.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/staged_file.h"
 #include "net/text/text_channel.h"
@@ -285,8 +286,8 @@ struct SignedInstall : Signature {
     {
         std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
         std::string c = read_whole_file((dir + "\\lib\\c.dll").c_str());
-        return record_for("a.dll", a) + "~|" + record_for("b.xla", b_bytes) + "~|" +
-               record_for("c.dll", c);
+        return record_for("a.dll", a) + TEXT_RECORD_SEPARATOR + record_for("b.xla", b_bytes) +
+               TEXT_RECORD_SEPARATOR + record_for("c.dll", c);
     }
     int install()
     {
@@ -298,7 +299,7 @@ struct SignedInstall : Signature {
     {
         std::lock_guard<std::mutex> hold(peer.lock);
         for (auto &r : peer.requests)
-            if (r == "#REQ:FTP_RCV:" + name)
+            if (r == TEXT_REQUEST_FILE + name)
                 return true;
         return false;
     }
@@ -448,7 +449,7 @@ TEST_F(SignedInstall, APaddingServerDeliversTheManifestAndTheLibraryOverText)
 TEST_F(SignedInstall, TheRetrievalSettlesTheSignatureWithTheCatalogue)
 {
     std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
-    std::string answer = "#EXL: OK:" + catalogue_records(b);
+    std::string answer = TEXT_ANSWER_OK + catalogue_records(b);
     answer.push_back('\0');
     std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
     start_text_peer(&peer, text_file_server(answer, {{"a.dll", a, text_file_rule::SERVE},

@@ -13,6 +13,7 @@
 #include "catalogue/install_report.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/text_install.h"
+#include "core/text_protocol.h"
 #include "net/framed/staged_file.h"
 #include "net/text/text_channel.h"
 #include "res/texts.h"
@@ -58,7 +59,7 @@ struct TextInstall : testing::Test {
         std::lock_guard<std::mutex> hold(peer.lock);
         std::vector<std::string> names;
         for (auto &r : peer.requests)
-            names.push_back(r.substr(strlen("#REQ:FTP_RCV:")));
+            names.push_back(r.substr(TEXT_REQUEST_FILE_LENGTH));
         return names;
     }
     // Every name in the folder is one of these (no temporary file is left behind).
@@ -79,9 +80,10 @@ std::string path_of(const std::string &name)
 TEST_F(TextInstall, FreshInstallWritesEveryFileItsTimeTheRowsAndTheLedger)
 {
     std::string dll = make_bytes(100000, 1), xla = make_bytes(2500, 2), small = make_bytes(10, 3);
-    std::string catalogue = record_for("Stickrow64.dll", dll, "-1294967296", "30000000") + "~|" +
-                            record_for("PlimoExcel.xla", xla, "3000000000", "29000000") + "~|" +
-                            record_for("설정.dat", small, "12345", "31000000");
+    std::string catalogue =
+        record_for("Stickrow64.dll", dll, "-1294967296", "30000000") + TEXT_RECORD_SEPARATOR +
+        record_for("PlimoExcel.xla", xla, "3000000000", "29000000") + TEXT_RECORD_SEPARATOR +
+        record_for("설정.dat", small, "12345", "31000000");
     prepare(catalogue, {{"Stickrow64.dll", dll, text_file_rule::SERVE},
                         {"PlimoExcel.xla", xla, text_file_rule::SERVE},
                         {"설정.dat", small, text_file_rule::SERVE}});
@@ -122,7 +124,8 @@ TEST_F(TextInstall, UpgradeRequestsOnlyTheChangedFile)
                 new_bytes = make_bytes(3500, 6);
     write_whole_file(path_of("same.dll").c_str(), same);
     write_whole_file(path_of("changed.dll").c_str(), old_bytes);
-    prepare(record_for("same.dll", same) + "~|" + record_for("changed.dll", new_bytes),
+    prepare(record_for("same.dll", same) + TEXT_RECORD_SEPARATOR +
+                record_for("changed.dll", new_bytes),
             {{"same.dll", same, text_file_rule::SERVE},
              {"changed.dll", new_bytes, text_file_rule::SERVE}});
     EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_MATCH);
@@ -144,7 +147,7 @@ TEST_F(TextInstall, FailedFilesKeepTheOldFileAndLaterFilesStillInstall)
     std::string catalogue;
     for (const char *name : names) {
         write_whole_file(path_of(name).c_str(), old_bytes);
-        catalogue += record_for(name, wanted) + "~|";
+        catalogue += record_for(name, wanted) + TEXT_RECORD_SEPARATOR;
     }
     catalogue += record_for("good.dll", good);
     prepare(catalogue, {{"refused.dll", wanted, text_file_rule::REFUSE},
@@ -179,7 +182,8 @@ TEST_F(TextInstall, AnEmptyLibraryFileIsInstalledWhenTheCatalogueSaysEmpty)
 {
     // The server announces 0 bytes for both; only the catalogue's empty one may be made.
     prepare(
-        record_for("empty.ini", "") + "~|" + record_for("notempty.ini", make_bytes(40, 9)),
+        record_for("empty.ini", "") + TEXT_RECORD_SEPARATOR +
+            record_for("notempty.ini", make_bytes(40, 9)),
         {{"empty.ini", "", text_file_rule::SERVE}, {"notempty.ini", "", text_file_rule::SERVE}});
     EXPECT_EQ(install(), 1);
     EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_MATCH);
@@ -196,7 +200,7 @@ TEST_F(TextInstall, NamesReachingOutsideTheFolderAreNeverRequestedOrWritten)
     std::string bytes = make_bytes(200, 9);
     remove_tree("C:\\evil.dll");
     prepare(
-        record_for("..\\evil.dll", bytes) + "~|" + record_for("ok.dll", bytes),
+        record_for("..\\evil.dll", bytes) + TEXT_RECORD_SEPARATOR + record_for("ok.dll", bytes),
         {{"..\\evil.dll", bytes, text_file_rule::SERVE}, {"ok.dll", bytes, text_file_rule::SERVE}});
     EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_NEW);
     EXPECT_EQ(install(), 1);
@@ -233,7 +237,7 @@ TEST_F(TextInstall, AnAllMatchListTransfersNothingButRewritesTheLedger)
     std::string b = make_bytes(20, 12);
     write_whole_file(path_of("b.dll").c_str(), b);
     std::string short_record = "b.dll^|" + std::to_string(crc_of(b)) + "^|20";
-    prepare(record_for("a.dll", a, "1", "2") + "~|" + short_record, {});
+    prepare(record_for("a.dll", a, "1", "2") + TEXT_RECORD_SEPARATOR + short_record, {});
     EXPECT_EQ(install(), 0);
     EXPECT_TRUE(file_requests().empty());
     EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT"),
@@ -258,7 +262,7 @@ TEST_F(TextInstall, APassWithoutAChannelOpensOneOrFailsEveryWaitingRow)
 {
     std::string a = make_bytes(3000, 20), b = make_bytes(200, 21);
     write_whole_file(path_of("b.dll").c_str(), b);
-    prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", b),
+    prepare(record_for("a.dll", a) + TEXT_RECORD_SEPARATOR + record_for("b.dll", b),
             {{"a.dll", a, text_file_rule::SERVE}});
     close_text_channel();
     stop_text_peer(&peer);  // the port now refuses
@@ -313,9 +317,11 @@ TEST_F(TextInstall, PaddedAnswersAndDataRightBehindTheNulBothInstall)
     write_whole_file(path_of("wrong.xls").c_str(), old_wrong);
     std::string served_wrong = wrong;
     served_wrong[0] = 'W';
-    prepare(record_for("Kickoff.xls", kickoff) + "~|" + record_for("zeros.dll", leading_zeros) +
-                "~|" + record_for("padded.xla", padded_zeros) + "~|" +
-                record_for("wrong.xls", wrong) + "~|" + record_for("after.dll", after),
+    prepare(record_for("Kickoff.xls", kickoff) + TEXT_RECORD_SEPARATOR +
+                record_for("zeros.dll", leading_zeros) + TEXT_RECORD_SEPARATOR +
+                record_for("padded.xla", padded_zeros) + TEXT_RECORD_SEPARATOR +
+                record_for("wrong.xls", wrong) + TEXT_RECORD_SEPARATOR +
+                record_for("after.dll", after),
             {{"Kickoff.xls", kickoff, text_file_rule::PADDED},
              {"zeros.dll", leading_zeros, text_file_rule::SERVE},
              {"padded.xla", padded_zeros, text_file_rule::PADDED},
@@ -342,7 +348,7 @@ TEST_F(TextInstall, AConnectionDroppedWhileIdleIsReopenedForTheFirstFile)
 {
     std::string a = make_bytes(4000, 29), b = make_bytes(500, 30);
     peer.drop_connections = 1;
-    prepare(record_for("a.dll", a) + "~|" + record_for("b.dll", b),
+    prepare(record_for("a.dll", a) + TEXT_RECORD_SEPARATOR + record_for("b.dll", b),
             {{"a.dll", a, text_file_rule::SERVE}, {"b.dll", b, text_file_rule::SERVE}});
     EXPECT_EQ(install(), 2);
     EXPECT_EQ(report.failed, 0);
@@ -355,7 +361,7 @@ TEST_F(TextInstall, AConnectionDroppedWhileIdleIsReopenedForTheFirstFile)
 TEST_F(TextInstall, AShortAnswerFollowedByDataCostsTheConnectionNotTheNextFile)
 {
     std::string junk = make_bytes(100000, 31), next = make_bytes(800, 32);
-    prepare(record_for("short.dll", junk) + "~|" + record_for("next.dll", next),
+    prepare(record_for("short.dll", junk) + TEXT_RECORD_SEPARATOR + record_for("next.dll", next),
             {{"short.dll", junk, text_file_rule::SHORT_THEN_DATA},
              {"next.dll", next, text_file_rule::SERVE}});
     EXPECT_EQ(install(), 1);
@@ -375,7 +381,7 @@ TEST_F(TextInstall, DeviceNamesAndNamesEndingInADotOrBlankAreRefused)
     std::string catalogue = record_for("a.dll", bytes);
     std::vector<text_file_rule> rules;
     for (const char *name : bad) {
-        catalogue += "~|" + record_for(name, bytes);
+        catalogue += TEXT_RECORD_SEPARATOR + record_for(name, bytes);
         rules.push_back({name, bytes, text_file_rule::SERVE});
     }
     prepare(catalogue, rules);
@@ -397,7 +403,7 @@ TEST_F(TextInstall, TheLongestNameInstallsAndOneByteMoreIsRefusedNotCut)
     std::string longest(240, 'a'), other(240, 'b'), too_long = other + "c";
     std::string bytes = make_bytes(700, 34), held = make_bytes(900, 35);
     write_whole_file(path_of(other).c_str(), held);
-    prepare(record_for(longest, bytes) + "~|" + record_for(too_long, held),
+    prepare(record_for(longest, bytes) + TEXT_RECORD_SEPARATOR + record_for(too_long, held),
             {{longest, bytes, text_file_rule::SERVE}, {too_long, held, text_file_rule::SERVE}});
     EXPECT_EQ(cell(window, 1, 5), TEXT_STATUS_NEW);
     EXPECT_EQ(cell(window, 1, 4), "");
@@ -473,7 +479,7 @@ TEST_F(TextInstall, ATricklingServerIsAbandonedBelowTheMinimumRate)
     std::string slow = make_bytes(3000, 40), good = make_bytes(1500, 41);
     write_whole_file(path_of("slow.dll").c_str(), "old");
     prepare(
-        record_for("slow.dll", slow) + "~|" + record_for("good.dll", good),
+        record_for("slow.dll", slow) + TEXT_RECORD_SEPARATOR + record_for("good.dll", good),
         {{"slow.dll", slow, text_file_rule::TRICKLE}, {"good.dll", good, text_file_rule::SERVE}});
     EXPECT_EQ(install(), 1);
     ASSERT_EQ(report.failed, 1);

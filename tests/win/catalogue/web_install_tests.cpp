@@ -16,6 +16,7 @@
 #include "catalogue/web_library.h"
 #include "core/manifest.h"
 #include "core/static_layout.h"
+#include "core/text_protocol.h"
 #include "net/framed/staged_file.h"
 #include "res/texts.h"
 #include "settings/library_url.h"
@@ -46,7 +47,7 @@ struct WebInstall : testing::Test {
         remove_setting(SETTING_LIBRARY_URL);
         // Any configured key lets plain http through; these tests leave the signature unsettled.
         put_setting(SETTING_PUBLISHER_KEY, std::string(86, 'A') + "==");
-        start_text_peer(&old_server, text_file_server("#EXL: OK:x.dll^|1^|1", {}));
+        start_text_peer(&old_server, text_file_server(TEXT_ANSWER_OK "x.dll^|1^|1", {}));
         point_client_at(old_server.port);
         if (!g_receive_buffer)
             g_receive_buffer = (char *)calloc(RECEIVE_BUFFER_SIZE, 1);
@@ -120,8 +121,9 @@ const std::string KOREAN_PATH = "/lib/files/" + [] {
 TEST_F(WebInstall, CatalogueAndEveryFileComeFromTheStaticLayout)
 {
     serve({{"/lib/" STATIC_CATALOGUE_NAME,
-            record_for("a.dll", A) + "~|" + record_for(KOREAN, A) + "~|" + record_for("b.xla", B) +
-                "~|" + record_for("empty.txt", C),
+            record_for("a.dll", A) + TEXT_RECORD_SEPARATOR + record_for(KOREAN, A) +
+                TEXT_RECORD_SEPARATOR + record_for("b.xla", B) + TEXT_RECORD_SEPARATOR +
+                record_for("empty.txt", C),
             web_rule::SERVE},
            {web_path("a.dll", A), A, web_rule::SERVE},
            {KOREAN_PATH, A, web_rule::SERVE},
@@ -169,8 +171,9 @@ TEST_F(WebInstall, AFailedFileLeavesTheOldOneAndNothingHalfWritten)
     std::string forged = A;
     forged[100] ^= 1;  // the catalogue's size, another CRC-32
     serve({{"/lib/" STATIC_CATALOGUE_NAME,
-            record_for("gone.dll", A) + "~|" + record_for("cut.dll", B) + "~|" +
-                record_for("forged.dll", A) + "~|" + record_for("..\\evil.dll", A),
+            record_for("gone.dll", A) + TEXT_RECORD_SEPARATOR + record_for("cut.dll", B) +
+                TEXT_RECORD_SEPARATOR + record_for("forged.dll", A) + TEXT_RECORD_SEPARATOR +
+                record_for("..\\evil.dll", A),
             web_rule::SERVE},
            {web_path("cut.dll", B), B, web_rule::SHORT_BODY},
            {web_path("forged.dll", A), forged, web_rule::SERVE}});
@@ -201,9 +204,11 @@ TEST_F(WebInstall, FilesUnderWayTogetherEndInRowOrderEachWithItsOwnOutcome)
     const std::string big = make_bytes(300000, 3), other = make_bytes(290000, 4);
     const std::string slow = make_bytes(160, 5), small = make_bytes(7000, 6);
     serve({{"/lib/" STATIC_CATALOGUE_NAME,
-            record_for("slow.dll", slow) + "~|" + record_for("big.xla", big) + "~|" +
-                record_for("missing.dll", small) + "~|" + record_for("dropped.dll", other) + "~|" +
-                record_for("bad\\name.dll", small) + "~|" + record_for("small.xls", small),
+            record_for("slow.dll", slow) + TEXT_RECORD_SEPARATOR + record_for("big.xla", big) +
+                TEXT_RECORD_SEPARATOR + record_for("missing.dll", small) + TEXT_RECORD_SEPARATOR +
+                record_for("dropped.dll", other) + TEXT_RECORD_SEPARATOR +
+                record_for("bad\\name.dll", small) + TEXT_RECORD_SEPARATOR +
+                record_for("small.xls", small),
             web_rule::SERVE},
            {web_path("slow.dll", slow), slow, web_rule::TRICKLE},
            {web_path("big.xla", big), big, web_rule::SERVE},
@@ -236,7 +241,8 @@ TEST_F(WebInstall, ACatalogueThatCannotBeUsedIsNamedAndNothingElseIsAsked)
 {
     std::string sixteen;
     for (int i = 0; i < 16; ++i)
-        sixteen += (i ? "~|" : "") + record_for("f" + std::to_string(i) + ".dll", A);
+        sixteen +=
+            (i ? TEXT_RECORD_SEPARATOR : "") + record_for("f" + std::to_string(i) + ".dll", A);
     serve({{"/lib/" STATIC_CATALOGUE_NAME, sixteen, web_rule::SERVE}});
     EXPECT_FALSE(retrieve().ok);
     EXPECT_NE(std::string(web_retrieval_line()).find(TEXT_WEB_RECORD_LIMITS), std::string::npos)
@@ -350,7 +356,8 @@ TEST_F(WebInstall, TheManifestComesOverTheWebAndOnlySignedFilesInstall)
     key1.erase(key1.find_last_not_of(" \r\n") + 1);
     put_setting(SETTING_PUBLISHER_KEY, key1);
     serve({{"/lib/" STATIC_CATALOGUE_NAME,
-            record_for("a.dll", a) + "~|" + record_for("b.xla", b) + "~|" + record_for("c.dll", c),
+            record_for("a.dll", a) + TEXT_RECORD_SEPARATOR + record_for("b.xla", b) +
+                TEXT_RECORD_SEPARATOR + record_for("c.dll", c),
             web_rule::SERVE},
            {"/lib/" MANIFEST_FILE_NAME, read_whole_file((dir + "\\key1.manifest").c_str()),
             web_rule::SERVE},

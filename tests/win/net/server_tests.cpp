@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/field_split_text.h"
 #include "core/file_checksum.h"
 #include "core/packet_codec.h"
+#include "core/text_protocol.h"
 #include "net/framed/framed_session.h"
 #include "net/framed/framed_transfer.h"
 #include "net/server_address.h"
@@ -14,20 +16,6 @@
 #include "net_fixture.h"
 
 namespace {
-
-std::vector<std::string> split(const std::string &text, const std::string &separator)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t at = text.find(separator, start);
-        parts.push_back(
-            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos)
-            return parts;
-        start = at + separator.size();
-    }
-}
 
 struct entry {
     std::string name;
@@ -38,8 +26,8 @@ struct entry {
 std::vector<entry> parse_records(const std::string &records)
 {
     std::vector<entry> entries;
-    for (const std::string &record : split(records, "~|")) {
-        std::vector<std::string> fields = split(record, "^|");
+    for (const std::string &record : split_field_texts(records, TEXT_RECORD_SEPARATOR)) {
+        std::vector<std::string> fields = split_field_texts(record, TEXT_FIELD_SEPARATOR);
         if (fields.size() >= 3 && !fields[0].empty())
             entries.push_back(
                 {fields[0], static_cast<uint32_t>(std::strtoul(fields[1].c_str(), nullptr, 10)),
@@ -94,12 +82,12 @@ TEST_F(AgainstServer, CatalogueOverBothProtocolsAgrees)
     std::strcpy(g_server_address.host, "127.0.0.1");
     g_server_address.port = port_;
     ASSERT_EQ(CHANNEL_OPEN, open_text_channel());
-    static char answer[40960];
-    int n = text_exchange(g_channel_socket, "#REQ:UPDATELIST", answer, sizeof answer - 1);
-    ASSERT_GT(n, 9);
+    static char answer[TEXT_RECEIVE_SIZE];
+    int n = text_exchange(g_channel_socket, TEXT_REQUEST_CATALOGUE, answer, sizeof answer - 1);
+    ASSERT_GT(n, TEXT_ANSWER_PREFIX_LENGTH);
     answer[n] = '\0';
-    ASSERT_EQ(0, std::strncmp(answer, "#EXL: OK:", 9));
-    std::vector<entry> text_entries = parse_records(answer + 9);
+    ASSERT_EQ(0, std::strncmp(answer, TEXT_ANSWER_OK, TEXT_ANSWER_PREFIX_LENGTH));
+    std::vector<entry> text_entries = parse_records(answer + TEXT_ANSWER_PREFIX_LENGTH);
 
     std::vector<entry> framed_entries = parse_records(framed_catalogue());
     ASSERT_FALSE(text_entries.empty());

@@ -2,6 +2,7 @@
 #include <string>
 #include <thread>
 
+#include "core/text_protocol.h"
 #include "net/host_address.h"
 #include "net/server_address.h"
 #include "net/text/text_channel.h"
@@ -38,7 +39,7 @@ TEST_F(TextChannel, RequestCarriesItsNulAndTheAnswerIsOneReceive)
         char buffer[16];
         int n = receive_exactly(c, buffer, 16);
         request.assign(buffer, static_cast<size_t>(n));
-        send_all(c, "#EXL: OK:abc", 12);
+        send_all(c, TEXT_ANSWER_OK "abc", 12);
         after = receive_all(c);  // nothing more until the client closes
         closesocket(c);
     });
@@ -46,9 +47,9 @@ TEST_F(TextChannel, RequestCarriesItsNulAndTheAnswerIsOneReceive)
     ASSERT_EQ(CHANNEL_OPEN, open_text_channel());
     ASSERT_NE(0u, g_channel_socket);
     char answer[2048];
-    int n = text_exchange(g_channel_socket, "#REQ:UPDATELIST", answer, sizeof answer);
+    int n = text_exchange(g_channel_socket, TEXT_REQUEST_CATALOGUE, answer, sizeof answer);
     EXPECT_EQ(12, n);
-    EXPECT_EQ(0, std::memcmp(answer, "#EXL: OK:abc", 12));
+    EXPECT_EQ(0, std::memcmp(answer, TEXT_ANSWER_OK "abc", 12));
 
     close_text_channel();
     EXPECT_EQ(0u, g_channel_socket);
@@ -57,7 +58,7 @@ TEST_F(TextChannel, RequestCarriesItsNulAndTheAnswerIsOneReceive)
     peer.join();
     closesocket(listener);
 
-    EXPECT_EQ(std::string("#REQ:UPDATELIST", 16), request);  // 15 characters + NUL
+    EXPECT_EQ(std::string(TEXT_REQUEST_CATALOGUE, 16), request);  // 15 characters + NUL
     EXPECT_TRUE(after.empty());
 }
 
@@ -120,7 +121,7 @@ TEST_F(TextChannel, SilentServerFailsTheExchangeButKeepsTheConnection)
     ASSERT_EQ(CHANNEL_OPEN, open_text_channel());
     char answer[64];
     DWORD start = GetTickCount();
-    EXPECT_EQ(0, text_exchange(g_channel_socket, "#REQ:UPDATELIST", answer, sizeof answer));
+    EXPECT_EQ(0, text_exchange(g_channel_socket, TEXT_REQUEST_CATALOGUE, answer, sizeof answer));
     DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ('\0', answer[0]);
     EXPECT_GE(elapsed, 600u);  // the 300 ms time-out, then the wait for the mutex

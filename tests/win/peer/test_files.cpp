@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/file_checksum.h"
+#include "core/text_protocol.h"
 
 std::string read_whole_file(const std::string &path)
 {
@@ -89,6 +90,6 @@ std::string make_bytes(size_t size, uint32_t seed)
 std::string record_for(const std::string &name, const std::string &bytes, const std::string &low,
                        const std::string &high)
 {
-    return name + "^|" + std::to_string(crc_of(bytes)) + "^|" + std::to_string(bytes.size()) +
-           "^|" + low + "^|" + high;
+    return name + TEXT_FIELD_SEPARATOR + std::to_string(crc_of(bytes)) + TEXT_FIELD_SEPARATOR +
+           std::to_string(bytes.size()) + TEXT_FIELD_SEPARATOR + low + TEXT_FIELD_SEPARATOR + high;
 }

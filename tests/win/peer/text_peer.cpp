@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/text_protocol.h"
 #include "net/server_address.h"
 #include "peer_sockets.h"
 
@@ -57,25 +58,25 @@ std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &cat
                 std::lock_guard<std::mutex> hold(peer->lock);
                 peer->requests.push_back(request);
             }
-            if (request == "#REQ:UPDATELIST") {
+            if (request == TEXT_REQUEST_CATALOGUE) {
                 send_all(s, catalogue_answer.data(), catalogue_answer.size());
                 continue;
             }
-            const std::string prefix = "#REQ:FTP_RCV:";
+            const std::string prefix = TEXT_REQUEST_FILE;
             const text_file_rule *rule = nullptr;
             if (request.compare(0, prefix.size(), prefix) == 0)
                 for (const auto &r : rules)
                     if (r.name == request.substr(prefix.size()))
                         rule = &r;
             if (!rule || rule->mode == text_file_rule::REFUSE) {
-                static const char refused[] = "#EXL:ERR:no such file";
+                static const char refused[] = TEXT_ANSWER_REFUSED "no such file";
                 send_all(s, refused, sizeof refused);
                 continue;
             }
             const std::string &bytes = rule->announce_bytes;
-            std::string answer = "#EXL: OK:" + rule->name + "~|4096";
+            std::string answer = TEXT_ANSWER_OK + rule->name + TEXT_RECORD_SEPARATOR "4096";
             if (rule->mode != text_file_rule::TWO_FIELDS)
-                answer += "~|" + std::to_string(bytes.size());
+                answer += TEXT_RECORD_SEPARATOR + std::to_string(bytes.size());
             answer.push_back('\0');
             if (rule->mode == text_file_rule::TWO_FIELDS) {
                 send_all(s, answer.data(), answer.size());

@@ -19,6 +19,7 @@
 #include "app/background_retrieval.h"
 #include "app/main_window.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
 #include "net/framed/framed_session.h"
 #include "net/net_timeouts.h"
@@ -300,12 +301,12 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     // The refresh fills one row per file, all New: a first installation.
     ASSERT_TRUE(pump_until(
         main, [&] { return rows(main) == 3; }, 10000));
-    EXPECT_EQ("1", cell(main, 0, 0));
-    EXPECT_EQ("AppTestA.xla", cell(main, 0, 1));
-    EXPECT_EQ("AppTestC.xls", cell(main, 2, 1));
-    EXPECT_EQ("3000", cell(main, 0, 3));
+    EXPECT_EQ("1", cell(main, 0, COLUMN_NUMBER));
+    EXPECT_EQ("AppTestA.xla", cell(main, 0, COLUMN_NAME));
+    EXPECT_EQ("AppTestC.xls", cell(main, 2, COLUMN_NAME));
+    EXPECT_EQ("3000", cell(main, 0, COLUMN_SIZE));
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(TEXT_STATUS_NEW, cell(main, i, 5));
+        EXPECT_EQ(TEXT_STATUS_NEW, cell(main, i, COLUMN_STATUS));
     EXPECT_EQ(FIRST_INSTALL_MARK, g_first_install_marker);
     EXPECT_TRUE(settings_item_enabled(main));
 
@@ -331,8 +332,8 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
     EXPECT_EQ(server.files["AppTestA.xla"], installed("AppTestA.xla"));
     EXPECT_EQ(server.files["AppTestB.dll"], installed("AppTestB.dll"));
-    EXPECT_EQ(TEXT_STATUS_MATCH, cell(main, 1, 5));
-    EXPECT_EQ(TEXT_STATUS_NEW, cell(main, 2, 5));
+    EXPECT_EQ(TEXT_STATUS_MATCH, cell(main, 1, COLUMN_STATUS));
+    EXPECT_EQ(TEXT_STATUS_NEW, cell(main, 2, COLUMN_STATUS));
     EXPECT_EQ(2, g_installed_count);
 
     // Once the server serves it, the next run installs only that one and claims success.

@@ -18,6 +18,7 @@
 #include <vector>
 #include "catalogue/catalogue.h"
 #include "catalogue/framed_install.h"
+#include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
 #include "catalogue/manifest_check.h"
 #include "catalogue/text_install.h"
@@ -27,6 +28,7 @@
 #include "net/framed/framed_session.h"
 #include "net/server_address.h"
 #include "net/text/text_channel.h"
+#include "res/resource.h"
 #include "res/texts.h"
 #include "settings/registry_store.h"
 
@@ -41,11 +43,12 @@ static bench_window create_window()
     w.main = CreateWindowExA(0, "STATIC", "install bench", WS_OVERLAPPEDWINDOW, 0, 0, 600, 300,
                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     w.list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 500, 200, w.main,
-                             (HMENU)1000, nullptr, nullptr);
-    CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)1003, nullptr, nullptr);
-    CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)1001, nullptr,
-                    nullptr);
-    for (int c = 0; c < 6; ++c) {
+                             (HMENU)ID_LIBRARY_LIST, nullptr, nullptr);
+    CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)ID_CURRENT_FILE,
+                    nullptr, nullptr);
+    CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)ID_PROGRESS_BAR,
+                    nullptr, nullptr);
+    for (int c = 0; c < COLUMN_COUNT; ++c) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT;
         column.pszText = const_cast<char *>("");
@@ -74,13 +77,13 @@ static int fill_rows(HWND list)
         item.iItem = i;
         item.pszText = const_cast<char *>("");
         SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
-        set_cell(list, i, 1, e.name);
-        set_cell(list, i, 2, e.crc);
-        set_cell(list, i, 3, e.size);
+        set_cell(list, i, COLUMN_NAME, e.name);
+        set_cell(list, i, COLUMN_CRC, e.crc);
+        set_cell(list, i, COLUMN_SIZE, e.size);
         char size[16], status[7];
         compare_local_file(e.name, e.crc, e.size, size, status);
-        set_cell(list, i, 4, size);
-        set_cell(list, i, 5, status);
+        set_cell(list, i, COLUMN_LOCAL_SIZE, size);
+        set_cell(list, i, COLUMN_STATUS, status);
         if (strcmp(status, TEXT_STATUS_MATCH) == 0)
             ++matching;
     }

@@ -11,6 +11,7 @@ enum {
     COLUMN_SIZE = 3,
     COLUMN_LOCAL_SIZE = 4,
     COLUMN_STATUS = 5,
+    COLUMN_COUNT = 6,
 };
 
 int list_row_count(HWND list_view);

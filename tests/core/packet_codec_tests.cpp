@@ -35,10 +35,13 @@ TEST(PacketCodec, CatalogueRequestLayout)
     framed_packet packet;
     std::memset(&packet, 0x5A, sizeof packet);
     init_packet(&packet, nullptr, KIND_REQUEST, SUB_CATALOGUE, 0, nullptr, 0);
-    EXPECT_EQ(packet_size(&packet), 44);
+    // The header's size is part of the wire format: its number is held here, its name serves
+    // everywhere else.
+    EXPECT_EQ(PACKET_HEADER_SIZE, 44);
+    EXPECT_EQ(packet_size(&packet), PACKET_HEADER_SIZE);
     std::vector<uint8_t> bytes = encode(packet);
-    ASSERT_EQ(bytes.size(), 44u);
-    std::vector<uint8_t> expected(44, 0);
+    ASSERT_EQ(bytes.size(), static_cast<size_t>(PACKET_HEADER_SIZE));
+    std::vector<uint8_t> expected(PACKET_HEADER_SIZE, 0);
     expected[0] = 0xA0;
     expected[31] = 4;
     expected[32] = 7;
@@ -54,7 +57,7 @@ TEST(PacketCodec, FileRequestNumbersAndName)
     ASSERT_EQ(bytes.size(), 51u);
     EXPECT_EQ(bytes[41], 0x00);
     EXPECT_EQ(bytes[42], 0x07);
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 44, bytes.end()),
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + PACKET_HEADER_SIZE, bytes.end()),
               (std::vector<uint8_t>{0x61, 0x62, 0x63, 0x2E, 0x64, 0x6C, 0x6C}));
 
     init_packet(&packet, "short", 2, 2, PACKET_ACCEPTED, nullptr, 0);
@@ -141,7 +144,7 @@ TEST(PacketCodec, DecodeInPlaceWithCallerStorage)
     EXPECT_EQ(packet.value, 1000);
     EXPECT_EQ(packet.body_length, 300);
     EXPECT_EQ(packet.owns_body, 0);
-    EXPECT_EQ(std::memcmp(buffer.data(), bytes.data() + 44, 300), 0);
+    EXPECT_EQ(std::memcmp(buffer.data(), bytes.data() + PACKET_HEADER_SIZE, 300), 0);
     EXPECT_EQ(buffer[300], 0);
     release_packet(&packet);  // borrowed storage: only forgotten, never freed
     EXPECT_EQ(packet.body, nullptr);
@@ -151,7 +154,7 @@ TEST(PacketCodec, LengthLimits)
 {
     // 40000 is beyond the codec's limit: no body at all, whoever provides storage.
     std::vector<uint8_t> bytes = answer_header(4, 7, 1000, 40000);
-    bytes.resize(44 + 100, 'q');
+    bytes.resize(PACKET_HEADER_SIZE + 100, 'q');
     framed_packet packet{};
     decode_packet(&packet, bytes.data(), static_cast<int>(bytes.size()));
     EXPECT_EQ(packet.body_length, 0);
@@ -165,7 +168,7 @@ TEST(PacketCodec, LengthLimits)
 
     // Exactly 32767: refused into decoder storage, copied in full into caller storage.
     bytes = answer_header(4, 7, 1000, 32767);
-    bytes.resize(44 + 32767, 'w');
+    bytes.resize(PACKET_HEADER_SIZE + 32767, 'w');
     framed_packet own{};
     decode_packet(&own, bytes.data(), static_cast<int>(bytes.size()));
     EXPECT_EQ(own.body_length, 0);
@@ -183,7 +186,7 @@ TEST(PacketCodec, ShortReceptions)
 {
     // A body declared longer than what arrived: only the received bytes, the rest zero, marked.
     std::vector<uint8_t> bytes = answer_header(4, 6, 1000, 100);
-    bytes.resize(44 + 10, 'k');
+    bytes.resize(PACKET_HEADER_SIZE + 10, 'k');
     framed_packet packet{};
     decode_packet(&packet, bytes.data(), static_cast<int>(bytes.size()));
     ASSERT_EQ(packet.body_length, 100);
@@ -193,7 +196,7 @@ TEST(PacketCodec, ShortReceptions)
     EXPECT_EQ(packet.body[99], 0);
     release_packet(&packet);
 
-    // Fewer than 44 bytes land unconverted over the header start; the rest stays.
+    // Fewer bytes than a header land unconverted over the header start; the rest stays.
     framed_packet partial{};
     init_packet(&partial, "keep", 9, 9, 77, nullptr, 0);
     uint8_t raw[40];

@@ -2,11 +2,21 @@
 # TARGET on 127.0.0.1, and with MODES plays a server the protocols allow but that is unkind
 # (see start_relay in lib.sh). Prints "ready" once it listens.
 # Usage: relay.py tcp|udp LISTEN TARGET [MODES]
-import select, socket, sys, threading
+import os, re, select, socket, sys, threading
+
+
+def framed_constant(name):
+    # The packet layout's names, read from the header the client and the server share.
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "core", "framed_packet.h")) as header:
+        return int(re.search(r"\b%s = (\w+)," % name, header.read()).group(1), 0)
+
+
 proto, listen, target = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 modes = sys.argv[4].split(",") if len(sys.argv) > 4 and sys.argv[4] else []
 impostor = "impostor" in modes
 if proto == "udp":
+    header_size = framed_constant("PACKET_HEADER_SIZE")
     front = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     front.bind(("127.0.0.1", listen))
     back = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -23,7 +33,7 @@ if proto == "udp":
                 print("impostor heard %d bytes" % len(data), flush=True)
             elif s is front:
                 client = sender
-                if impostor and len(data) >= 44 and data[31] == 4 and data[32] == 7:
+                if impostor and len(data) >= header_size and data[31] == 4 and data[32] == 7:
                     body = b"evil.dll^|1^|1^|0^|0~|evil2.dll^|1^|1^|0^|0"
                     head = (bytes([0xA0]) + bytes(30) + bytes([4, 7, 0, 0, 0, 0]) +
                             (1000).to_bytes(4, "big") + len(body).to_bytes(2, "big") + bytes([0x0F]))

@@ -96,7 +96,7 @@ TEST_F(datagram_fixture, AnswerDatagramIsExactlyTheEncodedPacket)
     EXPECT_EQ(ack.substr(0, 6), "\x03\x88\x89\x8A\x8B\x8C");
     EXPECT_EQ(ack[7], '\x30');
     std::string answer = receive_raw(2000);
-    ASSERT_EQ(answer.size(), 44u);
+    ASSERT_EQ(answer.size(), static_cast<size_t>(PACKET_HEADER_SIZE));
     EXPECT_EQ(static_cast<uint8_t>(answer[0]), 0xA0);
     EXPECT_EQ(answer[1], '\0');
     EXPECT_EQ(answer[31], 4);
@@ -148,10 +148,10 @@ TEST_F(datagram_fixture, RetriedRequestIsAnsweredAgainAndStrayAcksAreIgnored)
     // The client lost our answer and asks again before acknowledging anything.
     send_raw(request_bytes(KIND_REQUEST, SUB_CATALOGUE));
     EXPECT_EQ(receive_raw(2000).size(), 8u);
-    EXPECT_EQ(receive_raw(2000).size(), 44u + catalogue_text.size());
+    EXPECT_EQ(receive_raw(2000).size(), PACKET_HEADER_SIZE + catalogue_text.size());
     send_raw(request_bytes(KIND_REQUEST, SUB_CATALOGUE));
     EXPECT_EQ(receive_raw(2000).size(), 8u);
-    EXPECT_EQ(receive_raw(2000).size(), 44u + catalogue_text.size());
+    EXPECT_EQ(receive_raw(2000).size(), PACKET_HEADER_SIZE + catalogue_text.size());
 
     // A malformed ack (bad signature) does not close the exchange; a good one does, once.
     send_raw(std::string("\x03\x88\x00\x8A\x8B\x8C\x01\x30", 8));
@@ -174,7 +174,7 @@ TEST_F(datagram_fixture, AbandonedExchangeIsForgottenAfterItsTimeout)
     address = probe_address("127.0.0.1", server->ports.text);
     send_raw(request_bytes(KIND_REQUEST, SUB_PORT));
     EXPECT_EQ(receive_raw(2000).size(), 8u);
-    EXPECT_EQ(receive_raw(2000).size(), 44u);
+    EXPECT_EQ(receive_raw(2000).size(), static_cast<size_t>(PACKET_HEADER_SIZE));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the sweep runs each second
     send_raw(std::string("\x03\x88\x89\x8A\x8B\x8C\x01\x30", 8));
     EXPECT_EQ(receive_raw(300), "");
@@ -190,10 +190,10 @@ TEST_F(datagram_fixture, ClientsAreToldApartByAddress)
     sendto(other, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&address),
            sizeof address);
     EXPECT_EQ(receive_raw(2000).size(), 8u);
-    EXPECT_EQ(receive_raw(2000).size(), 44u);
+    EXPECT_EQ(receive_raw(2000).size(), static_cast<size_t>(PACKET_HEADER_SIZE));
     char buffer[128];
     EXPECT_EQ(probe_receive(other, buffer, sizeof buffer, 2000), 8);
-    EXPECT_EQ(probe_receive(other, buffer, sizeof buffer, 2000), 44);
+    EXPECT_EQ(probe_receive(other, buffer, sizeof buffer, 2000), PACKET_HEADER_SIZE);
     uint8_t ack[8];
     make_ack(ack, ACK_CLIENT);
     sendto(other, ack, 8, 0, reinterpret_cast<sockaddr *>(&address), sizeof address);

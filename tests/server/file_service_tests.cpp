@@ -116,7 +116,7 @@ TEST_F(file_fixture, UnknownUnsafeOrMalformedRequestsGetValueZeroAndAClose)
     };
     for (const std::string &request : requests) {
         std::string got = raw_exchange(request);
-        ASSERT_EQ(got.size(), 44u);
+        ASSERT_EQ(got.size(), static_cast<size_t>(PACKET_HEADER_SIZE));
         EXPECT_EQ(got.substr(37, 4), std::string(4, '\0'));  // value 0
     }
 }
@@ -125,9 +125,9 @@ TEST_F(file_fixture, RequestArrivingInPiecesIsServed)
 {
     start(test_options(dir));
     std::string got = raw_exchange(request_bytes("Kickoff.xls"), true);
-    ASSERT_GE(got.size(), 44u);
+    ASSERT_GE(got.size(), static_cast<size_t>(PACKET_HEADER_SIZE));
     EXPECT_EQ(got.substr(37, 4), std::string("\0\0\x03\xE8", 4));
-    EXPECT_EQ(got.substr(44), read_file(dir + "/Kickoff.xls"));
+    EXPECT_EQ(got.substr(PACKET_HEADER_SIZE), read_file(dir + "/Kickoff.xls"));
 }
 
 TEST_F(file_fixture, StreamingStaysWithinTheWindowWithoutAcknowledgements)
@@ -148,7 +148,7 @@ TEST_F(file_fixture, StreamingStaysWithinTheWindowWithoutAcknowledgements)
         total += static_cast<uint64_t>(n);
     }
     probe_close(fd);
-    EXPECT_EQ(total, 44u + 16u * 1024u);
+    EXPECT_EQ(total, PACKET_HEADER_SIZE + 16u * 1024u);
 }
 
 TEST_F(file_fixture, AnUnfinishedFileEndsInAResetNeverInAnOrdinaryClose)

@@ -1,26 +1,24 @@
-// The main window and its install worker, run in this process against a scripted text
-// server on 127.0.0.1. Message boxes are read and answered by a watcher thread.
+// The main window and its install worker, run in this process against the scripted text
+// server on 127.0.0.1. Message boxes are read and answered by the box watcher's thread.
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
 #include "app/background_retrieval.h"
 #include "app/main_window.h"
+#include "box_watcher.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
-#include "core/text_protocol.h"
 #include "net/framed/framed_session.h"
 #include "net/net_timeouts.h"
 #include "net/server_address.h"
@@ -36,125 +34,27 @@ namespace {
 
 const char FOLDER[] = LIBRARY_FOLDER;
 
-// ---------------------------------------------------------------- scripted text server
-
-// The files the server publishes, changed by the tests while it runs.
-struct file_table {
-    std::mutex lock;
-    std::map<std::string, std::string> files;  // name -> bytes, in catalogue order by name
-    std::set<std::string> refused;
-    int data_delay_ms = 0;
-};
-
-std::string catalogue_answer(file_table *table)
+// The answer to the catalogue request, and a rule serving each file, for files in name order.
+std::string catalogue_answer(const std::map<std::string, std::string> &files)
 {
-    std::lock_guard<std::mutex> hold(table->lock);
-    std::string answer = TEXT_ANSWER_OK;
+    std::string answer = "#EXL: OK:";
     bool first = true;
-    for (auto &file : table->files) {
+    for (auto &file : files) {
         if (!first)
-            answer += TEXT_RECORD_SEPARATOR;
+            answer += "~|";
         first = false;
         answer += record_for(file.first, file.second);
     }
+    answer.push_back('\0');
     return answer;
 }
 
-std::function<void(SOCKET, text_peer *)> serve_table(file_table *table)
+std::vector<text_file_rule> serving_rules(const std::map<std::string, std::string> &files)
 {
-    return [table](SOCKET s, text_peer *) {
-        std::string request;
-        while (read_request(s, &request)) {
-            if (request == TEXT_REQUEST_CATALOGUE) {
-                std::string answer = catalogue_answer(table);
-                send_all(s, answer.c_str(), answer.size() + 1);
-                continue;
-            }
-            std::string name = request.substr(TEXT_REQUEST_FILE_LENGTH);
-            std::string bytes;
-            bool refuse;
-            int delay;
-            {
-                std::lock_guard<std::mutex> hold(table->lock);
-                refuse = table->refused.count(name) || !table->files.count(name);
-                if (!refuse)
-                    bytes = table->files[name];
-                delay = table->data_delay_ms;
-            }
-            if (refuse) {
-                send_all(s, TEXT_ANSWER_REFUSED "refused", 17);
-                continue;
-            }
-            std::string answer = TEXT_ANSWER_OK + name +
-                                 TEXT_RECORD_SEPARATOR "4096" TEXT_RECORD_SEPARATOR +
-                                 std::to_string(bytes.size());
-            send_all(s, answer.c_str(), answer.size() + 1);
-            // The client reads the answer with one receive; data must not join it.
-            Sleep(60 + delay);
-            send_pieces(s, bytes.data(), bytes.size(), 4096);
-        }
-    };
-}
-
-// ---------------------------------------------------------------- message box watcher
-
-struct seen_box {
-    std::string caption;
-    std::string text;
-};
-
-struct box_watcher {
-    HWND main = nullptr;
-    int yes_no_answer = IDNO;
-    std::atomic<bool> stopping{false};
-    std::mutex lock;
-    std::vector<seen_box> seen;
-    std::thread thread;
-};
-
-struct box_search {
-    box_watcher *watcher;
-    HWND found;
-};
-
-BOOL CALLBACK find_box(HWND window, LPARAM param)
-{
-    box_search *search = (box_search *)param;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[32] = {0};
-    GetClassNameA(window, cls, sizeof cls);
-    if (pid == GetCurrentProcessId() && window != search->watcher->main &&
-        strcmp(cls, "#32770") == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-void watch_boxes(box_watcher *watcher)
-{
-    HWND answered = nullptr;
-    while (!watcher->stopping) {
-        box_search search = {watcher, nullptr};
-        EnumWindows(find_box, (LPARAM)&search);
-        HWND box = search.found;
-        if (box && box != answered) {
-            char caption[260] = {0}, text[1024] = {0};
-            GetWindowTextA(box, caption, sizeof caption);
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            {
-                std::lock_guard<std::mutex> hold(watcher->lock);
-                watcher->seen.push_back({caption, text});
-            }
-            int id = GetDlgItem(box, IDYES) ? watcher->yes_no_answer : IDOK;
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
-            answered = box;
-        } else if (!box) {
-            answered = nullptr;
-        }
-        Sleep(30);
-    }
+    std::vector<text_file_rule> rules;
+    for (auto &file : files)
+        rules.push_back({file.first, file.second, text_file_rule::SERVE});
+    return rules;
 }
 
 // ---------------------------------------------------------------- window helpers
@@ -239,15 +139,14 @@ protected:
         write_setting("IsPlimo", "1");
         CreateDirectoryA(FOLDER, nullptr);
         ledger_before = installed("EXCELLIBINFO.DAT");
-        watcher.thread = std::thread(watch_boxes, &watcher);
+        start_box_watcher(&watcher);
     }
 
     void TearDown() override
     {
         if (main && IsWindow(main))
             DestroyWindow(main);
-        watcher.stopping = true;
-        watcher.thread.join();
+        stop_box_watcher(&watcher);
         for (auto &name : created)
             DeleteFileA((FOLDER + name).c_str());
         std::string ledger = std::string(FOLDER) + "EXCELLIBINFO.DAT";
@@ -267,15 +166,10 @@ protected:
         watcher.main = main;
         // Creation resolved the address from this machine's settings; the refresh has not
         // run yet (it waits for the timer), so point it at the scripted server now.
-        strcpy(g_server_address.host, "127.0.0.1");
-        g_server_address.port = port;
+        point_client_at(port);
     }
 
-    std::vector<seen_box> boxes()
-    {
-        std::lock_guard<std::mutex> hold(watcher.lock);
-        return watcher.seen;
-    }
+    std::vector<seen_box> boxes() { return boxes_seen(&watcher); }
 
     bool press_download_and_wait()
     {
@@ -287,28 +181,28 @@ protected:
 
 TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
 {
-    file_table server;
-    server.files["AppTestA.xla"] = make_bytes(3000, 1);
-    server.files["AppTestB.dll"] = make_bytes(70000, 2);
-    server.files["AppTestC.xls"] = make_bytes(5000, 3);
-    server.refused.insert("AppTestC.xls");
-    server.data_delay_ms = 400;  // long enough to act while the worker runs
+    std::map<std::string, std::string> files;
+    files["AppTestA.xla"] = make_bytes(3000, 1);
+    files["AppTestB.dll"] = make_bytes(70000, 2);
+    files["AppTestC.xls"] = make_bytes(5000, 3);
     created = {"AppTestA.xla", "AppTestB.dll", "AppTestC.xls"};
     for (auto &name : created)
         DeleteFileA((FOLDER + name).c_str());
     text_peer peer;
-    start_text_peer(&peer, serve_table(&server));
+    peer.refused.insert("AppTestC.xls");
+    peer.data_pause_ms = 60 + 400;  // long enough to act while the worker runs
+    start_text_peer(&peer, text_file_server(catalogue_answer(files), serving_rules(files)));
     open_window(peer.port);
 
     // The refresh fills one row per file, all New: a first installation.
     ASSERT_TRUE(pump_until(
         main, [&] { return rows(main) == 3; }, 10000));
-    EXPECT_EQ("1", cell(main, 0, 0));
-    EXPECT_EQ("AppTestA.xla", cell(main, 0, 1));
-    EXPECT_EQ("AppTestC.xls", cell(main, 2, 1));
-    EXPECT_EQ("3000", cell(main, 0, 3));
+    EXPECT_EQ("1", cell(main, 0, COLUMN_NUMBER));
+    EXPECT_EQ("AppTestA.xla", cell(main, 0, COLUMN_NAME));
+    EXPECT_EQ("AppTestC.xls", cell(main, 2, COLUMN_NAME));
+    EXPECT_EQ("3000", cell(main, 0, COLUMN_SIZE));
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(TEXT_STATUS_NEW, cell(main, i, 5));
+        EXPECT_EQ(TEXT_STATUS_NEW, cell(main, i, COLUMN_STATUS));
     EXPECT_EQ(FIRST_INSTALL_MARK, g_first_install_marker);
     EXPECT_TRUE(settings_item_enabled(main));
 
@@ -332,21 +226,21 @@ TEST_F(MainWindow, RefreshInstallFailuresAndClosing)
     EXPECT_EQ(std::string(head) + " AppTestC.xls(" TEXT_REASON_REFUSED ")",
               control_text(main, ID_MESSAGE_LINE));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
-    EXPECT_EQ(server.files["AppTestA.xla"], installed("AppTestA.xla"));
-    EXPECT_EQ(server.files["AppTestB.dll"], installed("AppTestB.dll"));
-    EXPECT_EQ(TEXT_STATUS_MATCH, cell(main, 1, 5));
-    EXPECT_EQ(TEXT_STATUS_NEW, cell(main, 2, 5));
+    EXPECT_EQ(files["AppTestA.xla"], installed("AppTestA.xla"));
+    EXPECT_EQ(files["AppTestB.dll"], installed("AppTestB.dll"));
+    EXPECT_EQ(TEXT_STATUS_MATCH, cell(main, 1, COLUMN_STATUS));
+    EXPECT_EQ(TEXT_STATUS_NEW, cell(main, 2, COLUMN_STATUS));
     EXPECT_EQ(2, g_installed_count);
 
     // Once the server serves it, the next run installs only that one and claims success.
     {
-        std::lock_guard<std::mutex> hold(server.lock);
-        server.refused.clear();
-        server.data_delay_ms = 0;
+        std::lock_guard<std::mutex> hold(peer.lock);
+        peer.refused.clear();
+        peer.data_pause_ms = 60;  // no longer slow; each file still follows its answer apart
     }
     ASSERT_TRUE(press_download_and_wait());
     EXPECT_EQ(TEXT_COMPLETION, control_text(main, ID_MESSAGE_LINE));
-    EXPECT_EQ(server.files["AppTestC.xls"], installed("AppTestC.xls"));
+    EXPECT_EQ(files["AppTestC.xls"], installed("AppTestC.xls"));
     EXPECT_EQ(3, g_installed_count);
 
     // Nothing left: the box, and the message line keeps its text.

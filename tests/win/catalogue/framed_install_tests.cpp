@@ -90,8 +90,9 @@ TEST_F(FramedInstall, NewFilesAreInstalledWithTheirTimesAndTheLedger)
     EXPECT_EQ(read_whole_file(path_of("b.xls").c_str()), b);
     EXPECT_EQ(last_write_time(path_of("a.dll").c_str()), (30000000ull << 32) | 0xFFFFFFFFull);
     for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(cell(window, row, 5), TEXT_STATUS_MATCH);
-    EXPECT_EQ(cell(window, 0, 4), "");  // the framed pass leaves the current size as it was
+        EXPECT_EQ(cell(window, row, COLUMN_STATUS), TEXT_STATUS_MATCH);
+    // The framed pass leaves the current size as it was.
+    EXPECT_EQ(cell(window, 0, COLUMN_LOCAL_SIZE), "");
     EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "EXCELLIBINFO.DAT"),
               "a.dll^|" + std::to_string(crc_of(a)) + "^|2500^|-1^|30000000\r\n" + "b.xls^|" +
                   std::to_string(crc_of(b)) + "^|70000^|5^|6\r\n" + "c.dll^|" +
@@ -128,7 +129,7 @@ TEST_F(FramedInstall, EachFailedFileIsShownAndKeepsTheOldFile)
         EXPECT_EQ(boxes[i], failure_box(names[i]));
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(read_whole_file(path_of(names[i]).c_str()), "old") << names[i];
-        EXPECT_EQ(cell(window, i, 5), TEXT_STATUS_CHANGED) << names[i];
+        EXPECT_EQ(cell(window, i, COLUMN_STATUS), TEXT_STATUS_CHANGED) << names[i];
     }
     EXPECT_FALSE(path_exists("C:\\up.dll"));
     EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
@@ -164,7 +165,7 @@ TEST_F(FramedInstall, ATricklingFileServiceIsAbandonedBelowTheMinimumRate)
     EXPECT_EQ(report.failed_reasons[0], INSTALL_TOO_SLOW);
     EXPECT_EQ(read_whole_file(path_of("slow.dll").c_str()), "old");
     EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
-    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_CHANGED);
+    EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_CHANGED);
 }
 
 // A box left open must not hold the install lock: other sessions and scheduled runs install

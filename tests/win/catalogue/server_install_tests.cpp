@@ -79,14 +79,14 @@ struct AgainstServer : testing::Test {
             uint64_t wanted = ((uint64_t)(uint32_t)parse_i32_saturated(e.time_high) << 32) |
                               (uint32_t)parse_i32_saturated(e.time_low);
             EXPECT_EQ(last_write_time(local.c_str()), wanted) << e.name;
-            EXPECT_EQ(cell(window, i, 5), TEXT_STATUS_MATCH) << e.name;
+            EXPECT_EQ(cell(window, i, COLUMN_STATUS), TEXT_STATUS_MATCH) << e.name;
         }
     }
     void fresh_then_upgrade(bool text)
     {
         ASSERT_TRUE(refresh(text));
         for (int i = 0; i < g_catalogue_count; ++i)
-            EXPECT_EQ(cell(window, i, 5), TEXT_STATUS_NEW);
+            EXPECT_EQ(cell(window, i, COLUMN_STATUS), TEXT_STATUS_NEW);
         EXPECT_EQ(install(text), g_catalogue_count);
         EXPECT_TRUE(boxes.empty());
         expect_installed_library();
@@ -104,8 +104,8 @@ struct AgainstServer : testing::Test {
         CloseHandle(file);
 
         ASSERT_TRUE(refresh(text));
-        EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_CHANGED);
-        EXPECT_EQ(cell(window, 1, 5), TEXT_STATUS_MATCH);
+        EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_CHANGED);
+        EXPECT_EQ(cell(window, 1, COLUMN_STATUS), TEXT_STATUS_MATCH);
         EXPECT_EQ(install(text), 1);
         EXPECT_EQ(read_whole_file(changed.c_str()),
                   read_whole_file((sample + "\\" + g_catalogue[0].name).c_str()));

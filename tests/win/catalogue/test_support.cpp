@@ -91,7 +91,7 @@ test_window create_test_window()
                     (HMENU)ID_FOLDER_TEXT, nullptr, nullptr);
     w.progress = CreateWindowExA(0, PROGRESS_CLASSA, "Progress1", WS_CHILD, 10, 300, 600, 8, w.main,
                                  (HMENU)ID_PROGRESS_BAR, nullptr, nullptr);
-    for (int c = 0; c < 6; ++c) {
+    for (int c = 0; c < COLUMN_COUNT; ++c) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
         column.cx = 100;

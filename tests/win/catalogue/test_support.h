@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "catalogue/list_rows.h"
 #include "net/net_timeouts.h"
 #include "peer_sockets.h"
 #include "settings/registry_store.h"

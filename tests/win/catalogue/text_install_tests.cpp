@@ -105,9 +105,9 @@ TEST_F(TextInstall, FreshInstallWritesEveryFileItsTimeTheRowsAndTheLedger)
     EXPECT_EQ(last_write_time(path_of("설정.dat").c_str()), (31000000ull << 32) | 12345ull);
 
     for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(cell(window, row, 5), TEXT_STATUS_MATCH);
-    EXPECT_EQ(cell(window, 0, 4), "100000");
-    EXPECT_EQ(cell(window, 2, 4), "10");
+        EXPECT_EQ(cell(window, row, COLUMN_STATUS), TEXT_STATUS_MATCH);
+    EXPECT_EQ(cell(window, 0, COLUMN_LOCAL_SIZE), "100000");
+    EXPECT_EQ(cell(window, 2, COLUMN_LOCAL_SIZE), "10");
     EXPECT_EQ(SendMessageA(window.progress, PBM_GETPOS, 0, 0), 0);
 
     std::string expected_ledger =
@@ -128,12 +128,12 @@ TEST_F(TextInstall, UpgradeRequestsOnlyTheChangedFile)
                 record_for("changed.dll", new_bytes),
             {{"same.dll", same, text_file_rule::SERVE},
              {"changed.dll", new_bytes, text_file_rule::SERVE}});
-    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_MATCH);
-    EXPECT_EQ(cell(window, 1, 5), TEXT_STATUS_CHANGED);
+    EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_MATCH);
+    EXPECT_EQ(cell(window, 1, COLUMN_STATUS), TEXT_STATUS_CHANGED);
     EXPECT_EQ(install(), 1);
     EXPECT_EQ(file_requests(), std::vector<std::string>{"changed.dll"});
     EXPECT_EQ(read_whole_file(path_of("changed.dll").c_str()), new_bytes);
-    EXPECT_EQ(cell(window, 1, 4), "3500");
+    EXPECT_EQ(cell(window, 1, COLUMN_LOCAL_SIZE), "3500");
 }
 
 TEST_F(TextInstall, FailedFilesKeepTheOldFileAndLaterFilesStillInstall)
@@ -159,13 +159,14 @@ TEST_F(TextInstall, FailedFilesKeepTheOldFileAndLaterFilesStillInstall)
     EXPECT_EQ(install(), 1);
     for (int row = 0; row < 5; ++row) {
         EXPECT_EQ(read_whole_file(path_of(names[row]).c_str()), old_bytes) << names[row];
-        EXPECT_EQ(cell(window, row, 5), TEXT_STATUS_CHANGED) << names[row];
-        EXPECT_EQ(cell(window, row, 4), std::to_string(old_bytes.size())) << names[row];
+        EXPECT_EQ(cell(window, row, COLUMN_STATUS), TEXT_STATUS_CHANGED) << names[row];
+        EXPECT_EQ(cell(window, row, COLUMN_LOCAL_SIZE), std::to_string(old_bytes.size()))
+            << names[row];
     }
     // The unusable two-field answer and the broken transfer each cost the connection; it was
     // opened anew for the next file.
     EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
-    EXPECT_EQ(cell(window, 5, 5), TEXT_STATUS_MATCH);
+    EXPECT_EQ(cell(window, 5, COLUMN_STATUS), TEXT_STATUS_MATCH);
     EXPECT_EQ(peer.accepted, 3);
     ASSERT_EQ(report.failed, 5);
     int reasons[] = {INSTALL_REFUSED, INSTALL_REFUSED, INSTALL_DAMAGED, INSTALL_DAMAGED,
@@ -186,8 +187,8 @@ TEST_F(TextInstall, AnEmptyLibraryFileIsInstalledWhenTheCatalogueSaysEmpty)
             record_for("notempty.ini", make_bytes(40, 9)),
         {{"empty.ini", "", text_file_rule::SERVE}, {"notempty.ini", "", text_file_rule::SERVE}});
     EXPECT_EQ(install(), 1);
-    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_MATCH);
-    EXPECT_EQ(cell(window, 0, 4), "0");
+    EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_MATCH);
+    EXPECT_EQ(cell(window, 0, COLUMN_LOCAL_SIZE), "0");
     EXPECT_EQ(read_whole_file(path_of("empty.ini").c_str()), "");
     EXPECT_EQ(GetFileAttributesA(path_of("notempty.ini").c_str()), INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(report.failed, 1);
@@ -202,7 +203,7 @@ TEST_F(TextInstall, NamesReachingOutsideTheFolderAreNeverRequestedOrWritten)
     prepare(
         record_for("..\\evil.dll", bytes) + TEXT_RECORD_SEPARATOR + record_for("ok.dll", bytes),
         {{"..\\evil.dll", bytes, text_file_rule::SERVE}, {"ok.dll", bytes, text_file_rule::SERVE}});
-    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_NEW);
+    EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_NEW);
     EXPECT_EQ(install(), 1);
     EXPECT_FALSE(path_exists("C:\\evil.dll"));
     EXPECT_EQ(file_requests(), std::vector<std::string>{"ok.dll"});
@@ -222,7 +223,7 @@ TEST_F(TextInstall, ATargetHeldOpenIsReportedInUseAndKept)
     EXPECT_EQ(install(), 0);
     CloseHandle(held);
     EXPECT_EQ(read_whole_file(path_of("held.xla").c_str()), "old");
-    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_CHANGED);
+    EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_CHANGED);
     ASSERT_EQ(report.failed, 1);
     EXPECT_EQ(report.failed_reasons[0], INSTALL_IN_USE);
     expect_folder_holds({"held.xla", "EXCELLIBINFO.DAT"});
@@ -327,14 +328,14 @@ TEST_F(TextInstall, PaddedAnswersAndDataRightBehindTheNulBothInstall)
              {"padded.xla", padded_zeros, text_file_rule::PADDED},
              {"wrong.xls", served_wrong, text_file_rule::PADDED},
              {"after.dll", after, text_file_rule::PADDED}});
-    ASSERT_EQ(cell(window, 0, 5), TEXT_STATUS_CHANGED);
+    ASSERT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_CHANGED);
     EXPECT_EQ(install(), 4);
     EXPECT_EQ(read_whole_file(path_of("Kickoff.xls").c_str()), kickoff);
     EXPECT_EQ(read_whole_file(path_of("zeros.dll").c_str()), leading_zeros);
     EXPECT_EQ(read_whole_file(path_of("padded.xla").c_str()), padded_zeros);
     EXPECT_EQ(read_whole_file(path_of("wrong.xls").c_str()), old_wrong);
     EXPECT_EQ(read_whole_file(path_of("after.dll").c_str()), after);
-    EXPECT_EQ(cell(window, 3, 5), TEXT_STATUS_CHANGED);
+    EXPECT_EQ(cell(window, 3, COLUMN_STATUS), TEXT_STATUS_CHANGED);
     ASSERT_EQ(report.failed, 1);
     EXPECT_STREQ(report.failed_names[0], "wrong.xls");
     EXPECT_EQ(report.failed_reasons[0], INSTALL_DAMAGED);
@@ -385,9 +386,9 @@ TEST_F(TextInstall, DeviceNamesAndNamesEndingInADotOrBlankAreRefused)
         rules.push_back({name, bytes, text_file_rule::SERVE});
     }
     prepare(catalogue, rules);
-    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_MATCH);
+    EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_MATCH);
     for (int row = 1; row <= 6; ++row)
-        EXPECT_EQ(cell(window, row, 5), TEXT_STATUS_NEW) << bad[row - 1];
+        EXPECT_EQ(cell(window, row, COLUMN_STATUS), TEXT_STATUS_NEW) << bad[row - 1];
     EXPECT_EQ(install(), 0);
     EXPECT_TRUE(file_requests().empty());
     ASSERT_EQ(report.failed, 6);
@@ -405,14 +406,14 @@ TEST_F(TextInstall, TheLongestNameInstallsAndOneByteMoreIsRefusedNotCut)
     write_whole_file(path_of(other).c_str(), held);
     prepare(record_for(longest, bytes) + TEXT_RECORD_SEPARATOR + record_for(too_long, held),
             {{longest, bytes, text_file_rule::SERVE}, {too_long, held, text_file_rule::SERVE}});
-    EXPECT_EQ(cell(window, 1, 5), TEXT_STATUS_NEW);
-    EXPECT_EQ(cell(window, 1, 4), "");
+    EXPECT_EQ(cell(window, 1, COLUMN_STATUS), TEXT_STATUS_NEW);
+    EXPECT_EQ(cell(window, 1, COLUMN_LOCAL_SIZE), "");
     EXPECT_EQ(install(), 1);
     EXPECT_EQ(read_whole_file(path_of(longest).c_str()), bytes);
     EXPECT_EQ(file_requests(), std::vector<std::string>{longest});
     ASSERT_EQ(report.failed, 1);
     EXPECT_EQ(report.failed_reasons[0], INSTALL_BAD_NAME);
-    EXPECT_EQ(cell(window, 1, 5), TEXT_STATUS_NEW);
+    EXPECT_EQ(cell(window, 1, COLUMN_STATUS), TEXT_STATUS_NEW);
 }
 
 // A killed run leaves its staging files; the next pass removes ours and nothing else, and
@@ -487,7 +488,7 @@ TEST_F(TextInstall, ATricklingServerIsAbandonedBelowTheMinimumRate)
     EXPECT_EQ(report.failed_reasons[0], INSTALL_TOO_SLOW);
     EXPECT_EQ(read_whole_file(path_of("slow.dll").c_str()), "old");
     EXPECT_EQ(read_whole_file(path_of("good.dll").c_str()), good);
-    EXPECT_EQ(cell(window, 0, 5), TEXT_STATUS_CHANGED);
+    EXPECT_EQ(cell(window, 0, COLUMN_STATUS), TEXT_STATUS_CHANGED);
     expect_folder_holds({"slow.dll", "good.dll", "EXCELLIBINFO.DAT"});
 }
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/file_checksum.h"
+#include "core/framed_packet.h"
 #include "framed_peer.h"
 #include "net/framed/framed_transfer.h"
 #include "net/framed/staged_file.h"
@@ -109,7 +110,7 @@ TEST_F(FramedTransfer, LockstepServerGetsOneNextPerChunk)
     std::string request, after;
     int nexts = 0;
     std::thread server = file_server(listener_, &request, [&](SOCKET c) {
-        send_all(c, answer(1000).data(), 44);
+        send_all(c, answer(1000).data(), PACKET_HEADER_SIZE);
         for (int at = 0; at < size; at += 1024) {
             int piece = size - at < 1024 ? size - at : 1024;
             send_all(c, data.data() + at, piece);
@@ -134,7 +135,7 @@ TEST_F(FramedTransfer, LockstepServerGetsOneNextPerChunk)
     EXPECT_EQ(6, request[32]);
     EXPECT_EQ(0, request[41]);
     EXPECT_EQ(7, request[42]);
-    EXPECT_EQ("abc.dll", request.substr(44));
+    EXPECT_EQ("abc.dll", request.substr(PACKET_HEADER_SIZE));
 }
 
 TEST_F(FramedTransfer, StreamingServerGetsCreditForEveryByte)
@@ -186,7 +187,7 @@ TEST_F(FramedTransfer, AcceptThenCloseInstallsAnEmptyFile)
 {
     std::string request, after;
     std::thread server = file_server(listener_, &request, [&](SOCKET c) {
-        send_all(c, answer(1000).data(), 44);
+        send_all(c, answer(1000).data(), PACKET_HEADER_SIZE);
         shutdown(c, SD_SEND);
         after = receive_all(c);
     });
@@ -206,7 +207,8 @@ TEST_F(FramedTransfer, FailedTransfersKeepTheOldFile)
         int failure;
     };
     const scenario scenarios[] = {
-        {"refused", [](SOCKET c) { send_all(c, answer(0).data(), 44); }, INSTALL_REFUSED},
+        {"refused", [](SOCKET c) { send_all(c, answer(0).data(), PACKET_HEADER_SIZE); },
+         INSTALL_REFUSED},
         {"closed before answering", [](SOCKET) {}, INSTALL_BROKEN},
         {"half an answer", [](SOCKET c) { send_all(c, answer(1000).data(), 20); }, INSTALL_BROKEN},
         {"answer body cut short",
@@ -251,7 +253,7 @@ TEST_F(FramedTransfer, ChecksDecideBeforeTheTargetIsReplaced)
     for (int i = 0; i < 4; i++) {
         std::string request;
         std::thread server = file_server(listener_, &request, [&](SOCKET c) {
-            send_all(c, answer(1000).data(), 44);
+            send_all(c, answer(1000).data(), PACKET_HEADER_SIZE);
             send_all(c, data.data(), 700);
             shutdown(c, SD_SEND);
             receive_all(c);
@@ -302,7 +304,7 @@ TEST_F(FramedTransfer, MissingInstallFolderIsCreated)
     std::string request;
     int nexts = 0;
     std::thread server = file_server(listener_, &request, [&](SOCKET c) {
-        send_all(c, answer(1000).data(), 44);
+        send_all(c, answer(1000).data(), PACKET_HEADER_SIZE);
         send_all(c, "0123456789", 10);
         expect_next(c, &nexts);
     });

@@ -68,7 +68,14 @@ std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &cat
                 for (const auto &r : rules)
                     if (r.name == request.substr(prefix.size()))
                         rule = &r;
-            if (!rule || rule->mode == text_file_rule::REFUSE) {
+            bool refused;
+            int data_pause_ms;
+            {
+                std::lock_guard<std::mutex> hold(peer->lock);
+                refused = rule && peer->refused.count(rule->name);
+                data_pause_ms = peer->data_pause_ms;
+            }
+            if (!rule || rule->mode == text_file_rule::REFUSE || refused) {
                 static const char refused[] = TEXT_ANSWER_REFUSED "no such file";
                 send_all(s, refused, sizeof refused);
                 continue;
@@ -106,6 +113,12 @@ std::function<void(SOCKET, text_peer *)> text_file_server(const std::string &cat
                 send_all(s, answer.data(), answer.size());
                 send_all(s, bytes.data(), bytes.size() / 2);
                 return;
+            }
+            if (data_pause_ms > 0) {
+                send_all(s, answer.data(), answer.size());
+                Sleep(static_cast<DWORD>(data_pause_ms));
+                send_all(s, bytes.data(), bytes.size());
+                continue;
             }
             // The answer and the first bytes travel together, as a busy server sends them.
             std::string first = answer + bytes.substr(0, 1000);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +22,11 @@ struct text_peer {
     int drop_connections = 0;  // the first ones are closed unanswered, as an idle
                                // limit or a NAT drops them
     int trickle_ms = 200;      // TRICKLE: the pause before each byte of the file
+    // Read at every file request, so a test may change them under lock while the peer runs:
+    std::set<std::string> refused;  // refused whatever their rule, as a server that holds a
+                                    // file but will not give it now
+    int data_pause_ms = 0;          // SERVE: above 0, the answer goes alone and the file
+                                    // follows after this pause, as from a slow disk
     ~text_peer();
 };
 // serve(socket, peer) returns when the connection should be closed.

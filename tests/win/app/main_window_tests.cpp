@@ -19,6 +19,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
+#include "core/text_protocol.h"
 #include "net/framed/framed_session.h"
 #include "net/net_timeouts.h"
 #include "net/server_address.h"
@@ -37,11 +38,11 @@ const char FOLDER[] = LIBRARY_FOLDER;
 // The answer to the catalogue request, and a rule serving each file, for files in name order.
 std::string catalogue_answer(const std::map<std::string, std::string> &files)
 {
-    std::string answer = "#EXL: OK:";
+    std::string answer = TEXT_ANSWER_OK;
     bool first = true;
     for (auto &file : files) {
         if (!first)
-            answer += "~|";
+            answer += TEXT_RECORD_SEPARATOR;
         first = false;
         answer += record_for(file.first, file.second);
     }

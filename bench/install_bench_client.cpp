@@ -27,6 +27,7 @@
 #include "net/framed/framed_session.h"
 #include "net/server_address.h"
 #include "net/text/text_channel.h"
+#include "res/resource.h"
 #include "res/texts.h"
 #include "settings/registry_store.h"
 
@@ -41,10 +42,11 @@ static bench_window create_window()
     w.main = CreateWindowExA(0, "STATIC", "install bench", WS_OVERLAPPEDWINDOW, 0, 0, 600, 300,
                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     w.list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 500, 200, w.main,
-                             (HMENU)1000, nullptr, nullptr);
-    CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)1003, nullptr, nullptr);
-    CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)1001, nullptr,
-                    nullptr);
+                             (HMENU)ID_LIBRARY_LIST, nullptr, nullptr);
+    CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)ID_CURRENT_FILE,
+                    nullptr, nullptr);
+    CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 10, 10, w.main, (HMENU)ID_PROGRESS_BAR,
+                    nullptr, nullptr);
     for (int c = 0; c < 6; ++c) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT;

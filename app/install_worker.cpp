@@ -39,7 +39,7 @@ DWORD WINAPI install_worker(LPVOID parameter)
     int installed = 0;
     if (web_library_in_force())
         installed = install_over_web(main_window, list_view, &report, log_web_note);
-    else if (g_protocol_preference)
+    else if (g_protocol_preference == PROTOCOL_TEXT)
         installed = install_over_text(main_window, list_view, &report);
     else if (main_window)
         installed = install_over_framed(main_window, list_view, &report);

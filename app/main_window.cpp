@@ -286,9 +286,9 @@ static void open_server_settings(HWND window)
     if (g_worker_running || retrieval_in_flight())
         return;
     g_settings_open = 1;
-    INT_PTR applied = run_settings_dialog(window);
+    INT_PTR outcome = run_settings_dialog(window);
     g_settings_open = 0;
-    if (applied == 1) {
+    if (outcome == SETTINGS_APPLIED) {
         run_log(TEXT_LOG_ADDRESS_CHANGED_FORMAT, g_server_address.host,
                 (unsigned)g_server_address.port);
         SetTimer(window, REFRESH_TIMER_ID, REFRESH_DELAY_MS, nullptr);

@@ -101,9 +101,11 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
     char preference[4] = {0};
     if (read_setting(SETTING_PROTOCOL, preference, sizeof preference)) {
         preference[sizeof preference - 1] = 0;
-        g_protocol_preference = atoi(preference);
+        // Any stored number but 0 has always meant text first.
+        g_protocol_preference = atoi(preference) != 0 ? PROTOCOL_TEXT : PROTOCOL_FRAMED;
     }
-    result->first_protocol = g_protocol_preference ? PROTOCOL_TEXT : PROTOCOL_FRAMED;
+    result->first_protocol =
+        g_protocol_preference == PROTOCOL_TEXT ? PROTOCOL_TEXT : PROTOCOL_FRAMED;
     int second = result->first_protocol == PROTOCOL_TEXT ? PROTOCOL_FRAMED : PROTOCOL_TEXT;
 
     static field_list records;

@@ -4,8 +4,7 @@
 // or the unattended run that has no window).
 #pragma once
 #include <windows.h>
-
-enum { PROTOCOL_FRAMED = 0, PROTOCOL_TEXT = 1, PROTOCOL_WEB = 2 };
+#include "catalogue/catalogue.h"  // the PROTOCOL_* values
 
 struct retrieval_result {
     int ok;              // 1: the catalogue holds the entries

@@ -81,9 +81,10 @@ static int install_rows(HWND window, HWND list)
 
     install_report report;
     memset(&report, 0, sizeof report);
-    int installed = web_library_in_force()  ? install_over_web(window, list, &report, log_web_note)
-                    : g_protocol_preference ? install_over_text(window, list, &report)
-                                            : install_over_framed(window, list, &report);
+    int installed = web_library_in_force() ? install_over_web(window, list, &report, log_web_note)
+                    : g_protocol_preference == PROTOCOL_TEXT
+                        ? install_over_text(window, list, &report)
+                        : install_over_framed(window, list, &report);
     log_install_pass(list, &before, &report, installed, echo);
 
     // The outcome is the folder as it is now, not what the pass believes of itself.

@@ -270,7 +270,7 @@ static int bench_signed_refresh(bench_window *w, int runs, const char *public_ke
                                 double unsigned_refresh)
 {
     write_setting(SETTING_PUBLISHER_KEY, public_key);
-    g_protocol_preference = 1;
+    g_protocol_preference = PROTOCOL_TEXT;
     int ok = retrieve(1);
     if (ok) {
         check_library_signature(nullptr);

@@ -14,7 +14,7 @@
 catalogue_entry *g_catalogue = nullptr;
 int g_catalogue_count = 0;
 char *g_receive_buffer = nullptr;
-int g_protocol_preference = 1;
+int g_protocol_preference = PROTOCOL_TEXT;
 int g_installed_count = 0;
 
 static char *copy_text(const char *start, int length)
@@ -113,7 +113,7 @@ int fetch_catalogue_text(field_list *records)
     terminate_fields(records);
     if (records->count < 1 || records->count > CATALOGUE_MAX_ENTRIES)
         return 0;
-    g_protocol_preference = 1;
+    g_protocol_preference = PROTOCOL_TEXT;
     write_setting(SETTING_PROTOCOL, "1");
     return 1;
 }
@@ -142,7 +142,7 @@ int fetch_catalogue_framed(field_list *records)
     split_records(records, (char *)session->answer_buffer);
     if (records->count < 2 || records->count > CATALOGUE_MAX_ENTRIES)
         return 0;
-    g_protocol_preference = 0;
+    g_protocol_preference = PROTOCOL_FRAMED;
     write_setting(SETTING_PROTOCOL, "0");
     return 1;
 }

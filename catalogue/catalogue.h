@@ -7,6 +7,10 @@
 
 enum { CATALOGUE_MAX_ENTRIES = 15, RECEIVE_BUFFER_SIZE = TEXT_RECEIVE_SIZE };
 
+// The ways a catalogue comes. The preference is one of the first two, which are also the
+// numbers stored as "IsPlimo" ("0", "1").
+enum { PROTOCOL_FRAMED = 0, PROTOCOL_TEXT = 1, PROTOCOL_WEB = 2 };
+
 struct catalogue_entry {
     char *name;
     char *crc;
@@ -18,7 +22,7 @@ struct catalogue_entry {
 extern catalogue_entry *g_catalogue;
 extern int g_catalogue_count;
 extern char *g_receive_buffer;     // RECEIVE_BUFFER_SIZE bytes, owned by the main window
-extern int g_protocol_preference;  // nonzero: text first; mirrors "IsPlimo"; starts at 1
+extern int g_protocol_preference;  // tried first: PROTOCOL_TEXT (at start) or PROTOCOL_FRAMED
 extern int g_installed_count;      // files installed in this run of the program
 
 // Cuts each record at "^|" and copies its first five fields into a new catalogue

@@ -7,7 +7,6 @@
 #include "catalogue/manifest_check.h"
 #include "catalogue/staging_leftovers.h"
 #include "core/decimal_text.h"
-#include "core/field_split.h"
 #include "net/framed/staged_file.h"
 #include "res/texts.h"
 
@@ -24,8 +23,7 @@ void make_transfer_check(const catalogue_entry *entry, const char *name, transfe
     // comparison reads those texts: such a download is refused rather than trusted.
     check->check_size = 1;
     check->size = (uint32_t)parse_i32_saturated(entry ? entry->size : nullptr);
-    int exempt = ends_with(name, "xla") == 0 || ends_with(name, "xls") == 0;
-    check->check_crc = exempt ? 0 : 1;
+    check->check_crc = crc_check_waived(name) ? 0 : 1;
     check->crc = parse_u32_saturated(entry ? entry->crc : nullptr);
     add_signature_check(name, check);
 }

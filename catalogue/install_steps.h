@@ -11,7 +11,7 @@
 const catalogue_entry *entry_for_row(int row);
 
 // What a download must match before it replaces the installed file: the catalogue's size
-// always, its CRC-32 unless the name ends in lower-case "xla" or "xls" (as the comparison).
+// always, its CRC-32 unless crc_check_waived(name), as the comparison.
 void make_transfer_check(const catalogue_entry *entry, const char *name, transfer_check *check);
 
 // 1 when the publisher's manifest does not vouch for row's file; the failure is reported.

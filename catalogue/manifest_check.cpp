@@ -95,9 +95,10 @@ static uint64_t unix_now()
 
 static int fetch_verdict(char **text, int *length)
 {
-    int fetched = web_library_in_force()  ? fetch_manifest_web(text, length)
-                  : g_protocol_preference ? fetch_manifest_text(text, length)
-                                          : fetch_manifest_framed(g_framed_session, text, length);
+    int fetched = web_library_in_force() ? fetch_manifest_web(text, length)
+                  : g_protocol_preference == PROTOCOL_TEXT
+                      ? fetch_manifest_text(text, length)
+                      : fetch_manifest_framed(g_framed_session, text, length);
     if (fetched == MANIFEST_FETCHED)
         return VERDICT_VERIFIED;
     if (fetched == MANIFEST_ABSENT)

@@ -205,19 +205,13 @@ void terminate_fields(field_list *list)
             list->starts[i][list->lengths[i]] = '\0';
 }
 
-int ends_with(const char *text, const char *suffix)
+int has_suffix(const char *text, const char *suffix)
 {
     if (!text || !suffix || !*text || !*suffix)
-        return -1;
+        return 0;
     size_t text_length = std::strlen(text);
     size_t suffix_length = std::strlen(suffix);
     if (text_length < suffix_length)
-        return -1;
-    const unsigned char *a =
-        reinterpret_cast<const unsigned char *>(text + text_length - suffix_length);
-    const unsigned char *b = reinterpret_cast<const unsigned char *>(suffix);
-    for (size_t i = 0; i < suffix_length; ++i)
-        if (a[i] != b[i])
-            return a[i] < b[i] ? -1 : 1;
-    return 0;
+        return 0;
+    return std::memcmp(text + text_length - suffix_length, suffix, suffix_length) == 0;
 }

@@ -13,6 +13,6 @@ int split_records(field_list *list, char *text);
 // Writes a terminator after every field when the list holds two or more fields.
 void terminate_fields(field_list *list);
 
-// 0 when text ends with suffix; -1 when either is absent/empty or text is shorter;
-// otherwise -1 or 1 by the first differing byte (unsigned).
-int ends_with(const char *text, const char *suffix);
+// 1 when text's last bytes are exactly suffix (no dot implied, letter case counts: "fooxla"
+// has the suffix "xla", "A.XLA" has not); 0 otherwise, and when either is absent or empty.
+int has_suffix(const char *text, const char *suffix);

@@ -4,10 +4,11 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include "res/resource.h"  // IP_FIELD_ID_BASE, the fields' ids
 
 #define IP_ADDRESS_CLASS "QXIPADDRESS_CLASSNAME32"
 
-enum { IP_FIELD_COUNT = 4, IP_FIELD_ID_BASE = 1400 };
+enum { IP_FIELD_COUNT = 4 };
 
 int register_ip_address_class(HINSTANCE instance);
 LRESULT CALLBACK ip_address_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,15 +1,11 @@
-// The server settings dialog, built in memory. 1 when applied, 2 when closed.
+// The server settings dialog, built in memory: SETTINGS_APPLIED when Apply stored an address,
+// SETTINGS_CLOSED when it was closed without. Its control ids are in res/resource.h.
 #pragma once
 #include <windows.h>
 
 enum {
     SETTINGS_APPLIED = 1,
     SETTINGS_CLOSED = 2,
-    SETTINGS_ADDRESS_ID = 2001,
-    SETTINGS_PORT_LABEL_ID = 2002,
-    SETTINGS_PORT_ID = 2003,
-    SETTINGS_APPLY_ID = 2004,
-    SETTINGS_LOCAL_ID = 2005,
     SETTINGS_TEMPLATE_SIZE = 4096,
 };
 

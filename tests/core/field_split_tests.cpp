@@ -250,17 +250,21 @@ TEST(TerminateFields, SingleFieldIsLeftAlone)
     terminate_fields(nullptr);
 }
 
-TEST(EndsWith, Cases)
+TEST(HasSuffix, Cases)
 {
-    EXPECT_EQ(ends_with("PlimoExcel.xla", "xla"), 0);
-    EXPECT_EQ(ends_with("xl", "xla"), -1);
-    EXPECT_EQ(ends_with("", "xla"), -1);
-    EXPECT_EQ(ends_with("abc", ""), -1);
-    EXPECT_EQ(ends_with(nullptr, "xla"), -1);
-    EXPECT_EQ(ends_with("a.xls", nullptr), -1);
-    EXPECT_EQ(ends_with("a.xls", "xla"), 1);
-    EXPECT_EQ(ends_with("a.xla", "xls"), -1);
-    EXPECT_EQ(ends_with("a.\xB0", "\x7F"), 1) << "bytes compare unsigned";
+    EXPECT_EQ(has_suffix("PlimoExcel.xla", "xla"), 1);
+    EXPECT_EQ(has_suffix("fooxla", "xla"), 1) << "no dot implied";
+    EXPECT_EQ(has_suffix("xla", "xla"), 1);
+    EXPECT_EQ(has_suffix("A.XLA", "xla"), 0) << "letter case counts";
+    EXPECT_EQ(has_suffix("xl", "xla"), 0);
+    EXPECT_EQ(has_suffix("", "xla"), 0);
+    EXPECT_EQ(has_suffix("abc", ""), 0);
+    EXPECT_EQ(has_suffix(nullptr, "xla"), 0);
+    EXPECT_EQ(has_suffix("a.xls", nullptr), 0);
+    EXPECT_EQ(has_suffix("a.xls", "xla"), 0);
+    EXPECT_EQ(has_suffix("a.xla", "xls"), 0);
+    EXPECT_EQ(has_suffix("a.\xB0", "\x7F"), 0) << "bytes compare exactly";
+    EXPECT_EQ(has_suffix("a.\xB0", "\xB0"), 1) << "bytes compare exactly";
 }
 
 TEST(EntityLength, ShortestKnownName)

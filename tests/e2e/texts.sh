@@ -80,14 +80,14 @@ STATUS_MATCH=$(program_text TEXT_STATUS_MATCH)
 COMPLETION_TEXT=$(program_text TEXT_COMPLETION)
 
 # The controls the scripts drive through tools/uiauto, by the numbers the program is built with
-# (res/resource.h, settings/settings_dialog.h); a script cannot go on without them.
+# (res/resource.h); a script cannot go on without them.
 ID_DOWNLOAD_BUTTON=$(header_number res/resource.h ID_DOWNLOAD_BUTTON) || exit 1
 ID_MESSAGE_LINE=$(header_number res/resource.h ID_MESSAGE_LINE) || exit 1
 ID_MENU_SERVER_SETTINGS=$(header_number res/resource.h ID_MENU_SERVER_SETTINGS) || exit 1
-SETTINGS_ADDRESS_ID=$(header_number settings/settings_dialog.h SETTINGS_ADDRESS_ID) || exit 1
-SETTINGS_PORT_ID=$(header_number settings/settings_dialog.h SETTINGS_PORT_ID) || exit 1
-SETTINGS_APPLY_ID=$(header_number settings/settings_dialog.h SETTINGS_APPLY_ID) || exit 1
-SETTINGS_LOCAL_ID=$(header_number settings/settings_dialog.h SETTINGS_LOCAL_ID) || exit 1
+SETTINGS_ADDRESS_ID=$(header_number res/resource.h SETTINGS_ADDRESS_ID) || exit 1
+SETTINGS_PORT_ID=$(header_number res/resource.h SETTINGS_PORT_ID) || exit 1
+SETTINGS_APPLY_ID=$(header_number res/resource.h SETTINGS_APPLY_ID) || exit 1
+SETTINGS_LOCAL_ID=$(header_number res/resource.h SETTINGS_LOCAL_ID) || exit 1
 # The install folder as the program names it (C:\TervalenWyndale), and its path below a
 # prefix's drive_c.
 INSTALL_FOLDER_TEXT=$(header_text res/resource.h INSTALL_FOLDER_TEXT) || exit 1

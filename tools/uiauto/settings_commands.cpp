@@ -4,7 +4,7 @@
 #include "command_support.h"
 #include "key_input.h"
 #include "remote_memory.h"
-#include "settings/settings_dialog.h"
+#include "res/resource.h"
 #include "utf8_text.h"
 #include "window_search.h"
 
@@ -12,7 +12,6 @@ namespace {
 
 const UINT IPM_CLEARADDRESS_MESSAGE = WM_USER + 100;
 const UINT IPM_ISBLANK_MESSAGE = WM_USER + 105;
-const int IP_FIELD_FIRST_ID = 1400;
 const int IP_CONTROL_ID = SETTINGS_ADDRESS_ID;
 
 HWND wait_settings(const options &opts)
@@ -54,7 +53,7 @@ WORD parse_key(const std::wstring &name)
 HWND ip_field(HWND dialog, int index)
 {
     HWND control = GetDlgItem(dialog, IP_CONTROL_ID);
-    return control ? GetDlgItem(control, IP_FIELD_FIRST_ID + index) : nullptr;
+    return control ? GetDlgItem(control, IP_FIELD_ID_BASE + index) : nullptr;
 }
 
 std::vector<std::wstring> split_dots(const std::wstring &text)

@@ -4,7 +4,6 @@
 
 #include "res/resource.h"
 #include "res/texts.h"
-#include "settings/settings_dialog.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 HWND find_main_window(const std::wstring &title_prefix);
 
 // The server settings dialog: caption TEXT_SETTINGS_DIALOG_CAPTION, or a dialog holding the address
-// control and the port field (settings/settings_dialog.h).
+// control and the port field (res/resource.h).
 HWND find_settings_dialog();
 
 // A message box: a visible top-level dialog with the static text id 65535 that is

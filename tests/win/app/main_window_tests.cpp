@@ -136,7 +136,7 @@ protected:
         g_cmdline_host[0] = 0;
         g_first_install_marker = 0;
         g_installed_count = 0;
-        g_protocol_preference = 1;
+        g_protocol_preference = PROTOCOL_TEXT;
         write_setting("IsPlimo", "1");
         CreateDirectoryA(FOLDER, nullptr);
         ledger_before = installed("EXCELLIBINFO.DAT");

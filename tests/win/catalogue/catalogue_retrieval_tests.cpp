@@ -2,6 +2,7 @@
 // building catalogue entries from the records.
 #include <gtest/gtest.h>
 #include <cstring>
+#include "app/retrieval.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/manifest_fetch.h"
 #include "core/field_split.h"
@@ -11,6 +12,7 @@
 #include "net/framed/framed_session.h"
 #include "net/server_address.h"
 #include "net/text/text_channel.h"
+#include "settings/registry_store.h"
 #include "test_support.h"
 
 namespace {
@@ -62,18 +64,18 @@ struct TextRetrieval : testing::Test {
         close_text_channel();
         stop_text_peer(&peer);
         release_catalogue();
-        g_protocol_preference = 1;
+        g_protocol_preference = PROTOCOL_TEXT;
     }
 };
 
 TEST_F(TextRetrieval, OneRecordSucceedsAndRecordsTheTextProtocol)
 {
     connect({TEXT_ANSWER_OK + records(1)});
-    g_protocol_preference = 0;
+    g_protocol_preference = PROTOCOL_FRAMED;
     field_list list;
     ASSERT_EQ(fetch_catalogue_text(&list), 1);
     EXPECT_EQ(list.count, 1);
-    EXPECT_EQ(g_protocol_preference, 1);
+    EXPECT_EQ(g_protocol_preference, PROTOCOL_TEXT);
     EXPECT_EQ(is_plimo(), std::string("1\0", 2));
 
     build_catalogue(&list);
@@ -89,13 +91,13 @@ TEST_F(TextRetrieval, AnswersOutsideTheLimitsFailWithoutTouchingThePreference)
 {
     connect({std::string(TEXT_ANSWER_OK "\0", 10), TEXT_ANSWER_OK + records(16),
              TEXT_ANSWER_REFUSED "busy", "#EXL:OK:" + records(2), TEXT_ANSWER_OK + records(15)});
-    g_protocol_preference = 0;
+    g_protocol_preference = PROTOCOL_FRAMED;
     field_list list;
     EXPECT_EQ(fetch_catalogue_text(&list), 0) << "no record";
     EXPECT_EQ(fetch_catalogue_text(&list), 0) << "16 records";
     EXPECT_EQ(fetch_catalogue_text(&list), 0) << "error answer";
     EXPECT_EQ(fetch_catalogue_text(&list), 0) << "prefix without its blank";
-    EXPECT_EQ(g_protocol_preference, 0);
+    EXPECT_EQ(g_protocol_preference, PROTOCOL_FRAMED);
     EXPECT_EQ(is_plimo(), "<absent>");
     EXPECT_EQ(fetch_catalogue_text(&list), 1) << "15 records";
     EXPECT_EQ(list.count, 15);
@@ -115,6 +117,26 @@ TEST_F(TextRetrieval, AShorterAnswerReadsOnlyItsOwnBytes)
     build_catalogue(&list);
     ASSERT_EQ(g_catalogue_count, 1);
     EXPECT_STREQ(g_catalogue[0].time_high, "4");
+}
+
+// The stored preference is read as a number and anything but 0 meant text first; 2 (the web's
+// number among the protocols) must not come to mean anything else.
+TEST_F(TextRetrieval, AStoredPreferenceOtherThanZeroTriesTextFirst)
+{
+    delete_settings_tree();
+    start_text_peer(&peer, answers_in_turn({"#EXL: OK:" + records(2)}));
+    point_client_at(peer.port);
+    write_setting(SETTING_PROTOCOL, "2");
+    g_protocol_preference = PROTOCOL_FRAMED;
+    retrieval_result result;
+    retrieve_catalogue(&result, nullptr, nullptr, nullptr);
+    EXPECT_EQ(result.ok, 1);
+    EXPECT_EQ(result.first_protocol, PROTOCOL_TEXT);
+    EXPECT_EQ(result.used_protocol, PROTOCOL_TEXT);
+    EXPECT_EQ(result.fell_back, 0);
+    EXPECT_EQ(g_protocol_preference, PROTOCOL_TEXT);
+    EXPECT_EQ(is_plimo(), std::string("1\0", 2));
+    release_retrieval_state(0);
 }
 
 TEST_F(TextRetrieval, ASilentServerFails)
@@ -137,7 +159,7 @@ struct FramedRetrieval : testing::Test {
     {
         stop_framed_peer(&peer);
         release_catalogue();
-        g_protocol_preference = 1;
+        g_protocol_preference = PROTOCOL_TEXT;
     }
 };
 
@@ -146,13 +168,13 @@ TEST_F(FramedRetrieval, ASingleRecordIsBelowTheLimitButARecordAndSeparatorIsTwo)
     start(records(1));
     field_list list;
     EXPECT_EQ(fetch_catalogue_framed(&list), 0);
-    EXPECT_EQ(g_protocol_preference, 1);
+    EXPECT_EQ(g_protocol_preference, PROTOCOL_TEXT);
     EXPECT_EQ(is_plimo(), "<absent>");
 
     peer.catalogue_body = records(1) + TEXT_RECORD_SEPARATOR;
     ASSERT_EQ(fetch_catalogue_framed(&list), 1);
     EXPECT_EQ(list.count, 2);
-    EXPECT_EQ(g_protocol_preference, 0);
+    EXPECT_EQ(g_protocol_preference, PROTOCOL_FRAMED);
     EXPECT_EQ(is_plimo(), std::string("0\0", 2));
     // The empty record after the final separator gives no entry (and no row).
     build_catalogue(&list);
@@ -171,7 +193,7 @@ TEST_F(FramedRetrieval, RefusalsWrongValuesAndTooManyRecordsFail)
     EXPECT_EQ(fetch_catalogue_framed(&list), 0) << "value 999";
     peer.refuse_catalogue = true;
     EXPECT_EQ(fetch_catalogue_framed(&list), 0) << "refusal";
-    EXPECT_EQ(g_protocol_preference, 1);
+    EXPECT_EQ(g_protocol_preference, PROTOCOL_TEXT);
     EXPECT_EQ(is_plimo(), "<absent>");
     peer.refuse_catalogue = false;
     peer.catalogue_value = 1000;

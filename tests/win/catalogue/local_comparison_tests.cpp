@@ -56,9 +56,11 @@ TEST_F(Comparison, ExcelFilesOfTheRightSizeMatchWhateverTheirContentLowerCaseOnl
     put("Kickoff.xls", bytes);
     put("Upper.XLA", bytes);
     put("Other.dll", bytes);
+    put("NoDotxls", bytes);
     EXPECT_EQ(compare("PlimoExcel.xla", "1", "300").first, TEXT_STATUS_MATCH);
     EXPECT_EQ(compare("Kickoff.xls", "1", "300").first, TEXT_STATUS_MATCH);
     EXPECT_EQ(compare("Upper.XLA", "1", "300").first, TEXT_STATUS_CHANGED);
+    EXPECT_EQ(compare("NoDotxls", "1", "300").first, TEXT_STATUS_MATCH);  // the letters alone
     EXPECT_EQ(compare("Other.dll", "1", "300").first, TEXT_STATUS_CHANGED);
     EXPECT_EQ(compare("PlimoExcel.xla", "1", "301").first, TEXT_STATUS_CHANGED);
 }

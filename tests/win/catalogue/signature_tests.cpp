@@ -278,7 +278,7 @@ struct SignedInstall : Signature {
         ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
         load_catalogue(catalogue_records(b_bytes));
         // As the program does: the signature is settled first, the rows compare against it.
-        g_protocol_preference = 1;
+        g_protocol_preference = PROTOCOL_TEXT;
         check_library_signature(window.main);
         fill_rows(window);
     }
@@ -389,7 +389,7 @@ TEST_F(SignedInstall, TheManifestArrivesOverTheFramedProtocolToo)
     build_catalogue(&records);
     check_library_signature(window.main);
     EXPECT_EQ(library_signature_verdict(), VERDICT_VERIFIED) << message();
-    EXPECT_EQ(g_protocol_preference, 0);
+    EXPECT_EQ(g_protocol_preference, PROTOCOL_FRAMED);
     release_session(g_framed_session);
     g_framed_session = nullptr;
 }

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "res/resource.h"
 #include "settings/ip_address_control.h"
 #include "ui_test_support.h"
 
@@ -47,7 +48,7 @@ protected:
         host = CreateWindowExA(0, "ip_control_test_host", "ip control test", WS_OVERLAPPEDWINDOW,
                                100, 100, 300, 120, NULL, NULL, instance, NULL);
         control = CreateWindowExA(0, IP_ADDRESS_CLASS, "", WS_CHILD | WS_VISIBLE, 10, 10, 134, 24,
-                                  host, (HMENU)2001, instance, NULL);
+                                  host, (HMENU)SETTINGS_ADDRESS_ID, instance, NULL);
         ASSERT_TRUE(control != NULL);
         MoveWindow(control, 10, 10, 134, 24, TRUE);  // takes the sunken edge into account
         ShowWindow(host, SW_SHOW);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "net/server_address.h"
+#include "res/resource.h"
 #include "res/texts.h"
 #include "settings/ip_address_control.h"
 #include "settings/settings_dialog.h"
@@ -140,13 +141,13 @@ TEST(DialogTemplate, HeaderAndAlignedItems)
     EXPECT_EQ((BYTE *)(font + wcslen(font) + 1), p);
 
     BYTE *first = p;
-    p = append_button_item(buffer, p, TEXT_SETTINGS_APPLY, BS_FLAT, 2004);
-    p = append_button_item(buffer, p, NULL, BS_AUTOCHECKBOX, 2005);
+    p = append_button_item(buffer, p, TEXT_SETTINGS_APPLY, BS_FLAT, SETTINGS_APPLY_ID);
+    p = append_button_item(buffer, p, NULL, BS_AUTOCHECKBOX, SETTINGS_LOCAL_ID);
     EXPECT_EQ(2, *(WORD *)(buffer + 8));
     BYTE *second = first + ((first - buffer) % 4 ? 4 - (first - buffer) % 4 : 0);
     EXPECT_EQ(0u, (size_t)(second - buffer) % 4);
     EXPECT_EQ(0x50018000u, *(DWORD *)second);
-    EXPECT_EQ(2004, *(WORD *)(second + 16));
+    EXPECT_EQ(SETTINGS_APPLY_ID, *(WORD *)(second + 16));
     EXPECT_EQ(0xFFFF, *(WORD *)(second + 18));
     EXPECT_EQ(0x0080, *(WORD *)(second + 20));
     EXPECT_EQ(0, wcscmp(L"" TEXT_SETTINGS_APPLY, (const WCHAR *)(second + 22)));

@@ -141,9 +141,10 @@ start_both() {
     WIN_PID=$!
     LINUX_PORT=; WIN_PORT=
     wait_port_file "$DIR/$tag-linux-ports" 10 && LINUX_PORT=$(port_of "$DIR/$tag-linux-ports" text)
-    # A refused library ends the Windows server: stop waiting then.
+    # A refused library ends the Windows server: stop waiting then. Under a loaded suite Wine
+    # may take a while to start it.
     local i
-    for i in $(seq 1 300); do
+    for i in $(seq 1 600); do
         port_file_ready "$DIR/$tag-win-ports" && { WIN_PORT=$(port_of "$DIR/$tag-win-ports" text); break; }
         kill -0 "$WIN_PID" 2>/dev/null || break
         sleep 0.1
@@ -158,6 +159,7 @@ start_both "$KOREAN"
 linux_answer=$([ -n "$LINUX_PORT" ] && catalogue "$LINUX_PORT")
 win_answer=$([ -n "$WIN_PORT" ] && catalogue "$WIN_PORT")
 log "catalogue: ${win_answer:0:70}"
+[ -n "$win_answer" ] || log "Windows server (port ${WIN_PORT:-none}): $(head -c 300 "$DIR/한국어-win.log" 2>/dev/null)"
 [ -n "$linux_answer" ] && [ "$linux_answer" = "$win_answer" ] && [[ "$win_answer" == *"엑셀도구.xls"* ]]
 result "catalogue with a Korean name equals the Linux server's" $?
 cp -p "$DIR/sample-linux/Kickoff.xls" "$DIR/no-cp949/Ünï€🙂.xls"

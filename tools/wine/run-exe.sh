@@ -37,6 +37,14 @@ fi
 out=$(mktemp "${TMPDIR:-/tmp}/pavoset-run-exe.XXXXXX")
 LC_ALL=ko_KR.UTF-8 wine "$exe" "$@" </dev/null >"$out" 2>&1
 rc=$?
+# Once in a few hundred starts Wine fails a program before it runs at all: no output, an error
+# status. A program that ran always says something (a test program its first line), so only
+# that case gets one more start, and says so.
+if [ $rc -ne 0 ] && [ ! -s "$out" ]; then
+    echo "run-exe.sh: Wine ended $(basename "$exe") with status $rc before it printed anything; starting it once more"
+    LC_ALL=ko_KR.UTF-8 wine "$exe" "$@" </dev/null >"$out" 2>&1
+    rc=$?
+fi
 cat "$out"
 rm -f "$out"
 if [ -n "$own_display" ]; then

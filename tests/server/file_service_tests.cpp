@@ -188,7 +188,7 @@ TEST_F(file_fixture, StoppingTheServerMidFileAlsoEndsInAReset)
     }
     stop_test_server(server.get());
     server.reset();
-    // The reset comes when the stopped process's sockets go: under Wine that may take seconds.
+    // The stopping server resets the connection itself; the bound is for a loaded machine.
     long n = 0;
     while ((n = probe_receive(fd, buffer, sizeof buffer, 15000)) > 0) {}
     int error = errno;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -150,8 +151,22 @@ void stop_test_server(running_server *running)
     if (!running)
         return;
     if (running->pid > 0) {
-        kill(running->pid, SIGTERM);
-        waitpid(running->pid, nullptr, 0);
+        // The orderly stop, as an operator's Ctrl+C (Wine hands SIGINT to a console program as
+        // Ctrl+C). SIGTERM would end a Wine process abruptly, and Wine sometimes keeps such a
+        // process's sockets open for good, so a test of the server's own stop would see no
+        // close at all. A server that does not stop in time is killed and fails the test.
+        kill(running->pid, SIGINT);
+        auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int status = 0;
+        while (waitpid(running->pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= give_up) {
+                ADD_FAILURE() << "external server did not stop on SIGINT within 30 s";
+                kill(running->pid, SIGKILL);
+                waitpid(running->pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         running->pid = -1;
         return;
     }

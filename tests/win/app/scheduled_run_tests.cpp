@@ -92,10 +92,15 @@ TEST(LogonTask, DefinitionNamesTheProgramForEveryUser)
 
 TEST(LogonTask, RegisteredAndRemovedThroughSchtasks)
 {
-    // The Task Scheduler keeps each task's definition as a file under System32\Tasks.
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    std::string file = std::string(system) + "\\Tasks\\" + LOGON_TASK_NAME;
+    // The Task Scheduler keeps each task's definition as a file under the native System32\Tasks.
+    // A 32-bit program on 64-bit Windows sees SysWOW64 as System32, so it looks through
+    // Sysnative there.
+    char windows[MAX_PATH];
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    std::string file = std::string(windows) + (wow64 ? "\\Sysnative" : "\\System32") + "\\Tasks\\" +
+                       LOGON_TASK_NAME;
     ASSERT_EQ(0, register_logon_task());
     ASSERT_TRUE(path_exists(file.c_str())) << file;
     // Registering again replaces the task instead of failing.

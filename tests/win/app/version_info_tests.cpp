@@ -72,4 +72,16 @@ TEST(VersionInfo, ManifestNamesTheProjectVersion)
         std::string::npos)
         << manifest.substr(0, 300);
     EXPECT_EQ(manifest.find('@'), std::string::npos) << "a placeholder left unfilled";
+    // Both the program and the common controls it asks for are of this build's architecture.
+    const char *architecture =
+        sizeof(void *) == 8 ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"x86\"";
+    auto count = [&manifest](const char *text) {
+        int n = 0;
+        for (size_t at = manifest.find(text); at != std::string::npos;
+             at = manifest.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(2, count("processorArchitecture="));
+    EXPECT_EQ(2, count(architecture)) << manifest;
 }

@@ -34,8 +34,15 @@ SETTING_PORT=$(header_text settings/registry_store.h SETTING_PORT)
 SETTING_AUTO_INSTALL=$(header_text settings/registry_store.h SETTING_AUTO_INSTALL)
 PROGRAM_NAME=$(program_text TEXT_PROGRAM_NAME)
 TASK_FILE="$WINE_C/windows/system32/tasks/$(header_text app/logon_task.h LOGON_TASK_NAME | tr '\\' /)"
-PROGRAM_DIR="$WINE_C/Program Files/Pavoset"
-INSTALLED_EXE='C:\Program Files\Pavoset\Pavoset.exe'
+# Where the package puts the program: a 32-bit package on 64-bit Windows (Wine's i686 path
+# makes a 64-bit prefix that runs 32-bit programs, as 64-bit Windows does) goes to
+# "Program Files (x86)"; otherwise to "Program Files".
+PROGRAM_FILES='Program Files'
+if [ "$ARCH" = x86 ] && [ -d "$WINE_C/Program Files (x86)" ]; then
+    PROGRAM_FILES='Program Files (x86)'
+fi
+PROGRAM_DIR="$WINE_C/$PROGRAM_FILES/Pavoset"
+INSTALLED_EXE="C:\\$PROGRAM_FILES\\Pavoset\\Pavoset.exe"
 
 ROOT="$E2E_DIR/library"
 make_library "$ROOT" || setup_failed deployment-setup

@@ -555,7 +555,7 @@ TEST_F(TextInstall, AReadOnlyTargetIsReportedAsSuchAndKept)
 
 // A full disk mid-download: the old file stays, the staged one goes, the reason is a write
 // failure. Needs a small volume, so it runs only when PAVOSET_SMALL_FOLDER names a folder on
-// one (for example a 1 MiB tmpfs mounted below the Wine prefix's install folder).
+// one: ./run test mounts a 1 MiB tmpfs for it where it can (as root).
 TEST_F(TextInstall, AFullDiskKeepsTheOldFileAndRemovesTheStagedOne)
 {
     std::string folder = env_text("PAVOSET_SMALL_FOLDER");

@@ -92,7 +92,9 @@ wine_choose() {
         PAVOSET_WIN_PRESET=windows-x64
         wine64_on_path
     else
-        # As before this path existed: Debian's wine, prefix of Wine's own choosing.
+        # Debian's wine, prefix of Wine's own choosing: with wine64 installed beside it, a new
+        # prefix is a 64-bit one that runs the 32-bit program in WoW64, as 64-bit Windows does
+        # (System32 is SysWOW64 to it, the package goes to "Program Files (x86)").
         PAVOSET_WIN_PRESET=windows-release
         wine64_off_path
     fi

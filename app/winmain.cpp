@@ -137,12 +137,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line_text, int)
     InitCommonControlsEx(&controls);
     g_instance = instance;
 
-    // A run killed mid-install left its staging files; none is ours to keep unless another
-    // instance is installing right now.
-    release_install_lock(begin_install_pass());
-
     command_line options;
     parse_command_line(command_line_text, &options);
+
+    // A run killed mid-install left its staging files; none is ours to keep unless another
+    // instance is installing right now. Not in the task modes: the installer package runs
+    // them as SYSTEM, and the folder is writable by every account of the PC, so they touch no
+    // file of it.
+    if (options.mode != MODE_REGISTER_TASK && options.mode != MODE_REMOVE_TASK &&
+        options.mode != MODE_HELP)
+        release_install_lock(begin_install_pass());
     int code = 0;
     if (options.mode == MODE_HELP) {
         MessageBoxA(nullptr, USAGE_TEXT, "Pavoset.exe", MB_OK | MB_ICONINFORMATION);

@@ -5,10 +5,15 @@
 
 HANDLE take_install_lock(void)
 {
+    return take_install_lock_within(0);
+}
+
+HANDLE take_install_lock_within(DWORD wait_ms)
+{
     HANDLE lock = CreateMutexA(nullptr, FALSE, INSTALL_LOCK_NAME);
     if (!lock)
         return nullptr;
-    DWORD waited = WaitForSingleObject(lock, 0);
+    DWORD waited = WaitForSingleObject(lock, wait_ms);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
         return lock;
     CloseHandle(lock);

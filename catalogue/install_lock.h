@@ -9,4 +9,6 @@
 // holds it. A thread that holds it may take it again; every take needs its release. A lock
 // left by a process that died is taken over.
 HANDLE take_install_lock(void);
+// The same, waiting up to wait_ms for another holder to let it go.
+HANDLE take_install_lock_within(DWORD wait_ms);
 void release_install_lock(HANDLE lock);

@@ -44,6 +44,8 @@ const char *verdict_text(int verdict)
         return TEXT_VERDICT_NO_CRYPTO;
     case VERDICT_TOO_SLOW:
         return TEXT_VERDICT_TOO_SLOW;
+    case VERDICT_CATALOGUE_INCOMPLETE:
+        return TEXT_VERDICT_CATALOGUE_INCOMPLETE;
     default:
         return "";
     }
@@ -108,6 +110,26 @@ static int fetch_verdict(char **text, int *length)
     return fetched == MANIFEST_OVERSIZED ? VERDICT_MALFORMED : VERDICT_FETCH_FAILED;
 }
 
+// The catalogue is unsigned: a file the publisher signed that it leaves out would never be
+// compared with its SHA-256 (an altered installed copy would stay and count as current). So
+// every file of a verified manifest must have its row. (A row of another size is compared and
+// refused per file; the manifest holds no CRC-32, which only the bytes can answer.) The first
+// file without one, or null.
+static const manifest_file *first_file_missing_from_catalogue()
+{
+    char listed[MANIFEST_MAX_FILES] = {0};
+    for (int i = 0; i < g_catalogue_count; ++i) {
+        const catalogue_entry *entry = &g_catalogue[i];
+        const manifest_file *f = entry->name ? manifest_find(&g_manifest, entry->name) : nullptr;
+        if (f)
+            listed[f - g_manifest.files] = 1;
+    }
+    for (int i = 0; i < g_manifest.file_count; ++i)
+        if (!listed[i])
+            return &g_manifest.files[i];
+    return nullptr;
+}
+
 void settle_library_signature()
 {
     g_verdict = VERDICT_NOT_REQUIRED;
@@ -125,6 +147,10 @@ void settle_library_signature()
     if (verdict == VERDICT_VERIFIED)
         verdict = verify_library_manifest(text, (size_t)length, &keys, unix_now(), &g_manifest);
     free(text);
+    const manifest_file *missing =
+        verdict == VERDICT_VERIFIED ? first_file_missing_from_catalogue() : nullptr;
+    if (missing)
+        verdict = VERDICT_CATALOGUE_INCOMPLETE;
     g_verdict = verdict;
 
     if (verdict == VERDICT_VERIFIED) {
@@ -138,6 +164,10 @@ void settle_library_signature()
         if (uncovered > 0 && used > 0 && used < (int)sizeof g_message)
             snprintf(g_message + used, sizeof g_message - (size_t)used,
                      TEXT_SIGNATURE_UNCOVERED_FORMAT, uncovered);
+    } else if (missing) {
+        char reason[LIBRARY_NAME_MAX + 128];
+        snprintf(reason, sizeof reason, TEXT_VERDICT_CATALOGUE_INCOMPLETE_FORMAT, missing->name);
+        snprintf(g_message, sizeof g_message, TEXT_SIGNATURE_FAILED_FORMAT, reason);
     } else {
         snprintf(g_message, sizeof g_message, TEXT_SIGNATURE_FAILED_FORMAT, verdict_text(verdict));
     }

@@ -7,7 +7,13 @@
 #include <cstring>
 #include <string>
 
+#include "catalogue/install_lock.h"
 #include "net/framed/staged_file.h"
+
+// How long a verification waits for the install lock to record its sequence: another run's
+// record takes milliseconds; another run's whole install may take longer, and then the record
+// is said to have failed rather than holding the retrieval.
+enum { RECORD_LOCK_WAIT_MS = 5000 };
 
 // Larger than any file we write (eight keys of a key setting, with room for old ones): a
 // bigger file is not ours to trust whole, and reading stops there.
@@ -77,12 +83,9 @@ uint64_t folder_accepted_sequence(const char *folder, const uint8_t key[64])
     return sequence_in(read_state(path), id);
 }
 
-int record_folder_sequence(const char *folder, const uint8_t key[64], uint64_t sequence)
+// Read, compare and write, the caller holding the install lock.
+static int record_locked(const char *path, const char *folder, const char *id, uint64_t sequence)
 {
-    char path[MAX_PATH], id[KEY_ID_LENGTH + 1];
-    if (!key || !file_path(folder, SEQUENCE_FILE_NAME, path, sizeof path))
-        return 0;
-    key_id(key, id);
     std::string old_state = read_state(path);
     if (sequence_in(old_state, id) >= sequence)
         return 1;
@@ -117,4 +120,21 @@ int record_folder_sequence(const char *folder, const uint8_t key[64], uint64_t s
         return 0;
     }
     return staged_file_commit(&staged) == INSTALL_OK;
+}
+
+int record_folder_sequence(const char *folder, const uint8_t key[64], uint64_t sequence)
+{
+    char path[MAX_PATH], id[KEY_ID_LENGTH + 1];
+    if (!key || !file_path(folder, SEQUENCE_FILE_NAME, path, sizeof path))
+        return 0;
+    key_id(key, id);
+    // Two runs verifying at once (two accounts, a window and the logon task) would each read
+    // the old state and write their own: the slower would put a smaller number back. The
+    // install lock makes the read, the comparison and the write one step.
+    HANDLE lock = take_install_lock_within(RECORD_LOCK_WAIT_MS);
+    if (!lock)
+        return 0;
+    int recorded = record_locked(path, folder, id, sequence);
+    release_install_lock(lock);
+    return recorded;
 }

@@ -12,6 +12,7 @@
 uint64_t folder_accepted_sequence(const char *folder, const uint8_t key[64]);
 
 // Records sequence for key unless a larger one is there, through a hidden temporary file
-// renamed over the old one, so a reader never sees half a file. 1 when the file holds at
-// least sequence afterwards, 0 when it could not be written.
+// renamed over the old one, so a reader never sees half a file; under the install lock, so two
+// runs recording at once never lower it. 1 when the file holds at least sequence afterwards,
+// 0 when it could not be written (or the lock was not had within a few seconds).
 int record_folder_sequence(const char *folder, const uint8_t key[64], uint64_t sequence);

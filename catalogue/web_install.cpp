@@ -20,6 +20,8 @@
 
 // The bar moves at most this often: each move is a message to the window's thread.
 enum { PROGRESS_STEP_MS = 20 };
+// Beyond the deadlines of a file's requests, what the pass waits for its thread.
+enum { FETCH_WAIT_MARGIN_MS = 10000 };
 
 struct staging_sink {
     staged_file staged;
@@ -270,7 +272,18 @@ int install_over_web(HWND main_window, HWND list_view, install_report *report,
             InterlockedExchangePointer((void *volatile *)&f->sink.progress, progress);
         more = start_next_fetch(&slots[turn], list_view, f->row + 1, rows, folder);
         if (f->thread) {
-            WaitForSingleObject(f->thread, INFINITE);
+            // web_get ends each of its two requests by its deadline; this wait has a bound too.
+            DWORD bound = web_request_deadline_ms(f->check.size);
+            bound = bound < (INFINITE - 1) / 2 - FETCH_WAIT_MARGIN_MS
+                        ? 2 * bound + FETCH_WAIT_MARGIN_MS
+                        : INFINITE - 1;
+            if (WaitForSingleObject(f->thread, bound) != WAIT_OBJECT_0) {
+                // Cannot happen while web_get keeps its deadlines; should it, the slots stay
+                // with their threads (never freed under them) and the pass ends here.
+                report_waiting_rows(list_view, report, INSTALL_TOO_SLOW);
+                release_install_lock(lock);
+                return installed;
+            }
             CloseHandle(f->thread);
             f->thread = nullptr;
         }

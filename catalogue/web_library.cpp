@@ -146,6 +146,8 @@ int fetch_manifest_web(char **text, int *length)
         free(buffer);
         if (outcome == WEB_STATUS && (response.status == 404 || response.status == 410))
             return MANIFEST_ABSENT;
+        if (outcome == WEB_TOO_SLOW)
+            return MANIFEST_TOO_SLOW;  // said as too slow, not as never received
         return outcome == WEB_TOO_LARGE ? MANIFEST_OVERSIZED : MANIFEST_FETCH_FAILED;
     }
     *text = buffer;

@@ -87,6 +87,8 @@
 #define TEXT_VERDICT_EXPIRED "서명 목록의 유효 기간이 지났습니다"
 #define TEXT_VERDICT_NO_CRYPTO "이 PC에서 서명을 확인할 수 없습니다"
 #define TEXT_VERDICT_TOO_SLOW "서명 목록 전송이 너무 느려 중단했습니다"
+#define TEXT_VERDICT_CATALOGUE_INCOMPLETE "서명된 파일이 카탈로그에 없습니다"
+#define TEXT_VERDICT_CATALOGUE_INCOMPLETE_FORMAT "서명된 파일 %s이(가) 카탈로그에 없습니다"
 #define TEXT_SIGNATURE_SERIAL_FORMAT " (일련번호 %llu)."
 #define TEXT_SIGNATURE_UNCOVERED_FORMAT " 서명과 다른 파일 %d개는 설치하지 않습니다."
 #define TEXT_SIGNATURE_FAILED_FORMAT " ♧ 서명 확인 실패: %s. 설치하지 않습니다."

@@ -105,12 +105,9 @@ int load_offline_config(char *host, unsigned short *port)
     return 1;
 }
 
-int read_offline_value(const char *section, const char *key, char *out, int capacity)
+// The two places of Offline.INI: the start directory's file, then the install folder's.
+static void offline_candidate(char *candidate, size_t capacity)
 {
-    if (!section || !key || !out || capacity <= 0)
-        return 0;
-    out[0] = 0;
-    char candidate[MAX_PATH + 16];
     // Looking a value up must not be what fixes the start directory for the server address.
     char current[MAX_PATH] = {0};
     const char *base = g_base_directory;
@@ -122,16 +119,49 @@ int read_offline_value(const char *section, const char *key, char *out, int capa
     }
     size_t base_length = strlen(base);
     const char *joint = (base_length > 0 && base[base_length - 1] == '\\') ? "" : "\\";
-    snprintf(candidate, sizeof candidate, "%s%s%s", base, joint, CONFIG_FILE_NAME);
+    snprintf(candidate, capacity, "%s%s%s", base, joint, CONFIG_FILE_NAME);
+}
+
+// 1: the file holds the value; 0: it holds entries but not this one; -1: no entries at all.
+static int value_in_file(const char *path, const char *section, const char *key, char *out,
+                         int capacity)
+{
+    config_section tree = {};
+    int entries = file_exists(path) ? load_config(path, &tree) : 0;
+    int found = entries > 0 && get_config_value(&tree, section, key, out, capacity);
+    release_config(&tree);
+    if (!found)
+        out[0] = 0;
+    return found ? 1 : entries > 0 ? 0 : -1;
+}
+
+int read_offline_value(const char *section, const char *key, char *out, int capacity)
+{
+    if (!section || !key || !out || capacity <= 0)
+        return 0;
+    out[0] = 0;
+    char candidate[MAX_PATH + 16];
+    offline_candidate(candidate, sizeof candidate);
     // The same file load_offline_config would take: the first that holds any entry.
     const char *files[] = {candidate, INSTALL_FOLDER_CONFIG};
     for (const char *path : files) {
-        config_section tree = {};
-        int entries = file_exists(path) ? load_config(path, &tree) : 0;
-        int found = entries > 0 && get_config_value(&tree, section, key, out, capacity);
-        release_config(&tree);
-        if (entries > 0)
+        int found = value_in_file(path, section, key, out, capacity);
+        if (found >= 0)
             return found;
     }
+    return 0;
+}
+
+int read_offline_value_in_either(const char *section, const char *key, char *out, int capacity)
+{
+    if (!section || !key || !out || capacity <= 0)
+        return 0;
+    out[0] = 0;
+    char candidate[MAX_PATH + 16];
+    offline_candidate(candidate, sizeof candidate);
+    const char *files[] = {candidate, INSTALL_FOLDER_CONFIG};
+    for (const char *path : files)
+        if (value_in_file(path, section, key, out, capacity) == 1)
+            return 1;
     return 0;
 }

@@ -43,25 +43,37 @@ void parse_publisher_keys(const char *text, publisher_keys *out)
     out->state = pieces > 0 ? PUBLISHER_KEYS_READY : PUBLISHER_KEYS_NONE;
 }
 
+static void fail_closed(publisher_keys *out)
+{
+    memset(out, 0, sizeof *out);
+    out->state = PUBLISHER_KEYS_INVALID;
+}
+
 void load_publisher_keys(publisher_keys *out)
 {
     char text[PUBLISHER_KEY_TEXT_MAX + 1];
     // Machine policy (either registry view), then the user. A value that is there but cannot
-    // be read as text (another type, or too long for any set of keys we take) is configured
-    // and wrong: it fails closed here, never handing the choice to a weaker source.
+    // be read as text (another type, too long for any set of keys we take, a key that cannot
+    // be opened) or that names no key (";") is configured and wrong: it fails closed here,
+    // never handing the choice to a weaker source. So does a blank machine value: a policy
+    // was set. Offline.INI, which every account may write in the install folder, is asked
+    // only when the registry holds nothing, so it can never lower what the registry set.
     int unreadable = 0;
     if (read_layered_setting(VALUE_NAME, text, sizeof text, &unreadable) != SETTING_NOWHERE) {
-        if (unreadable) {
-            memset(out, 0, sizeof *out);
-            out->state = PUBLISHER_KEYS_INVALID;
-            return;
-        }
+        if (unreadable)
+            return fail_closed(out);
         parse_publisher_keys(text, out);
-        if (out->state != PUBLISHER_KEYS_NONE)
-            return;
+        if (out->state == PUBLISHER_KEYS_NONE)
+            fail_closed(out);
+        return;
     }
-    if (read_offline_value("SERVER", VALUE_NAME, text, sizeof text)) {
+    if (machine_setting_present(VALUE_NAME))
+        return fail_closed(out);
+    // From whichever Offline.INI holds it: one that only sets the server must not hide the key.
+    if (read_offline_value_in_either("SERVER", VALUE_NAME, text, sizeof text)) {
         parse_publisher_keys(text, out);
+        if (out->state == PUBLISHER_KEYS_NONE)
+            fail_closed(out);
         return;
     }
     memset(out, 0, sizeof *out);

@@ -22,7 +22,9 @@ void parse_publisher_keys(const char *text, publisher_keys *out);
 
 // The machine's value (HKEY_LOCAL_MACHINE, which a user cannot change) wins; only without it
 // the user's (HKEY_CURRENT_USER), and only without both a PublisherKey line in Offline.INI.
-// A registry value that is there but is no REG_SZ (or too long) gives PUBLISHER_KEYS_INVALID.
+// A value that is there but is no REG_SZ, is too long, names no key, or sits in a key that
+// cannot be opened gives PUBLISHER_KEYS_INVALID, as does a blank machine value: never the next
+// source. Offline.INI's key is taken from whichever of its two files holds one.
 void load_publisher_keys(publisher_keys *out);
 
 // Per key, under HKEY_CURRENT_USER: 0 when none was accepted yet.

@@ -52,8 +52,17 @@ int read_setting(const char *name, char *buffer, int capacity)
 static int read_one_source(HKEY root, REGSAM view, const char *name, char *buffer, int capacity)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    LONG opened = RegOpenKeyExA(root, SETTINGS_KEY, 0, KEY_QUERY_VALUE | view, &key);
+    // Only a key that is not there is absent: one that exists but cannot be opened (access
+    // denied) may hold a policy, and counting it as absent would hand over to a weaker source.
+    if (opened == ERROR_FILE_NOT_FOUND || opened == ERROR_PATH_NOT_FOUND) {
+        buffer[0] = 0;
         return 0;
+    }
+    if (opened != ERROR_SUCCESS) {
+        buffer[0] = 0;
+        return -1;
+    }
     DWORD type = 0, length = (DWORD)capacity - 1;
     LONG status = RegQueryValueExA(key, name, nullptr, &type, (BYTE *)buffer, &length);
     RegCloseKey(key);
@@ -98,4 +107,20 @@ int read_layered_setting(const char *name, char *buffer, int capacity, int *unre
     }
     buffer[0] = 0;
     return SETTING_NOWHERE;
+}
+
+int machine_setting_present(const char *name)
+{
+    static const REGSAM views[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    for (REGSAM view : views) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, KEY_QUERY_VALUE | view, &key) !=
+            ERROR_SUCCESS)
+            continue;
+        LONG status = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+        if (status == ERROR_SUCCESS || status == ERROR_MORE_DATA)
+            return 1;
+    }
+    return 0;
 }

@@ -26,4 +26,8 @@ enum setting_source { SETTING_NOWHERE = 0, SETTING_FROM_MACHINE, SETTING_FROM_US
 // capacity - 1 bytes, is configured and wrong: *unreadable becomes 1 and the search stops at
 // that source, so a broken policy never falls through to a weaker one. Returns the source
 // (buffer holds the text), or SETTING_NOWHERE (buffer empty).
+// A key that exists but cannot be opened (access denied) is unreadable too.
 int read_layered_setting(const char *name, char *buffer, int capacity, int *unreadable);
+// 1 when HKEY_LOCAL_MACHINE\SETTINGS_KEY (either view) holds a value of that name, blank or of
+// any type.
+int machine_setting_present(const char *name);

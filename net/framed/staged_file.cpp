@@ -14,6 +14,7 @@
 
 #include "core/file_checksum.h"
 #include "net/framed/framed_transfer.h"
+#include "net/framed/reparse_guard.h"
 
 static const char TEMP_PREFIX[] = "pvs";
 
@@ -90,6 +91,10 @@ int staged_file_begin(staged_file *f, const char *target_path)
     else
         std::strcpy(folder, ".");
 
+    // A link in place of the folder or of the target would carry the write elsewhere. (The
+    // temporary file, held open inside the folder, keeps the folder from being renamed away.)
+    if (is_reparse_point(folder) || is_reparse_point(target_path))
+        return 0;
     if (!create_hidden_temp_file(folder, TEMP_PREFIX, f)) {
         f->temp_path[0] = '\0';
         return 0;

@@ -374,20 +374,26 @@ static HINTERNET open_request(web_channel *c, const char *path)
         WinHttpCloseHandle(request);
         return nullptr;
     }
-    // The user's Windows credentials go to whoever asks for them on the way (the office
-    // proxy); nothing ever prompts.
-    DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-    WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon);
+    // Never sign in to the web server by itself (a server that asks would get the user's
+    // Windows credentials): HIGH keeps automatic sign-in off, and exchange() answers only a
+    // proxy's 407 with them, explicitly. Nothing ever prompts.
+    DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon)) {
+        WinHttpCloseHandle(request);
+        return nullptr;
+    }
     return request;
 }
 
 // Sends the request and reads the answer's head, answering a proxy's sign-in request once
 // with the user's Windows credentials. WEB_OK with the status in r->status.
 static int exchange(const web_channel *c, HINTERNET request, const wchar_t *headers,
-                    web_response *r)
+                    web_response *r, volatile LONG *abandoned)
 {
     int signed_in = 0;
     for (;;) {
+        if (*abandoned)
+            return fail(r, WEB_TOO_SLOW, 0);
         if (!WinHttpSendRequest(request, headers ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
                                 headers ? (DWORD)-1L : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
             !WinHttpReceiveResponse(request, nullptr)) {
@@ -407,6 +413,10 @@ static int exchange(const web_channel *c, HINTERNET request, const wchar_t *head
         DWORD scheme = (schemes & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? WINHTTP_AUTH_SCHEME_NEGOTIATE
                        : (schemes & WINHTTP_AUTH_SCHEME_NTLM)    ? WINHTTP_AUTH_SCHEME_NTLM
                                                                  : 0;
+        // Default credentials need the medium or low policy; lowered for this answer to the
+        // proxy alone, and given for the proxy target only, never the server's.
+        DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+        WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon);
         if (!scheme || !WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr,
                                               nullptr, nullptr))
             return fail(r, WEB_PROXY_REFUSED, 0);
@@ -425,10 +435,14 @@ struct body_state {
 // up to READ_PIECE, since one write per few KiB costs more than the transfer itself. Bytes
 // held when a transfer fails are not counted as received: a continuation asks for them again.
 static int read_body(const web_channel *c, HINTERNET request, const web_request *q,
-                     const body_state *b, transfer_bound *bound, char *piece, web_response *r)
+                     const body_state *b, transfer_bound *bound, char *piece, web_response *r,
+                     volatile LONG *abandoned)
 {
     DWORD held = 0;
     for (;;) {
+        // Once the caller gave up, the handle is no longer ours to call.
+        if (*abandoned)
+            return fail(r, WEB_TOO_SLOW, 0);
         // What has arrived, not a full piece: Wine's WinHttpReadData waits to fill the buffer,
         // and a trickle must be seen as it comes.
         DWORD available = 0, got = 0;
@@ -501,38 +515,198 @@ static int status_outcome(web_response *r)
     return fail(r, WEB_STATUS, 0);
 }
 
+// ---------------------------------------------------------------- the deadline
+
+// Room for the answer's head in an attempt's deadline: more than any head we accept.
+enum { HEAD_ALLOWANCE_BYTES = 16 * 1024 };
+
+// The whole of one attempt, head included: its bytes at the rate bound's floor, one rate window
+// more (the bound itself allows a window before it judges) and the connect. WinHTTP judges
+// time only per receive, so a head or a chunk-size line sent a byte at a time would hold a
+// request for ever; this bound holds every request, whatever arrives.
+DWORD web_request_deadline_ms(uint64_t body_bytes)
+{
+    uint64_t rate =
+        (uint64_t)(g_net_timeouts.min_rate_bytes_per_s > 0 ? g_net_timeouts.min_rate_bytes_per_s
+                                                           : 1);
+    uint64_t bytes = body_bytes > UINT64_MAX / 2000 ? UINT64_MAX / 2000 : body_bytes;
+    uint64_t ms = (bytes + HEAD_ALLOWANCE_BYTES) * 1000 / rate +
+                  (uint64_t)g_net_timeouts.rate_window_ms +
+                  (uint64_t)g_net_timeouts.file_connect_ms;
+    return ms >= (uint64_t)INFINITE ? INFINITE - 1 : (DWORD)ms;
+}
+
+// One request and its answer, run on a thread of its own while the caller waits up to the
+// deadline. At the deadline the caller closes the request, which ends a blocked call on
+// Windows; Wine 8 ends it only when its receive does, so the caller does not wait for that:
+// the thread finishes in the background, and the attempt's memory lives until both let go.
+struct web_attempt {
+    volatile LONG refs;       // the caller's and the thread's
+    volatile LONG abandoned;  // set by the caller at the deadline
+    CRITICAL_SECTION lock;    // the request handle's closing, and every call of the caller's sink
+    HINTERNET request;
+    web_channel channel;  // a copy for the outcomes; its handles are never used here
+    web_request q;        // its sink is guarded_sink
+    web_sink sink;
+    void *context;
+    const wchar_t *headers;  // range_headers for a continuation, else null
+    wchar_t range_headers[WEB_VALIDATOR_MAX + 96];
+    uint64_t offset;
+    uint64_t kept;  // bytes the caller's sink took in this attempt
+    body_state body;
+    transfer_bound bound;
+    char *piece;
+    web_response response;
+    wchar_t validator[WEB_VALIDATOR_MAX];
+    int outcome;
+};
+
+// The caller's sink, never once the caller has given up: its file may be gone by then.
+static int guarded_sink(void *context, const void *data, uint32_t length)
+{
+    web_attempt *a = (web_attempt *)context;
+    EnterCriticalSection(&a->lock);
+    int kept = !a->abandoned && a->sink(a->context, data, length);
+    if (kept)
+        a->kept += length;
+    LeaveCriticalSection(&a->lock);
+    return kept;
+}
+
+static void release_attempt(web_attempt *a)
+{
+    if (InterlockedDecrement(&a->refs) != 0)
+        return;
+    DeleteCriticalSection(&a->lock);
+    free(a->piece);
+    free(a);
+}
+
+static int run_attempt(web_attempt *a)
+{
+    web_response *r = &a->response;
+    const web_channel *c = &a->channel;
+    int outcome = exchange(c, a->request, a->headers, r, &a->abandoned);
+    if (outcome == WEB_OK && downgraded(&a->channel, a->request))
+        return fail(r, WEB_REDIRECT_REFUSED, 0);
+    // 200 to a continuation means the bytes changed since (If-Range): what came so far
+    // belongs to another file.
+    DWORD wanted = a->headers ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
+    if (outcome == WEB_OK && r->status != wanted)
+        return status_outcome(r);
+    if (outcome == WEB_OK && a->headers && content_range_start(a->request) != (int64_t)a->offset)
+        return fail(r, WEB_BROKEN, 0);
+    if (outcome == WEB_OK)
+        outcome = judge_head(a->request, &a->q, a->offset, &a->body, r);
+    if (outcome != WEB_OK)
+        return outcome;
+    // The validator that lets a continuation ask for the same bytes and nothing else. A weak
+    // ETag may not stand in If-Range: the date does then.
+    if (!a->headers &&
+        (!query_text(a->request, WINHTTP_QUERY_ETAG, a->validator, WEB_VALIDATOR_MAX) ||
+         wcsncmp(a->validator, L"W/", 2) == 0))
+        query_text(a->request, WINHTTP_QUERY_LAST_MODIFIED, a->validator, WEB_VALIDATOR_MAX);
+    return read_body(c, a->request, &a->q, &a->body, &a->bound, a->piece, r, &a->abandoned);
+}
+
+static DWORD WINAPI attempt_thread(void *context)
+{
+    web_attempt *a = (web_attempt *)context;
+    a->outcome = run_attempt(a);
+    EnterCriticalSection(&a->lock);
+    if (!a->abandoned && a->request) {
+        WinHttpCloseHandle(a->request);
+        a->request = nullptr;
+    }
+    LeaveCriticalSection(&a->lock);
+    release_attempt(a);
+    return 0;
+}
+
+// One request (a continuation when headers are given) under its deadline. r->received counts
+// on from what it held; body, bound and validator carry over to a continuation.
+static int attempt(web_channel *c, const web_request *q, const wchar_t *headers, uint64_t offset,
+                   body_state *body, transfer_bound *bound, wchar_t *validator, web_response *r)
+{
+    web_attempt *a = (web_attempt *)calloc(1, sizeof *a);
+    char *piece = a ? (char *)malloc(READ_PIECE) : nullptr;
+    if (!piece) {
+        free(a);
+        return fail(r, WEB_SINK_FAILED, 0);
+    }
+    a->piece = piece;
+    HINTERNET request = open_request(c, q->path);
+    if (!request) {
+        DWORD error = GetLastError();
+        free(piece);
+        free(a);
+        return fail(r, WEB_BAD_URL, error);
+    }
+    InitializeCriticalSection(&a->lock);
+    a->refs = 2;
+    a->request = request;
+    a->channel = *c;
+    a->q = *q;
+    a->q.sink = guarded_sink;
+    a->q.context = a;
+    a->sink = q->sink;
+    a->context = q->context;
+    if (headers) {
+        wcsncpy(a->range_headers, headers, WEB_VALIDATOR_MAX + 95);
+        a->headers = a->range_headers;
+    }
+    a->offset = offset;
+    a->body = *body;
+    a->bound = *bound;
+    a->response = *r;
+    uint64_t expected = q->expected_size != WEB_SIZE_UNKNOWN ? q->expected_size : q->max_size;
+    DWORD deadline = web_request_deadline_ms(expected > offset ? expected - offset : 0);
+
+    HANDLE thread = CreateThread(nullptr, 0, attempt_thread, a, 0, nullptr);
+    if (!thread) {
+        WinHttpCloseHandle(request);
+        release_attempt(a);
+        release_attempt(a);
+        return fail(r, WEB_SINK_FAILED, GetLastError());
+    }
+    DWORD waited = WaitForSingleObject(thread, deadline);
+    CloseHandle(thread);
+    int outcome;
+    EnterCriticalSection(&a->lock);
+    if (waited == WAIT_OBJECT_0) {
+        *r = a->response;
+        *body = a->body;
+        *bound = a->bound;
+        if (!headers)
+            memcpy(validator, a->validator, sizeof a->validator);
+        outcome = a->outcome;
+    } else {
+        // Too slow as a whole, whatever each receive did: the bytes the sink kept stay counted.
+        a->abandoned = 1;
+        if (a->request) {
+            WinHttpCloseHandle(a->request);
+            a->request = nullptr;
+        }
+        r->status = a->response.status;
+        r->received += a->kept;
+        outcome = fail(r, WEB_TOO_SLOW, 0);
+    }
+    LeaveCriticalSection(&a->lock);
+    release_attempt(a);
+    return outcome;
+}
+
 int web_get(web_channel *c, const web_request *q, web_response *r)
 {
     memset(r, 0, sizeof *r);
     if (!c || !c->connection || !q || !q->path || !q->sink)
         return fail(r, WEB_BAD_URL, 0);
-    char *piece = (char *)malloc(READ_PIECE);
-    if (!piece)
-        return fail(r, WEB_SINK_FAILED, 0);
     transfer_bound bound;
     transfer_bound_start(&bound, (uint64_t)g_net_timeouts.min_rate_bytes_per_s,
                          (uint64_t)g_net_timeouts.rate_window_ms, GetTickCount64());
-
     wchar_t validator[WEB_VALIDATOR_MAX] = {0};
-    HINTERNET request = open_request(c, q->path);
-    int outcome = request ? exchange(c, request, nullptr, r) : fail(r, WEB_BAD_URL, GetLastError());
     body_state body = {WEB_SIZE_UNKNOWN, 0, 0};
-    if (outcome == WEB_OK && downgraded(c, request))
-        outcome = fail(r, WEB_REDIRECT_REFUSED, 0);
-    else if (outcome == WEB_OK && r->status != HTTP_STATUS_OK)
-        outcome = status_outcome(r);
-    if (outcome == WEB_OK)
-        outcome = judge_head(request, q, 0, &body, r);
-    if (outcome == WEB_OK) {
-        // The validator that lets a continuation ask for the same bytes and nothing else.
-        // A weak ETag may not stand in If-Range: the date does then.
-        if (!query_text(request, WINHTTP_QUERY_ETAG, validator, WEB_VALIDATOR_MAX) ||
-            wcsncmp(validator, L"W/", 2) == 0)
-            query_text(request, WINHTTP_QUERY_LAST_MODIFIED, validator, WEB_VALIDATOR_MAX);
-        outcome = read_body(c, request, q, &body, &bound, piece, r);
-    }
-    if (request)
-        WinHttpCloseHandle(request);
+    int outcome = attempt(c, q, nullptr, 0, &body, &bound, validator, r);
 
     if (resumable(outcome) && q->may_resume && validator[0] && r->received > 0 &&
         r->received < body.limit) {
@@ -544,23 +718,8 @@ int web_get(web_channel *c, const web_request *q, web_response *r)
         headers[sizeof headers / sizeof headers[0] - 1] = 0;
         r->resumed = 1;
         r->error = 0;
-        request = open_request(c, q->path);
-        outcome = request ? exchange(c, request, headers, r) : fail(r, WEB_BAD_URL, GetLastError());
-        // 200 means the bytes changed since (If-Range): what came so far belongs to another file.
-        if (outcome == WEB_OK && downgraded(c, request))
-            outcome = fail(r, WEB_REDIRECT_REFUSED, 0);
-        else if (outcome == WEB_OK && r->status != HTTP_STATUS_PARTIAL_CONTENT)
-            outcome = status_outcome(r);
-        if (outcome == WEB_OK && content_range_start(request) != (int64_t)offset)
-            outcome = fail(r, WEB_BROKEN, 0);
-        if (outcome == WEB_OK)
-            outcome = judge_head(request, q, offset, &body, r);
-        if (outcome == WEB_OK)
-            outcome = read_body(c, request, q, &body, &bound, piece, r);
-        if (request)
-            WinHttpCloseHandle(request);
+        outcome = attempt(c, q, headers, offset, &body, &bound, validator, r);
     }
-    free(piece);
     r->outcome = outcome;
     return outcome;
 }

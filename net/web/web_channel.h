@@ -82,7 +82,10 @@ struct web_response {
 };
 
 // One GET. The sink sees every byte once, in order; on failure the caller drops what it kept.
+// Each of its requests (the first and a continuation) ends by web_request_deadline_ms of the
+// bytes it carries, whatever the server does (WEB_TOO_SLOW then).
 int web_get(web_channel *channel, const web_request *request, web_response *response);
+DWORD web_request_deadline_ms(uint64_t body_bytes);
 
 // Words for the log and the message lines (res/texts.h).
 const char *web_outcome_text(int outcome);

@@ -126,6 +126,28 @@ check "-check: Match without a key" exit_code_is 0
 check "the forgery stays without a key" cmp -s "$E2E_DIR/forged.xls" "$INSTALL_DIR/Kickoff.xls"
 scenario_end
 
+# The same signed manifest with a catalogue that leaves Kickoff.xls out: the catalogue is not
+# signed, so it may not decide which signed files are compared (a row of another size is
+# still compared, and refused per file, as above). Refused whole, said in the log.
+DROPPED="$E2E_DIR/dropped"
+mkdir -p "$DROPPED" && cp -p "$ROOT"/* "$DROPPED"/ && rm -f "$DROPPED/Kickoff.xls" ||
+    setup_failed signed-dropped-setup
+INCOMPLETE_TEXT=$(program_line TEXT_VERDICT_CATALOGUE_INCOMPLETE_FORMAT Kickoff.xls)
+start_server "$DROPPED" || setup_failed signed-dropped-setup
+scenario catalogue-without-a-signed-file
+point_registry_at "$SERVER_PORT" 1
+reg_set PublisherKey "$PUBLISHER"
+mkdir -p "$INSTALL_DIR"
+check "a same-size forgery in place" forge_kickoff
+run_log_mark
+run_unattended -check
+check "-check: refused, not current" exit_code_is 2
+check "the run log names the missing file" run_log_has "$INCOMPLETE_TEXT"
+run_unattended -install
+check "-install: nothing installed" exit_code_is 2
+check "the forgery is still there to be found" cmp -s "$E2E_DIR/forged.xls" "$INSTALL_DIR/Kickoff.xls"
+scenario_end
+
 # ------------------------------------------------------------------ rollback, another account
 # The second account of the PC has no registry value of its own (the whole key deleted here,
 # as a fresh profile has none): the install folder's counter still refuses the older manifest.

@@ -87,6 +87,27 @@ if command -v script >/dev/null; then
 fi
 scenario_end
 
+# ------------------------------------------------------------------ the task modes touch no file of the folder
+# The installer package runs -register-task and -remove-task as SYSTEM, while every account may
+# write the install folder: they leave even a leftover staging file of ours alone. A run that
+# installs (here -check) removes it, so it is one the cleanup would take.
+scenario task-modes-leave-the-folder-alone
+point_registry_at "$SERVER_PORT" 1
+mkdir -p "$INSTALL_DIR"
+printf 'left by a killed run' >"$INSTALL_DIR/pvs1234ABCD.tmp"
+PLANTED="$(header_text res/resource.h INSTALL_FOLDER_TEXT)\\pvs1234ABCD.tmp"
+wine attrib +h "$PLANTED" >/dev/null 2>&1
+check "planted hidden" bash -c 'wine attrib "$0" 2>/dev/null | grep -q "^[^:]*H"' "$PLANTED"
+run_unattended -register-task
+check "-register-task done" exit_code_is 0
+check "-register-task left it" test -e "$INSTALL_DIR/pvs1234ABCD.tmp"
+run_unattended -remove-task
+check "-remove-task done" exit_code_is 0
+check "-remove-task left it" test -e "$INSTALL_DIR/pvs1234ABCD.tmp"
+run_unattended -check
+check "-check removed it" test ! -e "$INSTALL_DIR/pvs1234ABCD.tmp"
+scenario_end
+
 # ------------------------------------------------------------------ a server's name with control characters
 # A CR or an escape sequence in a server-given name must not forge a console line or drive
 # the terminal: it reaches the console with its control characters replaced.

@@ -4,9 +4,12 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include "app/retrieval.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/install_lock.h"
 #include "catalogue/install_report.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
@@ -164,6 +167,37 @@ TEST_F(Signature, AnOlderManifestIsRefusedForEveryAccountOfThePc)
     ASSERT_TRUE(CreateDirectoryA(LIBRARY_FOLDER SEQUENCE_FILE_NAME, nullptr));
     EXPECT_EQ(verify(current, key("key1")), VERDICT_VERIFIED);
     EXPECT_EQ(library_signature_record_failed(), 1);
+}
+
+// Two runs verifying at once (two accounts of the PC) each read, compare and write the folder's
+// state: unless that is one step, the slower one puts a smaller number back. Each writer looks
+// again after its record (under the install lock, as another run's record would be), and what
+// it recorded must still be there or exceeded.
+TEST_F(Signature, TheRecordedSequenceNeverDecreasesUnderConcurrentVerifications)
+{
+    publisher_keys k = keys(key("key1"));
+    remove_tree(INSTALL_FOLDER_TEXT);
+    ASSERT_TRUE(CreateDirectoryA(INSTALL_FOLDER_TEXT, nullptr));
+    enum { RECORDS = 150 };
+    std::atomic<int> decreases{0}, failures{0};
+    auto writer = [&](uint64_t first) {
+        for (uint64_t s = first; s < first + 2 * RECORDS; s += 2) {
+            if (!record_folder_sequence(LIBRARY_FOLDER, k.keys[0], s)) {
+                ++failures;
+                continue;
+            }
+            HANDLE lock = take_install_lock_within(5000);
+            if (folder_accepted_sequence(LIBRARY_FOLDER, k.keys[0]) < s)
+                ++decreases;
+            release_install_lock(lock);
+        }
+    };
+    std::thread odd(writer, 1), even(writer, 2);
+    odd.join();
+    even.join();
+    EXPECT_EQ(decreases, 0);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(folder_accepted_sequence(LIBRARY_FOLDER, k.keys[0]), (uint64_t)2 * RECORDS);
 }
 
 // A PublisherKey that is there but is no text is configured and wrong: nothing installs, and
@@ -327,6 +361,32 @@ TEST_F(SignedInstall, SignedFilesInstallAndAFileNotInTheManifestIsNeverRequested
     EXPECT_FALSE(path_exists(LIBRARY_FOLDER MANIFEST_FILE_NAME)) << "read, never installed";
 }
 
+// The catalogue is not signed: one that leaves out a signed file would keep an altered
+// installed copy from ever being compared with its SHA-256. It is refused whole.
+TEST_F(SignedInstall, ACatalogueWithoutASignedFileIsRefusedWhole)
+{
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
+    std::string forged = b;
+    forged[3] ^= 0x01;
+    ASSERT_TRUE(write_whole_file(LIBRARY_FOLDER "b.xla", forged));
+    start_text_peer(&peer, text_file_server("", {{"a.dll", a, text_file_rule::SERVE},
+                                                 {MANIFEST_FILE_NAME, fixture("key1.manifest"),
+                                                  text_file_rule::SERVE}}));
+    point_client_at(peer.port);
+    ASSERT_EQ(open_text_channel(), CHANNEL_OPEN);
+    load_catalogue(record_for("a.dll", a));  // b.xla left out
+    g_protocol_preference = PROTOCOL_TEXT;
+    check_library_signature(window.main);
+    fill_rows(window);
+    EXPECT_EQ(library_signature_verdict(), VERDICT_CATALOGUE_INCOMPLETE);
+    EXPECT_NE(message().find("b.xla"), std::string::npos) << message();
+    ASSERT_NE(signature_refusal_text(), nullptr);
+    EXPECT_EQ(install(), 0);
+    EXPECT_FALSE(requested("a.dll"));
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "b.xla"), forged);
+}
+
 TEST_F(SignedInstall, BytesOtherThanSignedNeverReplaceTheOldFile)
 {
     std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
@@ -467,6 +527,52 @@ TEST_F(SignedInstall, TheRetrievalSettlesTheSignatureWithTheCatalogue)
     show_library_signature(window.main);
     EXPECT_NE(message().find(TEXT_SIGNATURE_VERIFIED), std::string::npos) << message();
     release_retrieval_state(0);
+}
+
+// Key settings that cannot be trusted fail closed as an unreadable one does, each with no
+// manifest served: anything that fell through to "no key" would install the library unsigned.
+TEST_F(SignedInstall, KeySettingsThatCannotBeTrustedInstallNothing)
+{
+    std::string k = key("key1");
+    std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    machine_policy_guard policy;
+    auto expect_nothing_installed = [&](const char *what, int verdict) {
+        serve(b, "");
+        EXPECT_EQ(library_signature_verdict(), verdict) << what;
+        EXPECT_EQ(install(), 0) << what;
+        EXPECT_FALSE(path_exists(LIBRARY_FOLDER "a.dll")) << what;
+        EXPECT_FALSE(requested("a.dll")) << what;
+        close_text_channel();
+        stop_text_peer(&peer);
+        peer.requests.clear();
+        reset_install_folder();
+    };
+    // An Offline.INI here that only names the server does not hide the install folder's key.
+    delete_settings_tree();
+    ASSERT_TRUE(write_whole_file("Offline.INI", "[SERVER]\r\nIP=127.0.0.1\r\n"));
+    ASSERT_TRUE(
+        write_whole_file(LIBRARY_FOLDER "Offline.INI", "[SERVER]\r\nPublisherKey=" + k + "\r\n"));
+    expect_nothing_installed("a key in the install folder's Offline.INI", VERDICT_MISSING);
+    DeleteFileA("Offline.INI");
+    DeleteFileA(LIBRARY_FOLDER "Offline.INI");
+
+    // A machine value that names no key: neither the user's absence nor Offline.INI stands in.
+    ASSERT_TRUE(write_whole_file("Offline.INI", "[SERVER]\r\nIP=127.0.0.1\r\n"));
+    for (const char *nothing : {" ; ", ""}) {
+        put_machine_text("PublisherKey", nothing);
+        expect_nothing_installed("a machine value without a key", VERDICT_BAD_KEY_SETTING);
+    }
+    remove_machine_setting("PublisherKey");
+    DeleteFileA("Offline.INI");
+
+    // A machine key that is there but cannot be opened is not an absent one.
+    put_machine_text("PublisherKey", k);
+    {
+        closed_machine_key closed;
+        ASSERT_TRUE(closed.closed);
+        expect_nothing_installed("a machine key that cannot be opened", VERDICT_BAD_KEY_SETTING);
+    }
+    remove_machine_setting("PublisherKey");
 }
 
 // A PublisherKey of a type other than text installs nothing and says why.

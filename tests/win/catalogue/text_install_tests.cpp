@@ -12,6 +12,7 @@
 #include "catalogue/install_lock.h"
 #include "catalogue/install_report.h"
 #include "catalogue/local_comparison.h"
+#include "catalogue/staging_leftovers.h"
 #include "catalogue/text_install.h"
 #include "core/text_protocol.h"
 #include "net/framed/staged_file.h"
@@ -469,6 +470,30 @@ TEST_F(TextInstall, LeftoverStagingFilesAreRemovedUnlessAnotherInstanceInstalls)
         EXPECT_TRUE(path_exists(path_of(name).c_str())) << name;
     for (const char *name : kept_hidden)
         EXPECT_TRUE(path_exists(path_of(name).c_str())) << name;
+}
+
+// A junction in place of the folder would carry the cleanup's deletes (run as SYSTEM, they
+// reach any file) and the writes elsewhere: both refuse it and touch nothing behind it.
+TEST(StagingLeftovers, AJunctionInPlaceOfTheFolderIsRefused)
+{
+    const std::string target = "C:\\pvs-junction-target", link = "C:\\pvs-junction";
+    RemoveDirectoryA(link.c_str());  // a junction left by an earlier run: the link alone
+    remove_tree(target.c_str());
+    ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
+    std::string planted = target + "\\pvs1234ABCD.tmp";
+    ASSERT_TRUE(write_whole_file(planted, "another account's file"));
+    SetFileAttributesA(planted.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    if (!make_junction(link, target)) {
+        remove_tree(target.c_str());
+        GTEST_SKIP() << "this system cannot make a junction (Wine 8 cannot)";
+    }
+    EXPECT_EQ(remove_staging_leftovers(link.c_str()), STAGING_FOLDER_REFUSED);
+    EXPECT_TRUE(path_exists(planted.c_str()));
+    staged_file staged;
+    EXPECT_EQ(staged_file_begin(&staged, (link + "\\a.dll").c_str()), 0);
+    RemoveDirectoryA(link.c_str());
+    EXPECT_EQ(remove_staging_leftovers(target.c_str()), 1) << "in a real folder it is a leftover";
+    remove_tree(target.c_str());
 }
 
 // A server that keeps a file coming a byte at a time never trips a receive's time-out: the

@@ -342,6 +342,19 @@ TEST_F(LibraryUrl, AnUnreadablePolicyStopsTheSearchAndFetchesNothing)
     EXPECT_FALSE(web_library_in_force());
 }
 
+// A manifest whose answer's head trickles is abandoned by the request's deadline and named
+// as too slow, not as never received.
+TEST_F(WebInstall, ATrickledManifestIsNamedTooSlow)
+{
+    serve({{"/lib/" STATIC_CATALOGUE_NAME, record_for("a.dll", A), web_rule::SERVE},
+           {"/lib/" MANIFEST_FILE_NAME, std::string(300, 'm'), web_rule::HEAD_TRICKLE}});
+    rate_bound_for_test bound(1 << 20, 200);
+    ULONGLONG started = GetTickCount64();
+    ASSERT_TRUE(retrieve(true).ok) << web_retrieval_line();
+    EXPECT_LT(GetTickCount64() - started, 10000u);
+    EXPECT_EQ(VERDICT_TOO_SLOW, library_signature_verdict());
+}
+
 // ---------------------------------------------------------------- a signed library over http
 
 TEST_F(WebInstall, TheManifestComesOverTheWebAndOnlySignedFilesInstall)

@@ -120,6 +120,24 @@ TEST_F(WebChannel, ATrickleIsAbandonedAndNamed)
     EXPECT_STRNE("", web_outcome_text(WEB_TOO_SLOW));
 }
 
+// A head or a chunk-size line sent a byte at a time never trips a receive's time-out, and
+// no body byte comes for the rate bound to judge: the request's own deadline (here about half
+// a second) ends it, long before the peer's trickle of some 15 s would.
+TEST_F(WebChannel, ATrickledHeadOrChunkLineIsAbandonedByItsDeadline)
+{
+    g_net_timeouts.min_rate_bytes_per_s = 1 << 20;
+    g_net_timeouts.rate_window_ms = 200;
+    const std::string bytes = make_bytes(8000, 5);
+    start({{"/lib/head", bytes, web_rule::HEAD_TRICKLE},
+           {"/lib/chunked", bytes, web_rule::CHUNK_LINE_TRICKLE}});
+    for (const char *path : {"head", "chunked"}) {
+        ULONGLONG started = GetTickCount64();
+        EXPECT_EQ(WEB_TOO_SLOW, get(path, bytes.size())) << path;
+        EXPECT_LT(GetTickCount64() - started, 5000u) << path;
+        EXPECT_LT(response_.received, bytes.size()) << path;
+    }
+}
+
 TEST_F(WebChannel, ADroppedTransferResumesOnceWithRangeAndIfRange)
 {
     const std::string large = make_bytes(300000, 11);

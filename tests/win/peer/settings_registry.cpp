@@ -132,3 +132,37 @@ machine_policy_guard::~machine_policy_guard()
 {
     remove_policy_values();
 }
+
+closed_machine_key::closed_machine_key()
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, nullptr, 0,
+                        READ_CONTROL | WRITE_DAC | KEY_WOW64_64KEY, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    char descriptor[4096];
+    DWORD size = sizeof descriptor;
+    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor, &size) == ERROR_SUCCESS) {
+        saved.assign(descriptor, size);
+        SECURITY_DESCRIPTOR none;
+        ACL empty;
+        InitializeSecurityDescriptor(&none, SECURITY_DESCRIPTOR_REVISION);
+        InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+        SetSecurityDescriptorDacl(&none, TRUE, &empty, FALSE);
+        closed = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &none) == ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+}
+
+closed_machine_key::~closed_machine_key()
+{
+    if (!closed)
+        return;
+    // The owner may always change the DACL back.
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, 0, WRITE_DAC | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, (PSECURITY_DESCRIPTOR)&saved[0]);
+    RegCloseKey(key);
+}

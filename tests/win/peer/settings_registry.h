@@ -41,3 +41,12 @@ struct machine_policy_guard {
     machine_policy_guard();
     ~machine_policy_guard();
 };
+
+// HKEY_LOCAL_MACHINE\SETTINGS_KEY (64-bit view) made, for one test, a key that exists but that
+// nobody may open (a DACL without entries); its security put back when destroyed.
+struct closed_machine_key {
+    closed_machine_key();
+    ~closed_machine_key();
+    bool closed = false;
+    std::string saved;  // the key's security descriptor as it was
+};

@@ -1,9 +1,11 @@
 #include "test_files.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "core/file_checksum.h"
 #include "core/text_protocol.h"
@@ -92,4 +94,38 @@ std::string record_for(const std::string &name, const std::string &bytes, const 
 {
     return name + TEXT_FIELD_SEPARATOR + std::to_string(crc_of(bytes)) + TEXT_FIELD_SEPARATOR +
            std::to_string(bytes.size()) + TEXT_FIELD_SEPARATOR + low + TEXT_FIELD_SEPARATOR + high;
+}
+
+bool make_junction(const std::string &link, const std::string &target)
+{
+    if (!CreateDirectoryA(link.c_str(), nullptr))
+        return false;
+    HANDLE folder = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        RemoveDirectoryA(link.c_str());
+        return false;
+    }
+    // A mount-point reparse buffer: the NT path to follow, then the name to print.
+    std::wstring substitute = L"\\??\\", print;
+    for (char c : target)
+        print.push_back((wchar_t)(unsigned char)c);
+    substitute += print;
+    USHORT sub_bytes = (USHORT)(substitute.size() * 2), print_bytes = (USHORT)(print.size() * 2);
+    std::vector<BYTE> buffer(16 + sub_bytes + 2 + print_bytes + 2, 0);
+    DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    USHORT data_length = (USHORT)(buffer.size() - 8);
+    USHORT fields[4] = {0, sub_bytes, (USHORT)(sub_bytes + 2), print_bytes};
+    memcpy(&buffer[0], &tag, 4);
+    memcpy(&buffer[4], &data_length, 2);
+    memcpy(&buffer[8], fields, 8);
+    memcpy(&buffer[16], substitute.data(), sub_bytes);
+    memcpy(&buffer[16 + sub_bytes + 2], print.data(), print_bytes);
+    DWORD returned = 0;
+    BOOL made = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                (DWORD)buffer.size(), nullptr, 0, &returned, nullptr);
+    CloseHandle(folder);
+    if (!made)
+        RemoveDirectoryA(link.c_str());
+    return made != FALSE;
 }

@@ -15,3 +15,7 @@ std::string make_bytes(size_t size, uint32_t seed);  // reproducible file conten
 // A catalogue record "name^|crc^|size^|low^|high" for these bytes.
 std::string record_for(const std::string &name, const std::string &bytes,
                        const std::string &low = "100", const std::string &high = "30000000");
+
+// Makes link a junction to the folder target (both absolute). False where the system cannot
+// (Wine 8 refuses FSCTL_SET_REPARSE_POINT): the caller skips what needs one.
+bool make_junction(const std::string &link, const std::string &target);

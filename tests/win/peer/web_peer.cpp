@@ -1,6 +1,7 @@
 #include "web_peer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cctype>
 #include <memory>
 #include <mutex>
@@ -82,8 +83,56 @@ static bool trickle(SOCKET s, const std::string &bytes)
     return false;
 }
 
+// One byte every 100 ms, at most 200 of them (20 s, whatever the client does), until the test
+// stops the peer; false when the client went away or the peer stops.
+static bool drip(SOCKET s, const std::string &text, text_peer *peer)
+{
+    for (size_t at = 0; at < text.size() && at < 200; ++at) {
+        {
+            std::lock_guard<std::mutex> hold(peer->lock);
+            if (peer->listener == INVALID_SOCKET)
+                return false;
+        }
+        if (!send_all(s, text.data() + at, 1))
+            return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+static bool trickle_head(SOCKET s, const std::string &bytes, text_peer *peer)
+{
+    std::string head =
+        head_of(200, "OK", length_field(bytes.size()) + "X-Pad: " + std::string(140, 'p') + "\r\n");
+    if (drip(s, head.substr(0, head.size() - 1), peer))
+        send_text(s, head.substr(head.size() - 1) + bytes);
+    return false;
+}
+
+static std::string hex_of(size_t n)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%zx", n);
+    return text;
+}
+
+// The size line of the second chunk carries a long extension, which a client skips to the
+// line's end: sent a byte at a time, only a bound on the whole request can end it.
+static bool trickle_chunk_line(SOCKET s, const std::string &bytes, text_peer *peer)
+{
+    size_t half = bytes.size() / 2;
+    std::string first = hex_of(half) + "\r\n" + bytes.substr(0, half) + "\r\n";
+    if (!send_text(s, head_of(200, "OK", "Transfer-Encoding: chunked\r\n") + first))
+        return false;
+    std::string line = hex_of(bytes.size() - half) + ";pad=" + std::string(180, 'p') + "\r\n";
+    if (drip(s, line.substr(0, line.size() - 1), peer))
+        send_text(s, line.substr(line.size() - 1) + bytes.substr(half) + "\r\n0\r\n\r\n");
+    return false;
+}
+
 // Answers one request; false when the connection is to be closed.
-static bool answer(SOCKET s, const std::string &head, const web_rule *rule, bool first)
+static bool answer(SOCKET s, const std::string &head, const web_rule *rule, bool first,
+                   text_peer *peer)
 {
     if (!rule)
         return send_text(s, head_of(404, "Not Found", length_field(0)));
@@ -123,6 +172,10 @@ static bool answer(SOCKET s, const std::string &head, const web_rule *rule, bool
         return send_text(
             s, head_of(407, "Proxy Authentication Required",
                        "Proxy-Authenticate: Basic realm=\"office\"\r\n" + length_field(0)));
+    case web_rule::HEAD_TRICKLE:
+        return trickle_head(s, b, peer);
+    case web_rule::CHUNK_LINE_TRICKLE:
+        return trickle_chunk_line(s, b, peer);
     case web_rule::HUGE_LENGTH:
         send_text(s, head_of(200, "OK", length_field(100u << 20)) + std::string(65536, 'h'));
         return false;
@@ -157,7 +210,7 @@ std::function<void(SOCKET, text_peer *)> web_server(std::vector<web_rule> rules)
                         first = (*drops)[i]++ == 0;
                     }
             }
-            if (!answer(s, head, rule, first))
+            if (!answer(s, head, rule, first, peer))
                 return;
         }
     };

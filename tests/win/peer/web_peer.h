@@ -14,18 +14,21 @@ struct web_rule {
     std::string path;  // as requested, percent-encoded: "/catalogue.txt", "/files/..."
     std::string bytes;
     enum {
-        SERVE,             // 200 with Content-Length and an ETag; answers Range/If-Range with 206
-        STATUS,            // status (below) and nothing else
-        SHORT_BODY,        // Content-Length of the whole, half the bytes, then close
-        LONG_LENGTH,       // Content-Length and bytes 100 longer than the file
-        TRAILING_BYTES,    // Content-Length of the file, then the file and 100 bytes more
-        NO_LENGTH,         // no Content-Length: the bytes, then close
-        NO_LENGTH_LONGER,  // no Content-Length: the bytes and 100 more, then close
-        REDIRECT,          // 302 to location (below)
-        TRICKLE,           // Content-Length of the whole, then 16 bytes every 20 ms
-        DROP_ONCE,         // the first request gets half and a close; later ones are served
-        HUGE_LENGTH,       // announces 100 MB, sends 64 KiB, then close
-        PROXY_SIGN_IN,     // 407 asking for a password (Basic), as a proxy would
+        SERVE,               // 200 with Content-Length and an ETag; answers Range/If-Range with 206
+        STATUS,              // status (below) and nothing else
+        SHORT_BODY,          // Content-Length of the whole, half the bytes, then close
+        LONG_LENGTH,         // Content-Length and bytes 100 longer than the file
+        TRAILING_BYTES,      // Content-Length of the file, then the file and 100 bytes more
+        NO_LENGTH,           // no Content-Length: the bytes, then close
+        NO_LENGTH_LONGER,    // no Content-Length: the bytes and 100 more, then close
+        REDIRECT,            // 302 to location (below)
+        TRICKLE,             // Content-Length of the whole, then 16 bytes every 20 ms
+        DROP_ONCE,           // the first request gets half and a close; later ones are served
+        HUGE_LENGTH,         // announces 100 MB, sends 64 KiB, then close
+        PROXY_SIGN_IN,       // 407 asking for a password (Basic), as a proxy would
+        HEAD_TRICKLE,        // the answer's head one byte every 100 ms (padded to ~20 s), then 200
+        CHUNK_LINE_TRICKLE,  // chunked: the bytes' first half, then the next chunk-size line one
+                             // byte every 100 ms (~20 s), then the rest
     } mode;
     int status = 404;
     std::string location;

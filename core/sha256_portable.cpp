@@ -52,18 +52,17 @@ inline uint32_t choose(uint32_t e, uint32_t f, uint32_t g)
 {
     return g ^ (e & (f ^ g));
 }
-inline uint32_t majority(uint32_t a, uint32_t b, uint32_t c)
-{
-    return (a & b) | (c & (a | b));
-}
 
 // One round: d and h take the new values; the caller's next round names the variables one
-// place further on.
-#define SHA256_ROUND(a, b, c, d, e, f, g, h, k, w)                       \
+// place further on. The majority is taken as ((a ^ b) & (b ^ c)) ^ b: this round's a ^ b is
+// the next round's b ^ c, so ab and bc trade places from round to round and one operation
+// per round is saved.
+#define SHA256_ROUND(a, b, c, d, e, f, g, h, k, w, ab, bc)               \
     do {                                                                 \
         uint32_t t1 = (h) + big_sigma1(e) + choose(e, f, g) + (k) + (w); \
         (d) += t1;                                                       \
-        (h) = t1 + big_sigma0(a) + majority(a, b, c);                    \
+        (ab) = (a) ^ (b);                                                \
+        (h) = t1 + big_sigma0(a) + (((ab) & (bc)) ^ (b));                \
     } while (0)
 
 // Word i of the schedule (i >= 16), replacing word i - 16 in the ring.
@@ -73,16 +72,16 @@ inline uint32_t majority(uint32_t a, uint32_t b, uint32_t c)
 
 // Eight rounds from round r on, taking words n to n + 7 of the ring (n is r modulo 16, a
 // constant, so the ring's indices are too).
-#define SHA256_EIGHT(r, n, WORD)                                                \
-    do {                                                                        \
-        SHA256_ROUND(a, b, c, d, e, f, g, h, SHA256_K[(r) + 0], WORD((n) + 0)); \
-        SHA256_ROUND(h, a, b, c, d, e, f, g, SHA256_K[(r) + 1], WORD((n) + 1)); \
-        SHA256_ROUND(g, h, a, b, c, d, e, f, SHA256_K[(r) + 2], WORD((n) + 2)); \
-        SHA256_ROUND(f, g, h, a, b, c, d, e, SHA256_K[(r) + 3], WORD((n) + 3)); \
-        SHA256_ROUND(e, f, g, h, a, b, c, d, SHA256_K[(r) + 4], WORD((n) + 4)); \
-        SHA256_ROUND(d, e, f, g, h, a, b, c, SHA256_K[(r) + 5], WORD((n) + 5)); \
-        SHA256_ROUND(c, d, e, f, g, h, a, b, SHA256_K[(r) + 6], WORD((n) + 6)); \
-        SHA256_ROUND(b, c, d, e, f, g, h, a, SHA256_K[(r) + 7], WORD((n) + 7)); \
+#define SHA256_EIGHT(r, n, WORD)                                                      \
+    do {                                                                              \
+        SHA256_ROUND(a, b, c, d, e, f, g, h, SHA256_K[(r) + 0], WORD((n) + 0), x, y); \
+        SHA256_ROUND(h, a, b, c, d, e, f, g, SHA256_K[(r) + 1], WORD((n) + 1), y, x); \
+        SHA256_ROUND(g, h, a, b, c, d, e, f, SHA256_K[(r) + 2], WORD((n) + 2), x, y); \
+        SHA256_ROUND(f, g, h, a, b, c, d, e, SHA256_K[(r) + 3], WORD((n) + 3), y, x); \
+        SHA256_ROUND(e, f, g, h, a, b, c, d, SHA256_K[(r) + 4], WORD((n) + 4), x, y); \
+        SHA256_ROUND(d, e, f, g, h, a, b, c, SHA256_K[(r) + 5], WORD((n) + 5), y, x); \
+        SHA256_ROUND(c, d, e, f, g, h, a, b, SHA256_K[(r) + 6], WORD((n) + 6), x, y); \
+        SHA256_ROUND(b, c, d, e, f, g, h, a, SHA256_K[(r) + 7], WORD((n) + 7), y, x); \
     } while (0)
 
 }  // namespace
@@ -95,6 +94,7 @@ void sha256_blocks_portable(uint32_t state[8], const uint8_t *data, size_t count
             w[i] = load_be32(data + 4 * i);
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        uint32_t x, y = b ^ c;  // x: this round's a ^ b, y: its b ^ c (then they trade)
 
 #define SHA256_LOADED(i) w[(i)&15]
         SHA256_EIGHT(0, 0, SHA256_LOADED);

@@ -46,6 +46,8 @@ const char *verdict_text(int verdict)
         return TEXT_VERDICT_TOO_SLOW;
     case VERDICT_CATALOGUE_INCOMPLETE:
         return TEXT_VERDICT_CATALOGUE_INCOMPLETE;
+    case VERDICT_CATALOGUE_SIZE_DIFFERS:
+        return TEXT_VERDICT_CATALOGUE_SIZE;
     default:
         return "";
     }
@@ -111,23 +113,32 @@ static int fetch_verdict(char **text, int *length)
 }
 
 // The catalogue is unsigned: a file the publisher signed that it leaves out would never be
-// compared with its SHA-256 (an altered installed copy would stay and count as current). So
-// every file of a verified manifest must have its row. (A row of another size is compared and
-// refused per file; the manifest holds no CRC-32, which only the bytes can answer.) The first
-// file without one, or null.
-static const manifest_file *first_file_missing_from_catalogue()
+// compared with its SHA-256 (an altered installed copy would stay and count as current), and
+// a row of another size announces bytes the publisher did not sign. So every file of a
+// verified manifest must have its row, of the signed size, or the catalogue is refused whole.
+// (The manifest holds no CRC-32: only the bytes can answer for that.) The verdict of the
+// first file that disagrees, and that file in *file; VERDICT_VERIFIED when all agree.
+static int catalogue_disagreement(const manifest_file **file)
 {
     char listed[MANIFEST_MAX_FILES] = {0};
+    *file = nullptr;
     for (int i = 0; i < g_catalogue_count; ++i) {
         const catalogue_entry *entry = &g_catalogue[i];
         const manifest_file *f = entry->name ? manifest_find(&g_manifest, entry->name) : nullptr;
-        if (f)
-            listed[f - g_manifest.files] = 1;
+        if (!f)
+            continue;
+        listed[f - g_manifest.files] = 1;
+        if ((uint64_t)parse_u32_saturated(entry->size) != f->size) {
+            *file = f;
+            return VERDICT_CATALOGUE_SIZE_DIFFERS;
+        }
     }
     for (int i = 0; i < g_manifest.file_count; ++i)
-        if (!listed[i])
-            return &g_manifest.files[i];
-    return nullptr;
+        if (!listed[i]) {
+            *file = &g_manifest.files[i];
+            return VERDICT_CATALOGUE_INCOMPLETE;
+        }
+    return VERDICT_VERIFIED;
 }
 
 void settle_library_signature()
@@ -147,10 +158,9 @@ void settle_library_signature()
     if (verdict == VERDICT_VERIFIED)
         verdict = verify_library_manifest(text, (size_t)length, &keys, unix_now(), &g_manifest);
     free(text);
-    const manifest_file *missing =
-        verdict == VERDICT_VERIFIED ? first_file_missing_from_catalogue() : nullptr;
-    if (missing)
-        verdict = VERDICT_CATALOGUE_INCOMPLETE;
+    const manifest_file *disagreeing = nullptr;
+    if (verdict == VERDICT_VERIFIED)
+        verdict = catalogue_disagreement(&disagreeing);
     g_verdict = verdict;
 
     if (verdict == VERDICT_VERIFIED) {
@@ -164,9 +174,12 @@ void settle_library_signature()
         if (uncovered > 0 && used > 0 && used < (int)sizeof g_message)
             snprintf(g_message + used, sizeof g_message - (size_t)used,
                      TEXT_SIGNATURE_UNCOVERED_FORMAT, uncovered);
-    } else if (missing) {
+    } else if (disagreeing) {
         char reason[LIBRARY_NAME_MAX + 128];
-        snprintf(reason, sizeof reason, TEXT_VERDICT_CATALOGUE_INCOMPLETE_FORMAT, missing->name);
+        snprintf(reason, sizeof reason,
+                 verdict == VERDICT_CATALOGUE_INCOMPLETE ? TEXT_VERDICT_CATALOGUE_INCOMPLETE_FORMAT
+                                                         : TEXT_VERDICT_CATALOGUE_SIZE_FORMAT,
+                 disagreeing->name);
         snprintf(g_message, sizeof g_message, TEXT_SIGNATURE_FAILED_FORMAT, reason);
     } else {
         snprintf(g_message, sizeof g_message, TEXT_SIGNATURE_FAILED_FORMAT, verdict_text(verdict));

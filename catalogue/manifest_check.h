@@ -21,9 +21,10 @@ enum manifest_verdict {
     VERDICT_UNKNOWN_KEY,  // no configured key verifies it (also: altered bytes)
     VERDICT_OLDER,        // sequence below the highest accepted with that key
     VERDICT_EXPIRED,
-    VERDICT_NO_CRYPTO,             // the system cannot check signatures
-    VERDICT_TOO_SLOW,              // the manifest's transfer stayed below the minimum rate
-    VERDICT_CATALOGUE_INCOMPLETE,  // a file the manifest lists has no catalogue row
+    VERDICT_NO_CRYPTO,               // the system cannot check signatures
+    VERDICT_TOO_SLOW,                // the manifest's transfer stayed below the minimum rate
+    VERDICT_CATALOGUE_INCOMPLETE,    // a file the manifest lists has no catalogue row
+    VERDICT_CATALOGUE_SIZE_DIFFERS,  // a catalogue row's size is not the signed one
 };
 
 // Checks a fetched manifest: signature against every configured key, then the sequence

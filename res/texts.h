@@ -89,6 +89,8 @@
 #define TEXT_VERDICT_TOO_SLOW "서명 목록 전송이 너무 느려 중단했습니다"
 #define TEXT_VERDICT_CATALOGUE_INCOMPLETE "서명된 파일이 카탈로그에 없습니다"
 #define TEXT_VERDICT_CATALOGUE_INCOMPLETE_FORMAT "서명된 파일 %s이(가) 카탈로그에 없습니다"
+#define TEXT_VERDICT_CATALOGUE_SIZE "카탈로그의 파일 크기가 서명된 크기와 다릅니다"
+#define TEXT_VERDICT_CATALOGUE_SIZE_FORMAT "카탈로그의 %s 크기가 서명된 크기와 다릅니다"
 #define TEXT_SIGNATURE_SERIAL_FORMAT " (일련번호 %llu)."
 #define TEXT_SIGNATURE_UNCOVERED_FORMAT " 서명과 다른 파일 %d개는 설치하지 않습니다."
 #define TEXT_SIGNATURE_FAILED_FORMAT " ♧ 서명 확인 실패: %s. 설치하지 않습니다."

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A signed library through the real window: installs and says it verified (over both
 # protocols); a file changed on the server after signing is refused and named while the
-# others install; a key that did not sign the library installs nothing and says why; an
+# others install, and a catalogue giving a signed file another size is refused whole; a key that did not sign the library installs nothing and says why; an
 # installed file other than signed is pending and reinstalled; an older manifest is refused
 # for an account that never saw the newer one.
 set -u
@@ -44,9 +44,8 @@ done
 CHANGED="$E2E_DIR/changed"
 make_library "$CHANGED" Kickoff.xls PlimoSetup.ini Stickrow.dll || setup_failed signed-changed-setup
 "$SERVER_BIN" --sign "$CHANGED" --key "$E2E_DIR/publisher.pem" 2>/dev/null || setup_failed signed-changed-sign
-# Same size, other bytes (only the hash tells), and a longer file (the size tells).
+# Same size, other bytes: only the hash tells, file by file.
 printf 'FORGED' | dd of="$CHANGED/Stickrow.dll" bs=1 seek=4000 conv=notrunc 2>/dev/null
-printf '\r\nEvil=1\r\n' >>"$CHANGED/PlimoSetup.ini"
 start_server "$CHANGED" || setup_failed signed-changed-setup
 CHANGED_LOG=$SERVER_LOG
 
@@ -66,16 +65,31 @@ check "button enabled again" ua --timeout 60000 wait-enabled "$ID_DOWNLOAD_BUTTO
 LINE=$(message_line)
 e2e_log "message line: $LINE"
 check "Stickrow.dll named as a mismatch" grep -q "Stickrow.dll($MISMATCH_TEXT)" <<<"$LINE"
-check "PlimoSetup.ini named as a mismatch" grep -q "PlimoSetup.ini($MISMATCH_TEXT)" <<<"$LINE"
 check "old Stickrow.dll kept" cmp -s "$E2E_DIR/Stickrow.dll" "$INSTALL_DIR/Stickrow.dll"
-check "old PlimoSetup.ini kept" cmp -s "$E2E_DIR/PlimoSetup.ini" "$INSTALL_DIR/PlimoSetup.ini"
 check "Kickoff.xls installed" same_as_server "$CHANGED" Kickoff.xls
+check "PlimoSetup.ini installed" same_as_server "$CHANGED" PlimoSetup.ini
 check "Kickoff.xls Match" row_is Kickoff.xls "$STATUS_MATCH"
 check "Stickrow.dll not Match" bash -c '! grep -q "^Stickrow.dll	$0" <<<"$1"' "$STATUS_MATCH" "$(row_status)"
-FETCHED=$(fetched_names "$CHANGED_LOG" | sort -u | tr '\n' ' ')
-check "the longer file never fetched (fetched: $FETCHED)" bash -c '! grep -q PlimoSetup.ini <<<"$0"' "$FETCHED"
 LEFT=$(cd "$INSTALL_DIR" && ls -A | grep -vx -e Kickoff.xls -e Stickrow.dll -e PlimoSetup.ini -e EXCELLIBINFO.DAT -e Pavoset.sequence)
 check "no temporary file left ($LEFT)" test -z "$LEFT"
+scenario_end
+
+# A longer file: the catalogue's size is not the signed one, so the catalogue announces bytes
+# nobody signed and is refused whole; nothing is fetched.
+printf '\r\nEvil=1\r\n' >>"$CHANGED/PlimoSetup.ini"
+start_server "$CHANGED" || setup_failed signed-longer-setup
+scenario catalogue-size-not-signed
+mkdir -p "$INSTALL_DIR"
+printf '[old]\r\n' >"$INSTALL_DIR/PlimoSetup.ini"
+point_registry_at "$SERVER_PORT" 1
+reg_set PublisherKey "$PUBLISHER"
+run_log_mark
+run_unattended -install
+check "-install: refused (2)" exit_code_is 2
+check "the run log names the file" run_log_has "$(program_line TEXT_VERDICT_CATALOGUE_SIZE_FORMAT PlimoSetup.ini)"
+check "old PlimoSetup.ini kept" cmp -s "$E2E_DIR/PlimoSetup.ini" "$INSTALL_DIR/PlimoSetup.ini"
+FETCHED=$(fetched_names "$SERVER_LOG" | grep -vx Pavoset.manifest | sort -u | tr '\n' ' ')
+check "no library file fetched (fetched: $FETCHED)" test -z "$FETCHED"
 scenario_end
 
 # ------------------------------------------------------------------ a key that did not sign it

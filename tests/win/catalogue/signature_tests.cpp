@@ -362,7 +362,8 @@ TEST_F(SignedInstall, SignedFilesInstallAndAFileNotInTheManifestIsNeverRequested
 }
 
 // The catalogue is not signed: one that leaves out a signed file would keep an altered
-// installed copy from ever being compared with its SHA-256. It is refused whole.
+// installed copy from ever being compared with its SHA-256, and one that gives a signed file
+// another size announces bytes nobody signed. Either is refused whole.
 TEST_F(SignedInstall, ACatalogueWithoutASignedFileIsRefusedWhole)
 {
     std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
@@ -384,6 +385,18 @@ TEST_F(SignedInstall, ACatalogueWithoutASignedFileIsRefusedWhole)
     ASSERT_NE(signature_refusal_text(), nullptr);
     EXPECT_EQ(install(), 0);
     EXPECT_FALSE(requested("a.dll"));
+    EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "b.xla"), forged);
+
+    // A row of another size than the signed one announces unsigned bytes: refused whole too.
+    load_catalogue(record_for("a.dll", a) + TEXT_RECORD_SEPARATOR + record_for("b.xla", b + "!"));
+    check_library_signature(window.main);
+    fill_rows(window);
+    EXPECT_EQ(library_signature_verdict(), VERDICT_CATALOGUE_SIZE_DIFFERS);
+    EXPECT_NE(message().find("b.xla"), std::string::npos) << message();
+    ASSERT_NE(signature_refusal_text(), nullptr);
+    EXPECT_EQ(install(), 0);
+    EXPECT_FALSE(requested("a.dll"));
+    EXPECT_FALSE(requested("b.xla"));
     EXPECT_EQ(read_whole_file(LIBRARY_FOLDER "b.xla"), forged);
 }
 

@@ -75,6 +75,7 @@ chmod 755 "$WORK"
 chmod 755 "$WORK/lib"
 LIB_BYTES=$(cat "$WORK"/lib/* | wc -c)
 echo "library: $FILES files, $LIB_BYTES bytes"
+echo "client: $CLIENT ($(file -b "$CLIENT" 2>/dev/null | cut -d, -f1), $PAVOSET_WINE_ARCH Wine prefix)"
 # Signed after it was measured: the manifest is served beside the library, never listed.
 if PAVOSET_BENCH_PUBLISHER_KEY=$("$BIN/pavoset-server" --make-key "$WORK/publisher.pem") &&
     "$BIN/pavoset-server" --sign "$WORK/lib" --key "$WORK/publisher.pem" 2>/dev/null; then
@@ -107,13 +108,22 @@ stop_server() {
     wait "$SERVER_PID" 2>/dev/null
     SERVER_PID=
 }
-# run_client EXE RUNS [framed]: the client's lines into run.txt; CLIENT_RC is its exit status.
+# run_client EXE RUNS [framed|URL]: the client's lines into run.txt; CLIENT_RC is its exit
+# status. A client that failed says so here, with why (its exit status and last words), so
+# that a missing figure is never silent.
 run_client() {
     local exe=$1
     shift
     (cd "$(dirname "$exe")" && LC_ALL=ko_KR.UTF-8 timeout 1800 wine "$(basename "$exe")" "$PORT" "$@") \
-        2>/dev/null | tr -d '\r' >"$WORK/run.txt"
+        2>"$WORK/run.err" | tr -d '\r' >"$WORK/run.txt"
     CLIENT_RC=${PIPESTATUS[0]}
+    if [ "$CLIENT_RC" != 0 ]; then
+        local why
+        why=$( (tail -n 3 "$WORK/run.txt"; grep -v '^[0-9a-f]*:fixme:' "$WORK/run.err" | tail -n 3) |
+            tr -d '\r' | tr '\n' ' ')
+        [ "$CLIENT_RC" = 124 ] && why="timed out after 1800 s; $why"
+        echo "client failed: $(basename "$exe") ${*:-} exited with status $CLIENT_RC: ${why:-it printed nothing}"
+    fi
 }
 
 if [ -z "${WINEPREFIX:-}" ]; then
@@ -127,8 +137,9 @@ RC=0
 if [ "$WEB" != only ]; then
     start_server "$WORK/lib"
     echo "pavoset-server options: $SERVER_ARGS; $RUNS runs each, medians compared"
-    run_client "$CLIENT" "$RUNS"
+    run_client "$CLIENT" "$RUNS" >"$WORK/run.failed"
     tee "$WORK/client.txt" <"$WORK/run.txt"
+    tee -a "$WORK/client.txt" <"$WORK/run.failed"
     RC=$CLIENT_RC
     stop_server
 else
@@ -173,7 +184,8 @@ if [ "$WEB" != 0 ] && command -v nginx >/dev/null && command -v openssl >/dev/nu
     : >"$WORK/web-baseline.txt"
     : >"$WORK/https-anchor.times"
     for run in $(seq "$RUNS"); do
-        run_client "$CLIENT" 1 "$WEB_URL"
+        run_client "$CLIENT" 1 "$WEB_URL" >"$WORK/run.failed"
+        tee -a "$WORK/client.txt" <"$WORK/run.failed"
         [ "$CLIENT_RC" = 0 ] || RC=$CLIENT_RC
         sed -n "s|^web: run 1/1: |web: run $run/$RUNS: |p" "$WORK/run.txt" | tee -a "$WORK/web-runs.txt"
         curl_once "$WORK/curl-web.cfg" "$WORK/https-anchor.times"

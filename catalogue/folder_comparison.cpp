@@ -8,6 +8,7 @@
 #include "res/texts.h"
 
 void (*g_row_comparison_hook)(int row) = nullptr;
+DWORD g_helper_stall_ms = HELPER_STALL_MS;
 
 // What both threads share. The helper may outlive the call (given up on, it still reads), so
 // the job holds its own copies of the entries' texts and is freed by whoever lets go last.
@@ -95,11 +96,11 @@ static DWORD WINAPI helper_thread(LPVOID context)
 }
 
 // The helper reads files as this thread does; it is given up on only when it finishes no row
-// for HELPER_STALL_MS.
+// for g_helper_stall_ms.
 static void wait_for_helper(comparison_job *job, HANDLE helper)
 {
-    LONG seen = -1;
-    while (WaitForSingleObject(helper, HELPER_STALL_MS) != WAIT_OBJECT_0) {
+    LONG seen = InterlockedCompareExchange(&job->finished_count, 0, 0);
+    while (WaitForSingleObject(helper, g_helper_stall_ms) != WAIT_OBJECT_0) {
         LONG now = InterlockedCompareExchange(&job->finished_count, 0, 0);
         if (now == seen) {
             InterlockedExchange(&job->stop, 1);

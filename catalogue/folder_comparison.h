@@ -3,6 +3,7 @@
 // cannot both read and hash a library as fast as it is read for its CRC-32. Blocking; the
 // retrieval runs it, never the window's thread.
 #pragma once
+#include <windows.h>
 #include "catalogue/catalogue.h"
 
 struct local_row {
@@ -19,5 +20,7 @@ void compare_catalogue_with_folder(const catalogue_entry *entries, int count, lo
 
 enum { HELPER_STALL_MS = 120000 };
 
-// For the tests: called before each row is compared, on the thread that compares it.
+// For the tests: called before each row is compared, on the thread that compares it; and the
+// stall bound in force (HELPER_STALL_MS).
 extern void (*g_row_comparison_hook)(int row);
+extern DWORD g_helper_stall_ms;

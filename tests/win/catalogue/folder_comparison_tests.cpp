@@ -131,4 +131,62 @@ TEST_F(FolderComparison, TwoFilesAreComparedAtOnceEachByOneThread)
     }
 }
 
+// The helper held on its first row until the comparison has returned: the caller gives it up
+// once it finishes nothing for the stall bound (short here), and the row it held is Changed.
+DWORD g_caller_thread = 0;
+volatile LONG g_held_row = -1;
+HANDLE g_helper_held = nullptr;  // the caller waits for it, so that the helper surely takes a row
+HANDLE g_helper_released = nullptr;
+HANDLE g_helper_went_on = nullptr;
+
+void hold_the_helper(int row)
+{
+    if (GetCurrentThreadId() == g_caller_thread) {
+        WaitForSingleObject(g_helper_held, 20000);
+        return;
+    }
+    if (InterlockedCompareExchange(&g_held_row, row, -1) != -1)
+        return;
+    SetEvent(g_helper_held);
+    WaitForSingleObject(g_helper_released, 20000);
+    SetEvent(g_helper_went_on);
+}
+
+TEST_F(FolderComparison, AHelperThatFinishesNothingIsGivenUpAndItsRowIsChanged)
+{
+    std::string records;
+    for (int i = 0; i < 8; ++i) {
+        std::string name = "Stall" + std::to_string(i) + ".dll", bytes = make_bytes(2000, 60 + i);
+        put(name, bytes);
+        records += (i ? TEXT_RECORD_SEPARATOR : "") + record_for(name, bytes);
+    }
+    load_catalogue(records);
+    g_caller_thread = GetCurrentThreadId();
+    g_held_row = -1;
+    g_helper_held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_helper_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_helper_went_on = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_helper_stall_ms = 200;
+    g_row_comparison_hook = hold_the_helper;
+    local_row rows[CATALOGUE_MAX_ENTRIES];
+    compare_catalogue_with_folder(g_catalogue, g_catalogue_count, rows);
+    g_helper_stall_ms = HELPER_STALL_MS;
+    int held = g_held_row;
+    // Let the helper go on with the copies it holds; this catalogue may go meanwhile.
+    release_catalogue();
+    SetEvent(g_helper_released);
+    EXPECT_EQ(WaitForSingleObject(g_helper_went_on, 20000), WAIT_OBJECT_0);
+    g_row_comparison_hook = nullptr;
+    CloseHandle(g_helper_held);
+    CloseHandle(g_helper_released);
+    CloseHandle(g_helper_went_on);
+
+    ASSERT_GE(held, 0) << "the helper took a row";
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(rows[i].outcome, i == held ? LOCAL_CHANGED : LOCAL_MATCH) << i;
+        EXPECT_STREQ(rows[i].status, i == held ? TEXT_STATUS_CHANGED : TEXT_STATUS_MATCH) << i;
+    }
+    EXPECT_STREQ(rows[held].current_size, "");
+}
+
 }  // namespace

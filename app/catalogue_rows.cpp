@@ -11,7 +11,7 @@
 #include "catalogue/local_comparison.h"
 #include "res/texts.h"
 
-void fill_catalogue_rows(HWND list)
+void fill_catalogue_rows(HWND list, const local_row *rows)
 {
     for (int i = 0; i < g_catalogue_count; ++i) {
         const catalogue_entry *entry = &g_catalogue[i];
@@ -27,15 +27,10 @@ void fill_catalogue_rows(HWND list)
         write_cell(list, row, COLUMN_NAME, entry->name);
         write_cell(list, row, COLUMN_CRC, entry->crc);
         write_cell(list, row, COLUMN_SIZE, entry->size);
-
-        char current_size[32] = {0};
-        char status[16] = {0};
-        int compared =
-            compare_local_file(entry->name, entry->crc, entry->size, current_size, status);
-        if (compared == LOCAL_NOT_AS_SIGNED)
+        if (rows[i].outcome == LOCAL_NOT_AS_SIGNED)
             run_log(TEXT_LOG_INSTALLED_NOT_SIGNED_FORMAT, entry->name);
-        write_cell(list, row, COLUMN_LOCAL_SIZE, current_size);
-        write_cell(list, row, COLUMN_STATUS, status);
+        write_cell(list, row, COLUMN_LOCAL_SIZE, rows[i].current_size);
+        write_cell(list, row, COLUMN_STATUS, rows[i].status);
     }
 }
 

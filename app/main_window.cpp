@@ -120,9 +120,9 @@ static void finish_refresh(HWND window, const retrieval_result *result)
         return;
     }
     SetDlgItemTextA(window, ID_MESSAGE_LINE, g_initial_message);
-    // The retrieval settled the publisher's signature before Download is offered; with a
-    // verified manifest the installed files are compared with its SHA-256.
-    fill_catalogue_rows(g_list_view);
+    // The retrieval settled the publisher's signature before Download is offered, and compared
+    // the installed files (with a verified manifest, with its SHA-256) on its own thread.
+    fill_catalogue_rows(g_list_view, result->rows);
     g_first_install_marker = first_install_marker(g_list_view);
     show_library_signature(window);
     if (web_library_in_force())

@@ -132,6 +132,10 @@ void retrieve_catalogue(retrieval_result *result, retrieval_progress progress, v
     // where waiting on the network does no harm; nobody waits for an abandoned one.
     if (result->ok && !(abandon && *abandon))
         settle_library_signature();
+    // Hashing every installed file takes a while with a publisher key: here, too, the window
+    // goes on answering meanwhile.
+    if (result->ok && !(abandon && *abandon))
+        compare_catalogue_with_folder(g_catalogue, g_catalogue_count, result->rows);
     g_progress = nullptr;
     g_progress_context = nullptr;
 

@@ -1,10 +1,11 @@
 // One retrieval of the catalogue: the preferred protocol, then the other, the entries built
-// from what came, and (with a publisher key) the publisher's manifest fetched and verified.
-// Blocking; the caller runs it where waiting does no harm (the background retrieval's thread,
-// or the unattended run that has no window).
+// from what came, (with a publisher key) the publisher's manifest fetched and verified, and
+// every entry compared with the install folder. Blocking; the caller runs it where waiting
+// does no harm (the background retrieval's thread, or the unattended run that has no window).
 #pragma once
 #include <windows.h>
 #include "catalogue/catalogue.h"  // the PROTOCOL_* values
+#include "catalogue/folder_comparison.h"
 
 struct retrieval_result {
     int ok;              // 1: the catalogue holds the entries
@@ -12,6 +13,9 @@ struct retrieval_result {
     int used_protocol;   // the one that delivered, when ok
     int fell_back;       // the first failed and the other was tried
     int entries;         // g_catalogue_count afterwards
+    // When ok and not abandoned: rows[i] is g_catalogue[i] against the install folder (with a
+    // verified manifest, against its SHA-256), for the list's local size and status.
+    local_row rows[CATALOGUE_MAX_ENTRIES];
 };
 
 // Progress for the user: a short text (CP949) each time the retrieval moves on.

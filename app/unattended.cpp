@@ -40,15 +40,17 @@ static void echo(const char *line)
     console_line(line);
 }
 
-// Row i against the file now in the folder: Match or not, as a new refresh would show it.
-static int row_matches_now(int i)
+// Every row against the file now in the folder: Match or not, as a new refresh would show it.
+static int all_rows_match_now(int rows)
 {
-    if (i >= g_catalogue_count)
+    if (rows > g_catalogue_count)
         return 0;
-    const catalogue_entry *entry = &g_catalogue[i];
-    char size[32] = {0}, status[16] = {0};
-    compare_local_file(entry->name, entry->crc, entry->size, size, status);
-    return strcmp(status, TEXT_STATUS_MATCH) == 0;
+    local_row now[CATALOGUE_MAX_ENTRIES];
+    compare_catalogue_with_folder(g_catalogue, rows, now);
+    for (int i = 0; i < rows; ++i)
+        if (now[i].outcome != LOCAL_MATCH)
+            return 0;
+    return 1;
 }
 
 static int check_rows(HWND list)
@@ -88,11 +90,7 @@ static int install_rows(HWND window, HWND list)
     log_install_pass(list, &before, &report, installed, echo);
 
     // The outcome is the folder as it is now, not what the pass believes of itself.
-    int rows = list_row_count(list);
-    for (int i = 0; i < rows; ++i)
-        if (!row_matches_now(i))
-            return EXIT_SOME_FAILED;
-    return EXIT_ALL_MATCH;
+    return all_rows_match_now(list_row_count(list)) ? EXIT_ALL_MATCH : EXIT_SOME_FAILED;
 }
 
 int run_unattended(int mode, const char *cmdline_host, const char *cmdline_url)
@@ -132,7 +130,7 @@ int run_unattended(int mode, const char *cmdline_host, const char *cmdline_url)
         // The retrieval settled the publisher's signature; the rows compare against it.
         if (web_library_in_force())
             console_line(web_retrieval_line());
-        fill_catalogue_rows(list);
+        fill_catalogue_rows(list, result.rows);
         // A library its publisher's signature does not cover counts as no catalogue at all.
         if (const char *refusal = signature_refusal_text()) {
             console_line(refusal);

@@ -8,8 +8,9 @@
 # catalogue). curl is timed as a whole process, and once more with an fsync of every file it
 # wrote: the client flushes each file to disk before it replaces the old one, curl does not.
 # Each side runs PAVOSET_BENCH_RUNS times and the medians are compared, framed/text included.
-# The library is signed, and the text protocol's no-change refresh is timed once more with the
-# publisher key configured (every file then compared by size and SHA-256).
+# The library is signed, and the text protocol's no-change refresh is timed once more without
+# and then with the publisher key configured (every file then compared by size and SHA-256),
+# each beside one thread comparing the files in turn (the refresh takes two at a time).
 # Then the web channel: the same library exported (pavoset-server --export) and served by nginx
 # over HTTPS (packaging/nginx-pavoset.conf, a test CA trusted only in the benchmark's prefix),
 # installed by the client and, in the same run from the same nginx, fetched by curl into files

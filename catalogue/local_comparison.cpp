@@ -1,6 +1,7 @@
 #include "catalogue/local_comparison.h"
 #include <windows.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include "catalogue/catalogue.h"
 #include "catalogue/manifest_check.h"
@@ -24,21 +25,30 @@ static int set_status(char *status, const char *text, int result)
     return result;
 }
 
-// 1 and digest set when the whole file was read.
+enum { SHA_PIECE_SIZE = 1 << 16, FALLBACK_PIECE_SIZE = 4096 };
+
+// 1 and digest set when the whole file was read. Two threads may compare at once: each call
+// reads into a piece of its own.
 static int file_sha256(const char *path, uint8_t digest[SHA256_SIZE])
 {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
+    char fallback[FALLBACK_PIECE_SIZE];
+    char *piece = (char *)malloc(SHA_PIECE_SIZE);
+    DWORD capacity = piece ? (DWORD)SHA_PIECE_SIZE : (DWORD)sizeof fallback;
+    if (!piece)
+        piece = fallback;
     sha256_state state;
     int ok = sha256_begin(&state);
-    static char piece[1 << 16];  // the comparison runs on one thread at a time
     DWORD got = 0;
     BOOL read = TRUE;
-    while (ok && (read = ReadFile(file, piece, sizeof piece, &got, nullptr)) && got > 0)
+    while (ok && (read = ReadFile(file, piece, capacity, &got, nullptr)) && got > 0)
         ok = sha256_update(&state, piece, got);
     CloseHandle(file);
+    if (piece != fallback)
+        free(piece);
     if (!ok || !read) {
         sha256_end(&state);
         return 0;

@@ -17,6 +17,7 @@
 #include "app/main_window.h"
 #include "box_watcher.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/folder_comparison.h"
 #include "catalogue/list_rows.h"
 #include "catalogue/local_comparison.h"
 #include "core/text_protocol.h"
@@ -322,6 +323,85 @@ TEST_F(MainWindow, ClosingDuringTheRetrievalLeavesNothingBehind)
     Sleep(300);
     EXPECT_TRUE(boxes().empty());
     write_setting("IsPlimo", "1");
+}
+
+// The comparison with the install folder, held at its first row until the test lets it go.
+HANDLE g_comparison_begun = nullptr;
+HANDLE g_comparison_released = nullptr;
+DWORD g_comparison_thread = 0;
+volatile LONG g_hold_ran_out = 0;
+
+void hold_first_row(int row)
+{
+    if (row != 0)
+        return;
+    g_comparison_thread = GetCurrentThreadId();
+    SetEvent(g_comparison_begun);
+    if (WaitForSingleObject(g_comparison_released, 20000) != WAIT_OBJECT_0)
+        InterlockedExchange(&g_hold_ran_out, 1);
+}
+
+DWORD WINAPI send_null_message(LPVOID window)
+{
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutA((HWND)window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer) != 0;
+}
+
+// While the installed files are compared (with a publisher key, every one hashed) the window
+// answers: the comparison runs on the retrieval's thread, and the rows come when it ends.
+TEST_F(MainWindow, TheWindowAnswersWhileTheFolderIsCompared)
+{
+    std::map<std::string, std::string> files;
+    files["AppCmpA.dll"] = make_bytes(4000, 11);
+    files["AppCmpB.dll"] = make_bytes(5000, 12);
+    files["AppCmpC.dll"] = make_bytes(6000, 13);
+    created = {"AppCmpA.dll", "AppCmpB.dll", "AppCmpC.dll"};
+    DeleteFileA((FOLDER + created[0]).c_str());
+    ASSERT_TRUE(write_whole_file(FOLDER + created[1], make_bytes(5000, 99)));
+    ASSERT_TRUE(write_whole_file(FOLDER + created[2], files["AppCmpC.dll"]));
+    text_peer peer;
+    start_text_peer(&peer, text_file_server(catalogue_answer(files), serving_rules(files)));
+
+    g_comparison_begun = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_comparison_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_hold_ran_out = 0;
+    g_row_comparison_hook = hold_first_row;
+    open_window(peer.port);
+    bool begun = pump_until(
+        main, [&] { return WaitForSingleObject(g_comparison_begun, 0) == WAIT_OBJECT_0; }, 10000);
+    // Another thread's message is answered only by this thread's pumping, the window's.
+    HANDLE sender = CreateThread(nullptr, 0, send_null_message, main, 0, nullptr);
+    bool answered =
+        begun && pump_until(
+                     main, [&] { return WaitForSingleObject(sender, 0) == WAIT_OBJECT_0; }, 10000);
+    DWORD sent = 0;
+    GetExitCodeThread(sender, &sent);
+    int rows_while_held = rows(main);
+    bool download_while_held = IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)) != 0;
+    SetEvent(g_comparison_released);
+    bool filled = pump_until(
+        main, [&] { return rows(main) == 3; }, 10000);
+    g_row_comparison_hook = nullptr;
+    WaitForSingleObject(sender, 20000);
+    CloseHandle(sender);
+    CloseHandle(g_comparison_begun);
+    CloseHandle(g_comparison_released);
+
+    ASSERT_TRUE(begun);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(1u, sent) << "the message sent meanwhile was answered";
+    EXPECT_EQ(0, g_hold_ran_out) << "the comparison held the window's thread";
+    EXPECT_NE(GetWindowThreadProcessId(main, nullptr), g_comparison_thread);
+    EXPECT_EQ(0, rows_while_held);
+    EXPECT_FALSE(download_while_held);
+    ASSERT_TRUE(filled);
+    EXPECT_EQ(TEXT_STATUS_NEW, cell(main, 0, COLUMN_STATUS));
+    EXPECT_EQ("", cell(main, 0, COLUMN_LOCAL_SIZE));
+    EXPECT_EQ(TEXT_STATUS_CHANGED, cell(main, 1, COLUMN_STATUS));
+    EXPECT_EQ("5000", cell(main, 1, COLUMN_LOCAL_SIZE));
+    EXPECT_EQ(TEXT_STATUS_MATCH, cell(main, 2, COLUMN_STATUS));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, ID_DOWNLOAD_BUTTON)));
+    EXPECT_EQ(0, g_first_install_marker);
 }
 
 TEST_F(MainWindow, IpOptionShowsInTheTitleAndNamesTheHost)

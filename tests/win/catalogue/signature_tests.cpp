@@ -517,14 +517,20 @@ TEST_F(SignedInstall, APaddingServerDeliversTheManifestAndTheLibraryOverText)
     EXPECT_EQ(report.failed, 1) << "c.dll, which the manifest does not list";
 }
 
-// The retrieval (the background thread in the program) fetches and settles the manifest: the
-// user-interface thread only shows the outcome.
+// The retrieval (the background thread in the program) fetches and settles the manifest and
+// compares the installed files with it: the user-interface thread only shows the outcome.
 TEST_F(SignedInstall, TheRetrievalSettlesTheSignatureWithTheCatalogue)
 {
     std::string b = read_whole_file((dir + "\\lib\\b.xla").c_str());
+    std::string forged = b;
+    forged[3] ^= 0x01;  // b.xla: the catalogue's size, other bytes
+    ASSERT_TRUE(write_whole_file(LIBRARY_FOLDER "b.xla", forged));
+    std::string c = read_whole_file((dir + "\\lib\\c.dll").c_str());
+    ASSERT_TRUE(write_whole_file(LIBRARY_FOLDER "c.dll", c));  // as listed, but not signed
+    std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
+    ASSERT_TRUE(write_whole_file(LIBRARY_FOLDER "a.dll", a));  // the signed bytes
     std::string answer = TEXT_ANSWER_OK + catalogue_records(b);
     answer.push_back('\0');
-    std::string a = read_whole_file((dir + "\\lib\\a.dll").c_str());
     start_text_peer(&peer, text_file_server(answer, {{"a.dll", a, text_file_rule::SERVE},
                                                      {MANIFEST_FILE_NAME, fixture("key1.manifest"),
                                                       text_file_rule::PADDED}}));
@@ -537,6 +543,12 @@ TEST_F(SignedInstall, TheRetrievalSettlesTheSignatureWithTheCatalogue)
     EXPECT_EQ(library_signature_verdict(), VERDICT_VERIFIED);
     EXPECT_TRUE(requested(MANIFEST_FILE_NAME));
     EXPECT_EQ(message(), "") << "nothing shown from the retrieval";
+    EXPECT_EQ(result.rows[0].outcome, LOCAL_MATCH);
+    EXPECT_STREQ(result.rows[0].status, TEXT_STATUS_MATCH);
+    EXPECT_EQ(result.rows[1].outcome, LOCAL_NOT_AS_SIGNED);
+    EXPECT_STREQ(result.rows[1].status, TEXT_STATUS_CHANGED);
+    EXPECT_EQ(result.rows[2].outcome, LOCAL_NOT_AS_SIGNED);
+    EXPECT_STREQ(result.rows[2].current_size, std::to_string(c.size()).c_str());
     show_library_signature(window.main);
     EXPECT_NE(message().find(TEXT_SIGNATURE_VERIFIED), std::string::npos) << message();
     release_retrieval_state(0);

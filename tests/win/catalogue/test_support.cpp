@@ -5,6 +5,7 @@
 #include <cstring>
 #include "app/catalogue_rows.h"
 #include "catalogue/catalogue.h"
+#include "catalogue/folder_comparison.h"
 #include "catalogue/local_comparison.h"
 #include "core/field_split.h"
 #include "net/net_timeouts.h"
@@ -111,7 +112,10 @@ void destroy_test_window(test_window *w)
 void fill_rows(const test_window &w)
 {
     SendMessageA(w.list, LVM_DELETEALLITEMS, 0, 0);
-    fill_catalogue_rows(w.list);  // the program's own
+    // The program's own: the retrieval compares, the window writes.
+    local_row rows[CATALOGUE_MAX_ENTRIES];
+    compare_catalogue_with_folder(g_catalogue, g_catalogue_count, rows);
+    fill_catalogue_rows(w.list, rows);
 }
 
 std::string cell(const test_window &w, int row, int column)

@@ -31,7 +31,8 @@ struct test_window {
 };
 test_window create_test_window();
 void destroy_test_window(test_window *w);
-// Empties the list and fills it as the main window does (fill_catalogue_rows).
+// Empties the list and fills it as a refresh does (compare_catalogue_with_folder, then
+// fill_catalogue_rows).
 void fill_rows(const test_window &w);
 std::string cell(const test_window &w, int row, int column);
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <vector>
 
+#include "bench/buffer_throughput.h"
 #include "core/file_checksum.h"
 
 namespace {
@@ -43,39 +44,16 @@ uint32_t run_bytewise(const uint8_t *p, size_t n)
     return crc32_bytewise(0, p, n);
 }
 
-template <uint32_t (*crc)(const uint8_t *, size_t)> void bm_crc(benchmark::State &state)
+double best_gbps(buffer_function run, int passes)
 {
-    const auto &data = buffer();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(crc(data.data(), data.size()));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(data.size()));
-}
-
-// Best of several passes, in GB/s (10^9 bytes per second). Processor time rather than wall
-// time, so other work on a shared machine does not count against either side.
-double best_gbps(uint32_t (*crc)(const uint8_t *, size_t), int passes)
-{
-    const auto &data = buffer();
-    double best = 0;
-    for (int i = 0; i < passes; ++i) {
-        std::clock_t start = std::clock();
-        benchmark::DoNotOptimize(crc(data.data(), data.size()));
-        double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-        if (seconds <= 0)
-            continue;
-        double gbps = static_cast<double>(data.size()) / seconds / 1e9;
-        if (gbps > best)
-            best = gbps;
-    }
-    return best;
+    return best_bytes_per_s(run, buffer(), passes) / 1e9;
 }
 
 }  // namespace
 
-BENCHMARK(bm_crc<run_ours>)->Name("crc32/ours")->Unit(benchmark::kMillisecond);
-BENCHMARK(bm_crc<run_zlib>)->Name("crc32/zlib")->Unit(benchmark::kMillisecond);
-BENCHMARK(bm_crc<run_bytewise>)->Name("crc32/bytewise")->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_buffer<run_ours, buffer>)->Name("crc32/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_buffer<run_zlib, buffer>)->Name("crc32/zlib")->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_buffer<run_bytewise, buffer>)->Name("crc32/bytewise")->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/buffer_throughput.h"
 #include "core/file_checksum.h"
 #include "core/sha256.h"
 #include "core/sha256_blocks.h"
@@ -70,39 +71,18 @@ uint32_t run_crc32(const uint8_t *p, size_t n)
     return crc32_update(0, p, n);
 }
 
-template <uint32_t (*run)(const uint8_t *, size_t)> void bm(benchmark::State &state)
+double best_mbps(buffer_function run, int passes)
 {
-    const auto &data = buffer();
-    for (auto _ : state)
-        benchmark::DoNotOptimize(run(data.data(), data.size()));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(data.size()));
-}
-
-// Best of several passes, in MB/s (10^6 bytes per second). Processor time rather than wall
-// time, so other work on a shared machine does not count against either side.
-double best_mbps(uint32_t (*run)(const uint8_t *, size_t), int passes)
-{
-    const auto &data = buffer();
-    double best = 0;
-    for (int i = 0; i < passes; ++i) {
-        std::clock_t start = std::clock();
-        benchmark::DoNotOptimize(run(data.data(), data.size()));
-        double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-        if (seconds <= 0)
-            continue;
-        double mbps = static_cast<double>(data.size()) / seconds / 1e6;
-        if (mbps > best)
-            best = mbps;
-    }
-    return best;
+    return best_bytes_per_s(run, buffer(), passes) / 1e6;
 }
 
 }  // namespace
 
-BENCHMARK(bm<run_portable>)->Name("sha256/ours-portable")->Unit(benchmark::kMillisecond);
-BENCHMARK(bm<run_openssl>)->Name("sha256/openssl")->Unit(benchmark::kMillisecond);
-BENCHMARK(bm<run_crc32>)->Name("crc32/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_buffer<run_portable, buffer>)
+    ->Name("sha256/ours-portable")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_buffer<run_openssl, buffer>)->Name("sha256/openssl")->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_buffer<run_crc32, buffer>)->Name("crc32/ours")->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
@@ -115,7 +95,7 @@ int main(int argc, char **argv)
         return 1;
     }
     if (x86_sha)
-        benchmark::RegisterBenchmark("sha256/ours-x86-sha", bm<run_x86_sha>)
+        benchmark::RegisterBenchmark("sha256/ours-x86-sha", bm_buffer<run_x86_sha, buffer>)
             ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
